@@ -1,0 +1,34 @@
+# The two commands: `make run` shows the suite on the simulated board, `make test` runs every test.
+PRESET ?= dev
+BUILD  := build/$(PRESET)
+
+.PHONY: all deps configure build run test test-asan test-tsan bench clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+configure: deps
+	cmake --preset $(PRESET) >/dev/null
+
+build: configure
+	cmake --build --preset $(PRESET)
+
+run: build
+	tools/run-suite.sh $(BUILD)
+
+test: build
+	ctest --preset $(PRESET)
+
+test-asan:
+	$(MAKE) test PRESET=asan
+
+test-tsan:
+	$(MAKE) test PRESET=tsan
+
+bench: build
+	tools/run-bench.sh $(BUILD)
+
+clean:
+	rm -rf build

@@ -1,0 +1,64 @@
+// The simulated board: the interface between the preload core (path redirection, descriptor
+// table, trace, settings, faults) and the emulated drivers (audio ring, USB kernel model, Wi-Fi
+// power). Nothing here is linked into a shipped program.
+//
+// Board folder (named by the environment variable BOARDSIM_DIR):
+//   board.conf     settings, one "key = value" per line, '#' starts a comment
+//   sys/...        the sysfs tree: "/sys/X" is redirected to "<board>/sys/X"
+//   trace.log      one line per device or attribute operation, appended in order
+//   state/         run-time state of the emulated drivers (attached devices, power, counters)
+//
+// Trace line: "<seconds since the epoch, 6 decimals>\t<pid>\t<op>\t<path>\t<detail>\t<result>\n"
+// written with one write() on an O_APPEND descriptor so that lines of several processes and
+// threads never interleave. op is one of: open, read, write, close, ioctl, access, stat, fault.
+// detail for write is the bytes written as a C string literal ("on", "1", ...); for ioctl the
+// request in hex and, where the request takes one, its argument ("0x40044102 4096"); for open the
+// fopen mode or the open flags.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace boardsim {
+
+// Board folder, or empty when BOARDSIM_DIR is not set (the library then passes everything through).
+const std::string& board_dir();
+
+// Settings from <board>/board.conf, read once per process on first use.
+std::string setting(const std::string& key, const std::string& fallback);
+long long setting_int(const std::string& key, long long fallback);
+
+// Appends one trace line.
+void trace(const char* op, const char* path, const std::string& detail, long long result);
+
+// Counts one event of the named kind for this board (the count is kept in state/ so that it
+// spans processes) and returns the new count, starting at 1.
+long long count_event(const std::string& name);
+
+// Maps a "/sys/..." path to the board folder; other paths are returned unchanged.
+std::string redirect(const char* path);
+
+// An emulated character device. The core creates a real descriptor (memfd) for every open so
+// that dup, close and poll behave; it calls these hooks with that descriptor.
+struct Device {
+    const char* path;                                    // "/dev/qvaudio_out"
+    bool (*present)();                                   // the node exists now
+    int (*on_open)(int fd, int flags);                   // 0, or -errno to refuse the open
+    long (*on_ioctl)(int fd, unsigned long request, unsigned long arg);  // ioctl's result; set errno on -1
+    ssize_t (*on_read)(int fd, void* buf, size_t count); // read's result; set errno on -1
+    void (*on_close)(int fd);
+};
+void register_device(const Device* device);
+
+// Hooks on the redirected sysfs tree, for the kernel model behind the attributes.
+struct SysfsHook {
+    // Before a "/sys/..." file is opened for reading: may rewrite the file in the board folder.
+    void (*before_read)(const std::string& sys_path, const std::string& real_path);
+    // After a "/sys/..." file opened for writing was closed, with every byte written to it.
+    void (*after_write)(const std::string& sys_path, const std::string& real_path,
+                        const std::string& bytes);
+};
+void register_sysfs_hook(const SysfsHook* hook);
+
+}  // namespace boardsim
