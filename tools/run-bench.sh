@@ -8,8 +8,8 @@ out="$(cd "$here/.." && pwd)/out/bench"
 rm -rf "$out" && mkdir -p "$out"
 cmake --install "$build" --prefix "$out/board" >/dev/null
 export BRINGUP_BUILD="$build" BRINGUP_PREFIX="$out/board" BRINGUP_OUT="$out"
-for b in "$here"/../bench/*.sh; do
+for b in "$here"/../bench/*/run.sh; do
     [ -e "$b" ] || continue
-    echo "==== $(basename "$b" .sh)"
+    echo "==== $(basename "$(dirname "$b")")"
     sh "$b"
 done
