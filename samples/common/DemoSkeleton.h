@@ -1,0 +1,174 @@
+// The skeleton the three ETC1 demos share: the GL check, the error report, the geometry of the
+// nine quads, the shader program set-up, the common frame steps and main's window, EGL, frame loop
+// and teardown. Each demo includes this header once, from its own source file, and supplies
+// setupGraphics, renderFrame and releaseDemoResources.
+#pragma once
+
+#include <EGL/egl.h>
+#include <GLES2/gl2.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "EGLRuntime.h"
+#include "Platform.h"
+#include "Shader.h"
+#include "Texture.h"
+
+using namespace KorrinSDK;
+
+// Runs one GL call, then ends the process with status 1 and no message if GL reports an error.
+// A call whose result is kept is written as an assignment: GL_CHECK(id = glCreateProgram()).
+#define GL_CHECK(call)                                                                             \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (glGetError() != GL_NO_ERROR) {                                                         \
+            exit(1);                                                                               \
+        }                                                                                          \
+    } while (0)
+
+// Nine quads along the top of the window, each half as wide as the one before; quad q owns
+// vertices 4q to 4q+3: (left, top), (left, bottom), (right, top), (right, bottom).
+static const GLfloat quadPositions[36 * 3] = {
+    -1.0f,     1.0f, 0.0f, -1.0f,     0.4666f, 0.0f, -0.2f,     1.0f, 0.0f, -0.2f,     0.4666f, 0.0f,
+    -0.2f,     1.0f, 0.0f, -0.2f,     0.7333f, 0.0f, 0.2f,      1.0f, 0.0f, 0.2f,      0.7333f, 0.0f,
+    0.2f,      1.0f, 0.0f, 0.2f,      0.8666f, 0.0f, 0.4f,      1.0f, 0.0f, 0.4f,      0.8666f, 0.0f,
+    0.4f,      1.0f, 0.0f, 0.4f,      0.9333f, 0.0f, 0.5f,      1.0f, 0.0f, 0.5f,      0.9333f, 0.0f,
+    0.5f,      1.0f, 0.0f, 0.5f,      0.9666f, 0.0f, 0.55f,     1.0f, 0.0f, 0.55f,     0.9666f, 0.0f,
+    0.55f,     1.0f, 0.0f, 0.55f,     0.9833f, 0.0f, 0.575f,    1.0f, 0.0f, 0.575f,    0.9833f, 0.0f,
+    0.575f,    1.0f, 0.0f, 0.575f,    0.9916f, 0.0f, 0.5875f,   1.0f, 0.0f, 0.5875f,   0.9916f, 0.0f,
+    0.5875f,   1.0f, 0.0f, 0.5875f,   0.9958f, 0.0f, 0.59375f,  1.0f, 0.0f, 0.59375f,  0.9958f, 0.0f,
+    0.59375f,  1.0f, 0.0f, 0.59375f,  0.9958f, 0.0f, 0.596875f, 1.0f, 0.0f, 0.596875f, 0.9958f, 0.0f,
+};
+
+// Each quad shows the whole texture, t = 0 at its top edge.
+static const GLfloat quadTexCoords[36 * 2] = {
+    0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f, 1.0f,  0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f, 1.0f,
+    0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f, 1.0f,  0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f, 1.0f,
+    0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f, 1.0f,  0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f, 1.0f,
+    0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f, 1.0f,  0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f, 1.0f,
+    0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f, 1.0f,
+};
+
+// One triangle strip; the pairs between quads make degenerate triangles. The first triangle
+// winds counter-clockwise, so every quad faces the viewer.
+static const GLubyte quadIndices[52] = {
+    0,  1,  2,  3,  3,  4,  4,  5,  6,  7,  7,  8,  8,  9,  10, 11, 11, 12,
+    12, 13, 14, 15, 15, 16, 16, 17, 18, 19, 19, 20, 20, 21, 22, 23, 23, 24,
+    24, 25, 26, 27, 27, 28, 28, 29, 30, 31, 31, 32, 32, 33, 34, 35,
+};
+
+static GLuint programID = 0;
+static GLuint textureID = 0;
+static GLuint vertexShaderID = 0;
+static GLuint fragmentShaderID = 0;
+static GLint iLocPosition = -1;
+static GLint iLocTexCoord = -1;
+static GLint iLocSampler = -1;
+
+// Supplied by the demo.
+bool setupGraphics(int width, int height);
+void renderFrame();
+// The demo's own releases, after its texture in textureID is deleted and before EGL ends.
+static void releaseDemoResources();
+
+// "Error: " on standard error, the message itself on standard output through the framework's log.
+static void reportError(const char* message)
+{
+    fputs("Error: ", stderr);
+    Platform::log("%s", message);
+}
+
+// Compiles the two shaders, links and selects the program, and finds its attributes and the
+// texture sampler. False when no program could be created; a missing position attribute ends
+// the process with status 1 after the message missingPositionMessage.
+static bool createDemoProgram(const char* vertexShaderPath, const char* fragmentShaderPath,
+                              const char* missingPositionMessage)
+{
+    Shader::processShader(&vertexShaderID, vertexShaderPath, GL_VERTEX_SHADER);
+    Shader::processShader(&fragmentShaderID, fragmentShaderPath, GL_FRAGMENT_SHADER);
+
+    GL_CHECK(programID = glCreateProgram());
+    if (programID == 0) {
+        reportError("Could not create program.");
+        return false;
+    }
+    GL_CHECK(glAttachShader(programID, vertexShaderID));
+    GL_CHECK(glAttachShader(programID, fragmentShaderID));
+    GL_CHECK(glLinkProgram(programID));
+    GL_CHECK(glUseProgram(programID));
+
+    GL_CHECK(iLocPosition = glGetAttribLocation(programID, "a_v4Position"));
+    if (iLocPosition == -1) {
+        reportError(missingPositionMessage);
+        exit(1);
+    }
+    GL_CHECK(glEnableVertexAttribArray(iLocPosition));
+
+    // Shaders that need no texture coordinates or sampler are fine: the quads are drawn without.
+    GL_CHECK(iLocTexCoord = glGetAttribLocation(programID, "a_v2TexCoord"));
+    if (iLocTexCoord != -1) {
+        GL_CHECK(glEnableVertexAttribArray(iLocTexCoord));
+    }
+    GL_CHECK(iLocSampler = glGetUniformLocation(programID, "u_s2dTexture"));
+    if (iLocSampler != -1) {
+        GL_CHECK(glUniform1i(iLocSampler, 0));
+    }
+    return true;
+}
+
+// The first frame steps: clear, program, and the two vertex arrays from client memory.
+static void prepareFrame()
+{
+    GL_CHECK(glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT));
+    GL_CHECK(glUseProgram(programID));
+    GL_CHECK(glVertexAttribPointer(iLocPosition, 3, GL_FLOAT, GL_FALSE, 0, quadPositions));
+    GL_CHECK(glEnableVertexAttribArray(iLocPosition));
+    if (iLocTexCoord != -1) {
+        GL_CHECK(glVertexAttribPointer(iLocTexCoord, 2, GL_FLOAT, GL_FALSE, 0, quadTexCoords));
+        GL_CHECK(glEnableVertexAttribArray(iLocTexCoord));
+    }
+}
+
+static void drawQuads()
+{
+    GL_CHECK(glDrawElements(GL_TRIANGLE_STRIP, 52, GL_UNSIGNED_BYTE, quadIndices));
+}
+
+// The whole program: window, EGL, set-up, frames until the window is closed, teardown.
+// sourceFile and checkLine are the demo's own, named in the report of a failed make-current.
+static int runDemo(const char* sourceFile, int checkLine)
+{
+    Platform* platform = Platform::getInstance();
+    platform->openWindow(640, 480);
+    EGLRuntime::initializeEGL(OpenGLES2);
+
+    eglMakeCurrent(EGLRuntime::display, EGLRuntime::surface, EGLRuntime::surface,
+                   EGLRuntime::context);
+    EGLint eglError = eglGetError();
+    if (eglError != EGL_SUCCESS) {
+        fputs("Error: ", stderr);
+        Platform::log("eglGetError() = %i (0x%.8x) at %s:%i\n", eglError, (unsigned int)eglError,
+                      sourceFile, checkLine);
+        exit(1);
+    }
+
+    // A failed set-up has already reported itself; its first frame then ends the process at the
+    // first GL check, as the position attribute was never found.
+    setupGraphics(640, 480);
+
+    // The frame in which the close is seen is still drawn and shown.
+    int closed;
+    do {
+        closed = platform->windowClosed();
+        renderFrame();
+        eglSwapBuffers(EGLRuntime::display, EGLRuntime::surface);
+    } while (closed == 0);
+
+    GL_CHECK(glDeleteTextures(1, &textureID));
+    releaseDemoResources();
+    EGLRuntime::terminateEGL();
+    platform->closeWindow();
+    delete platform;
+    return 0;
+}
