@@ -1,0 +1,220 @@
+// The USB side of the simulated board: a small model of the OTG controller's kernel driver behind
+// the attribute files of the board folder.
+//
+// Power: what is written to a port's PHY power attribute ("peri_sleepm" or "peri_iddq": "0"
+// powered, "1" unpowered), or to the PHY-control device's "por" ("on"/"off", for the port last
+// selected through "index" with "A"/"B"), powers the port up or down. The state lives in
+// state/usb.port<N>.powered ("1"/"0"; a port is powered until told otherwise).
+//
+// Status: before a port's gotgctl or busconnected attribute is read it is rewritten from the
+// port's role, its bus-valid indications, the attached device (state/usb.port<N>.attached, set by
+// `boardsim attach|detach`, else the setting usb.port<N>.attached) and the power state. An
+// attached device shows only while the port is powered. A setting usb.port<N>.gotgctl or
+// usb.port<N>.busconnected fixes the attribute's content instead (C escapes allowed). A missing
+// attribute file stays missing.
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "boardsim.h"
+#include "usb_model.h"
+
+namespace {
+
+const char PORT_DIR_PREFIX[] = "/sys/devices/lm";  // followed by the port digit
+const char PHY_CONTROL_DIR[] = "/sys/devices/platform/usb_phy_control/";
+const char MODULE_CLASS_DIR[] = "/sys/class/qvl_mod/";
+
+const unsigned int GOTGCTL_PERIPHERAL = 1u << 16;
+const unsigned int GOTGCTL_A_VALID = 1u << 18;
+const unsigned int GOTGCTL_B_VALID = 1u << 19;
+
+std::string state_path(const std::string& name) { return boardsim::board_dir() + "/state/" + name; }
+
+std::string port_key(int port, const char* what) {
+    return "usb.port" + std::to_string(port) + "." + what;
+}
+
+// Port number and attribute name of "/sys/devices/lm<N>/<attr>", or -1.
+int split_port_path(const std::string& sys_path, std::string* attr) {
+    size_t n = sizeof PORT_DIR_PREFIX - 1;
+    if (sys_path.compare(0, n, PORT_DIR_PREFIX) != 0 || sys_path.size() < n + 3) return -1;
+    char digit = sys_path[n];
+    if (digit < '0' || digit > '9' || sys_path[n + 1] != '/') return -1;
+    *attr = sys_path.substr(n + 2);
+    return digit - '0';
+}
+
+bool port_powered(int port) {
+    return boardsim::usb_state_read(state_path("usb.port" + std::to_string(port) + ".powered"), "1") == "1";
+}
+
+void set_port_powered(int port, bool powered) {
+    boardsim::usb_state_write(state_path("usb.port" + std::to_string(port) + ".powered"), powered ? "1" : "0");
+}
+
+bool port_attached(int port) {
+    std::string fallback = boardsim::setting(port_key(port, "attached"), "0");
+    return boardsim::usb_state_read(state_path("usb.port" + std::to_string(port) + ".attached"), fallback) == "1";
+}
+
+std::string gotgctl_text(int port) {
+    bool peripheral = boardsim::setting(port_key(port, "role"), "host") == "peripheral";
+    bool device = port_attached(port) && port_powered(port);
+    std::string valid = boardsim::setting(port_key(port, "busvalid"), "auto");
+    if (valid == "auto") valid = peripheral ? (device ? "ab" : "none") : "ab";
+    unsigned int word = peripheral ? GOTGCTL_PERIPHERAL : 0;
+    if (valid.find('a') != std::string::npos) word |= GOTGCTL_A_VALID;
+    if (valid.find('b') != std::string::npos) word |= GOTGCTL_B_VALID;
+    char text[40];
+    snprintf(text, sizeof text, "GOTGCTL = 0x%08x\n", word);
+    return text;
+}
+
+std::string busconnected_text(int port) {
+    bool device = port_attached(port) && port_powered(port);
+    return device ? "Bus Connected = 0x1\n" : "Bus Connected = 0x0\n";
+}
+
+void usb_before_read(const std::string& sys_path, const std::string& real_path) {
+    std::string attr;
+    int port = split_port_path(sys_path, &attr);
+    if (port < 0 || (attr != "gotgctl" && attr != "busconnected")) return;
+    if (!boardsim::usb_file_exists(real_path)) return;  // a missing attribute stays missing
+    const std::string unset = "\x01";
+    std::string fixed = boardsim::setting(port_key(port, attr.c_str()), unset);
+    std::string text;
+    if (fixed != unset) text = boardsim::usb_unescape(fixed);
+    else text = attr == "gotgctl" ? gotgctl_text(port) : busconnected_text(port);
+    boardsim::usb_state_write(real_path, text);
+}
+
+void usb_after_write(const std::string& sys_path, const std::string&, const std::string& bytes) {
+    std::string attr;
+    int port = split_port_path(sys_path, &attr);
+    if (port >= 0) {
+        if (attr == "peri_sleepm" || attr == "peri_iddq") {
+            if (bytes == "0") set_port_powered(port, true);
+            else if (bytes == "1") set_port_powered(port, false);
+        }
+        return;
+    }
+    size_t n = sizeof PHY_CONTROL_DIR - 1;
+    if (sys_path.compare(0, n, PHY_CONTROL_DIR) == 0) {
+        std::string name = sys_path.substr(n);
+        if (name == "index" && (bytes == "A" || bytes == "B")) {
+            boardsim::usb_state_write(state_path("usb.phy_index"), bytes == "A" ? "0" : "1");
+        } else if (name == "por" && (bytes == "on" || bytes == "off")) {
+            int selected = boardsim::usb_state_read(state_path("usb.phy_index"), "0") == "1" ? 1 : 0;
+            set_port_powered(selected, bytes == "on");
+        }
+        return;
+    }
+    n = sizeof MODULE_CLASS_DIR - 1;
+    if (sys_path.compare(0, n, MODULE_CLASS_DIR) == 0) {
+        std::string name = sys_path.substr(n);
+        if ((name == "mod_on" || name == "mod_off") && !bytes.empty() && bytes.find('/') == std::string::npos)
+            boardsim::usb_state_write(state_path("usb.module." + bytes), name == "mod_on" ? "on" : "off");
+    }
+}
+
+const boardsim::SysfsHook usb_hook = {usb_before_read, usb_after_write};
+
+// Board profiles. Settings read when the board is made: usb.version (the version file's text,
+// "none" for no file), usb.ports (the lm devices present, e.g. "0,1"), usb.phy ("sleepm", "iddq"
+// or "both": the PHY power attributes of each port), usb.phy_control and usb.mod_class (1 or 0:
+// the PHY-control device and the module power class exist), usb.port<N>.missing (attributes of
+// the port left out, e.g. "busconnected,peri_otg_disable"). Read at every access:
+// usb.port<N>.role ("host" or "peripheral"), usb.port<N>.busvalid ("auto", "none", "a", "b",
+// "ab"), usb.port<N>.attached, usb.port<N>.gotgctl and usb.port<N>.busconnected.
+const boardsim::Profile usb_profiles[] = {
+    {"default",
+     "usb.version = 2.94a\n"
+     "usb.ports = 0,1\n"
+     "usb.phy = both\n"
+     "usb.phy_control = 1\n"
+     "usb.mod_class = 1\n"
+     "usb.port0.role = host\n"
+     "usb.port1.role = host\n"
+     "usb.port0.attached = 0\n"
+     "usb.port1.attached = 0\n"},
+    {"otg-2.60a", "usb.version = 2.60a\n"},
+    {"otg-2.94a", "usb.version = 2.94a\n"},
+    {"otg-3.10a", "usb.version = 3.10a\n"},
+    {"otg-2.20a", "usb.version = 2.20a\n"},
+    // A board whose PHY has only the IDDQ attribute and no module power class.
+    {"otg-iddq", "usb.version = 2.94a\nusb.phy = iddq\nusb.mod_class = 0\n"},
+    // Port 0 wired as a peripheral (a gadget port), port 1 as a host.
+    {"otg-gadget", "usb.version = 2.94a\nusb.port0.role = peripheral\n"},
+};
+
+bool listed(const std::string& list, const std::string& item) {
+    std::string cur;
+    for (size_t i = 0; i <= list.size(); i++) {
+        if (i == list.size() || list[i] == ',' || list[i] == ' ') {
+            if (!cur.empty() && cur == item) return true;
+            cur.clear();
+        } else {
+            cur += list[i];
+        }
+    }
+    return false;
+}
+
+void make_dirs(const std::string& path) {
+    for (size_t i = 1; i <= path.size(); i++)
+        if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
+}
+
+void make_attr(const std::string& dir, const char* name, const std::string& missing) {
+    if (!listed(missing, name)) boardsim::usb_state_write(dir + "/" + name, "");
+}
+
+// Makes the USB part of a new board's sys/ and state/ from its settings.
+void usb_build() {
+    const std::string sys = boardsim::board_dir() + "/sys";
+    make_dirs(boardsim::board_dir() + "/state");
+    std::string version = boardsim::setting("usb.version", "none");
+    if (version != "none") {
+        make_dirs(sys + "/bus/logicmodule/drivers/dwc_otg");
+        boardsim::usb_state_write(sys + "/bus/logicmodule/drivers/dwc_otg/version",
+                                  boardsim::usb_unescape(version) + "\n");
+    }
+    std::string ports = boardsim::setting("usb.ports", "0,1");
+    std::string phy = boardsim::setting("usb.phy", "both");
+    for (int port = 0; port < 2; port++) {
+        boardsim::usb_state_write(state_path("usb.port" + std::to_string(port) + ".powered"), "1");
+        if (!listed(ports, std::to_string(port))) continue;
+        std::string dir = sys + "/devices/lm" + std::to_string(port);
+        make_dirs(dir);
+        std::string missing = boardsim::setting(port_key(port, "missing"), "");
+        for (const char* attr : {"gotgctl", "busconnected", "pullup", "peri_otg_disable"})
+            make_attr(dir, attr, missing);
+        if (phy == "sleepm" || phy == "both") make_attr(dir, "peri_sleepm", missing);
+        if (phy == "iddq" || phy == "both") make_attr(dir, "peri_iddq", missing);
+        // Show the status the port starts with.
+        for (const char* attr : {"gotgctl", "busconnected"})
+            usb_before_read("/sys/devices/lm" + std::to_string(port) + "/" + attr, dir + "/" + attr);
+    }
+    if (boardsim::setting_int("usb.phy_control", 1)) {
+        std::string dir = sys + "/devices/platform/usb_phy_control";
+        make_dirs(dir);
+        std::string missing = boardsim::setting("usb.phy_control.missing", "");
+        for (const char* attr : {"index", "por", "otgdisable"}) make_attr(dir, attr, missing);
+    }
+    if (boardsim::setting_int("usb.mod_class", 1)) {
+        std::string dir = sys + "/class/qvl_mod";
+        make_dirs(dir);
+        for (const char* attr : {"mod_on", "mod_off"}) make_attr(dir, attr, "");
+    }
+}
+
+__attribute__((constructor)) void register_usb_model() {
+    boardsim::register_sysfs_hook(&usb_hook);
+    for (const boardsim::Profile& profile : usb_profiles) boardsim::register_profile(&profile);
+    boardsim::register_builder(usb_build);
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+// The Wi-Fi power driver of the simulated board, behind "/dev/wifi_power".
+//
+// Four argument-less requests of type 'm': 1 power up, 2 power down, 3 power up (second way),
+// 4 power down (second way). Each is accepted (result 0) unless its number is listed in the setting
+// wifi.refuse (e.g. "1,3"), in which case it fails with EIO. Any other request fails with ENOTTY.
+// The setting wifi.present = 0 takes the node away. The module's power after the last accepted
+// request is kept in state/wifi.power ("1" on, "0" off).
+#include <errno.h>
+#include <sys/ioctl.h>
+
+#include <string>
+
+#include "boardsim.h"
+#include "usb_model.h"
+
+namespace {
+
+const unsigned long WIFI_REQUEST_TYPE = 'm';
+const int WIFI_REQUEST_COUNT = 4;
+
+bool wifi_present() { return boardsim::setting_int("wifi.present", 1) != 0; }
+
+int wifi_open(int, int) { return 0; }
+
+// Whether request number n (1 to 4) is listed in wifi.refuse.
+bool wifi_refused(int n) {
+    std::string list = boardsim::setting("wifi.refuse", "");
+    std::string item;
+    for (size_t i = 0; i <= list.size(); i++) {
+        if (i == list.size() || list[i] == ',' || list[i] == ' ') {
+            if (item == std::to_string(n)) return true;
+            item.clear();
+        } else {
+            item += list[i];
+        }
+    }
+    return false;
+}
+
+long wifi_ioctl(int, unsigned long request, unsigned long) {
+    int n = int(request & 0xff);
+    if (request != _IO(WIFI_REQUEST_TYPE, n) || n < 1 || n > WIFI_REQUEST_COUNT) {
+        errno = ENOTTY;
+        return -1;
+    }
+    if (wifi_refused(n)) {
+        errno = EIO;
+        return -1;
+    }
+    bool up = n == 1 || n == 3;
+    boardsim::usb_state_write(boardsim::board_dir() + "/state/wifi.power", up ? "1" : "0");
+    return 0;
+}
+
+ssize_t wifi_read(int, void*, size_t) {
+    errno = EINVAL;
+    return -1;
+}
+
+void wifi_close(int) {}
+
+const boardsim::Device wifi_device = {"/dev/wifi_power", wifi_present, wifi_open, wifi_ioctl,
+                                      wifi_read,          wifi_close,   nullptr};
+
+const boardsim::Profile wifi_profiles[] = {
+    {"default", "wifi.present = 1\n"},
+    // The driver takes only the second request of each direction.
+    {"wifi-second", "wifi.refuse = 1,2\n"},
+    // The driver refuses every request.
+    {"wifi-refuse", "wifi.refuse = 1,2,3,4\n"},
+    // No Wi-Fi power node.
+    {"wifi-absent", "wifi.present = 0\n"},
+};
+
+__attribute__((constructor)) void register_wifi_driver() {
+    boardsim::register_device(&wifi_device);
+    for (const boardsim::Profile& profile : wifi_profiles) boardsim::register_profile(&profile);
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+// The USB power core's pure pieces, compiled once per profile (the test binary links the same
+// core library as the daemon it stands for).
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "otg_core.h"
+
+namespace {
+
+const unsigned int PERIPHERAL = 1u << 16;
+const unsigned int A_VALID = 1u << 18;
+const unsigned int B_VALID = 1u << 19;
+const unsigned int BUS_VALID = A_VALID | B_VALID;
+
+#ifdef OTG_PROFILE_IDDQ
+const bool kPort0Rule = false;
+#define PROFILE_SUFFIX Iddq
+#else
+const bool kPort0Rule = true;
+#define PROFILE_SUFFIX Sleepm
+#endif
+// Test names carry the profile, so that both binaries' cases stand apart in ctest.
+#define PROFILE_CAT2(a, b) a##b
+#define PROFILE_CAT(a, b) PROFILE_CAT2(a, b)
+#define PROFILE_TEST(suite, name) TEST(PROFILE_CAT(suite, PROFILE_SUFFIX), name)
+
+PROFILE_TEST(OtgParseLine, AcceptsPrefixAndHexNumber) {
+    unsigned int v = 0;
+    EXPECT_EQ(0, otg_parse_line("GOTGCTL = 0x000d0000\n", "GOTGCTL = 0x", 12, &v));
+    EXPECT_EQ(0xd0000u, v);
+    EXPECT_EQ(0, otg_parse_line("Bus Connected = 0x1\n", "Bus Connected = 0x", 18, &v));
+    EXPECT_EQ(1u, v);
+    // Upper-case digits, no line end, trailing text after the number.
+    EXPECT_EQ(0, otg_parse_line("GOTGCTL = 0xABCDEF12 rest", "GOTGCTL = 0x", 12, &v));
+    EXPECT_EQ(0xabcdef12u, v);
+}
+
+PROFILE_TEST(OtgParseLine, RefusesWrongPrefixOrMissingNumber) {
+    unsigned int v = 77;
+    EXPECT_EQ(-1, otg_parse_line("gotgctl = 0x00010000\n", "GOTGCTL = 0x", 12, &v));
+    EXPECT_EQ(-1, otg_parse_line("GOTGCTL=0x00010000\n", "GOTGCTL = 0x", 12, &v));
+    EXPECT_EQ(-1, otg_parse_line("", "GOTGCTL = 0x", 12, &v));
+    EXPECT_EQ(-1, otg_parse_line("GOTGCTL = 0", "GOTGCTL = 0x", 12, &v));
+    // The prefix with nothing usable after it is as bad as no prefix.
+    EXPECT_EQ(-1, otg_parse_line("GOTGCTL = 0x", "GOTGCTL = 0x", 12, &v));
+    EXPECT_EQ(-1, otg_parse_line("GOTGCTL = 0x\n", "GOTGCTL = 0x", 12, &v));
+    EXPECT_EQ(-1, otg_parse_line("GOTGCTL = 0xzz\n", "GOTGCTL = 0x", 12, &v));
+    EXPECT_EQ(-1, otg_parse_line("Bus Connected = 0x\n", "Bus Connected = 0x", 18, &v));
+    EXPECT_EQ(77u, v);
+}
+
+PROFILE_TEST(OtgStatusDecide, PeripheralRoleNeedsBothBusValidBits) {
+    for (int port = 0; port < 2; port++) {
+        for (unsigned int bus : {0u, 1u, 2u}) {
+            EXPECT_EQ(1, otg_status_decide(port, PERIPHERAL | BUS_VALID, bus));
+            EXPECT_EQ(0, otg_status_decide(port, PERIPHERAL, bus));
+            EXPECT_EQ(0, otg_status_decide(port, PERIPHERAL | A_VALID, bus));
+            EXPECT_EQ(0, otg_status_decide(port, PERIPHERAL | B_VALID, bus));
+        }
+    }
+}
+
+PROFILE_TEST(OtgStatusDecide, HostRoleFollowsBusConnection) {
+    // With both bus-valid bits up, every port and profile looks at the bus connection alone, and
+    // only the value 1 counts.
+    for (int port = 0; port < 2; port++) {
+        EXPECT_EQ(0, otg_status_decide(port, BUS_VALID, 0));
+        EXPECT_EQ(1, otg_status_decide(port, BUS_VALID, 1));
+        EXPECT_EQ(0, otg_status_decide(port, BUS_VALID, 2));
+        EXPECT_EQ(0, otg_status_decide(port, BUS_VALID | 0xff, 0xffffffffu));
+    }
+    EXPECT_EQ(0, otg_status_decide(1, 0, 0));
+    EXPECT_EQ(1, otg_status_decide(1, 0, 1));
+    EXPECT_EQ(0, otg_status_decide(1, A_VALID, 0));
+}
+
+PROFILE_TEST(OtgStatusDecide, Port0HostRuleOfTheProfile) {
+    // Port 0 in the host role without both bus-valid bits: in use in the sleep profile, by the bus
+    // connection in the IDDQ profile.
+    for (unsigned int word : {0u, A_VALID, B_VALID}) {
+        EXPECT_EQ(kPort0Rule ? 1 : 0, otg_status_decide(0, word, 0));
+        EXPECT_EQ(1, otg_status_decide(0, word, 1));
+    }
+}
+
+PROFILE_TEST(OtgTables, VersionTableOfTheProfile) {
+#ifdef OTG_PROFILE_IDDQ
+    ASSERT_EQ(3u, sizeof otg_versions / sizeof otg_versions[0]);
+#else
+    ASSERT_EQ(4u, sizeof otg_versions / sizeof otg_versions[0]);
+    EXPECT_STREQ("3.10a", otg_versions[3]);
+#endif
+    EXPECT_STREQ("2.60a", otg_versions[0]);
+    EXPECT_STREQ("2.20a", otg_versions[1]);
+    EXPECT_STREQ("2.94a", otg_versions[2]);
+    EXPECT_EQ(6u, sizeof otg_versions[0]);
+}
+
+PROFILE_TEST(OtgPatchPort, PutsTheDigitIntoLm0) {
+    char path[32];
+    strcpy(path, "/sys/devices/lm0/busconnected");
+    otg_patch_port(path, 1);
+    EXPECT_STREQ("/sys/devices/lm1/busconnected", path);
+    otg_patch_port(path, 0);
+    EXPECT_STREQ("/sys/devices/lm0/busconnected", path);
+}
+
+PROFILE_TEST(OtgPortPower, UnknownActionsTouchNothing) {
+    // No board is in reach of this process: an action other than ON, OFF and QUERY must not
+    // even try to read a file.
+    EXPECT_EQ(0, otg_port_power(0, 3));
+    EXPECT_EQ(0, otg_port_power(1, -1));
+    EXPECT_EQ(0, otg_port_power(0, 1000));
+}
+
+}  // namespace
