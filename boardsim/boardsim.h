@@ -48,6 +48,8 @@ struct Device {
     long (*on_ioctl)(int fd, unsigned long request, unsigned long arg);  // ioctl's result; set errno on -1
     ssize_t (*on_read)(int fd, void* buf, size_t count); // read's result; set errno on -1
     void (*on_close)(int fd);
+    // Whether a request carries an argument worth tracing; null: no request does.
+    bool (*ioctl_has_arg)(unsigned long request);
 };
 void register_device(const Device* device);
 
@@ -60,5 +62,18 @@ struct SysfsHook {
                         const std::string& bytes);
 };
 void register_sysfs_hook(const SysfsHook* hook);
+
+// A named set of settings for `boardsim create <dir> --profile NAME`, in board.conf form. Every
+// module may add a part to any profile; board.conf gets the parts of "default" first, then those of
+// the chosen profile, then the key=value pairs of the command line (a later key overrides).
+struct Profile {
+    const char* name;
+    const char* settings;
+};
+void register_profile(const Profile* profile);
+
+// Called by `boardsim create` once board.conf is written (board_dir() and setting() then answer for
+// the new board): makes the module's part of sys/ and state/.
+void register_builder(void (*build)());
 
 }  // namespace boardsim

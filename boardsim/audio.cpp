@@ -1,0 +1,245 @@
+// The emulated audio output driver behind "/dev/qvaudio_out".
+//
+// The driver plays out an endless stream; the byte at stream offset o is a fixed function of o
+// (content "counter": the 32-bit little-endian index o/4 of its 4-byte word, so any slice proves
+// where it came from; content "tone": 16-bit stereo sine frames). The hardware has produced
+// S = rate * (time since the clock started) bytes, rounded down to the alignment; the clock starts
+// at open and again at the set-up command. The ring holds the last `ring` bytes of the stream:
+// the hardware position is S mod ring, the read position R mod ring, where R is the stream offset
+// of the next byte a read returns.
+//
+// Overrun: when the hardware is a whole ring or more ahead of the reader, the unread bytes have
+// been overwritten; the driver then drops them, moves R up to S (the ring reads as empty) and
+// traces a "fault" line "overrun <bytes lost>". A read past S returns what the ring holds there,
+// which is the previous lap of the stream.
+#include <errno.h>
+#include <fcntl.h>
+#include <math.h>
+#include <stdint.h>
+#include <string.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "boardsim.h"
+#include "internal.h"
+
+namespace {
+
+const char kNode[] = "/dev/qvaudio_out";
+
+// Requests of the driver: _IOW('A', n, int).
+const unsigned long kCmdOutSize = 0x40044100;
+const unsigned long kCmdOutHwPos = 0x40044101;
+const unsigned long kCmdOutSetReadPos = 0x40044102;
+const unsigned long kCmdOutSetup = 0x40044107;
+const unsigned long kCmdOutReadPos = 0x40044109;
+
+// The answer of a position query that the fault "…_range" puts outside the ring.
+const long kBadReadPos = -2;
+
+const char kDefaultProfile[] =
+    "# audio output driver: bytes per second, ring bytes, content (tone or counter)\n"
+    "audio.rate = 192000\n"
+    "audio.ring = 65536\n"
+    "audio.content = tone\n";
+const char kCounterProfile[] = "audio.content = counter\n";
+
+struct Config {
+    long long rate;
+    long long ring;
+    long long align;
+    bool counter;
+    double tone_hz;
+    bool present;
+    long long absent_opens;
+    std::string size_answer;  // empty: the ring size
+    std::string hwpos_fail, readpos_fail, hwpos_range, readpos_range, short_read, read_error;
+};
+
+struct Stream {
+    double t0;      // clock start, monotonic seconds
+    long long rd;   // stream offset of the next byte to read
+};
+
+std::once_flag g_config_once;
+const Config* g_config;
+std::mutex g_mutex;
+std::map<int, Stream>* g_streams = new std::map<int, Stream>;  // never freed, see core.cpp
+std::atomic<long long> g_hwpos_calls{0}, g_readpos_calls{0}, g_read_calls{0};
+
+const Config& config() {
+    std::call_once(g_config_once, [] {
+        Config* c = new Config;
+        c->rate = std::max(0LL, boardsim::setting_int("audio.rate", 192000));
+        c->ring = std::max(1LL, boardsim::setting_int("audio.ring", 65536));
+        c->align = std::max(1LL, boardsim::setting_int("audio.align", 4));
+        c->counter = boardsim::setting("audio.content", "tone") == "counter";
+        c->tone_hz = double(boardsim::setting_int("audio.tone_hz", 440));
+        c->present = boardsim::setting_int("audio.present", 1) != 0;
+        c->absent_opens = boardsim::setting_int("audio.fault.absent_opens", 0);
+        c->size_answer = boardsim::setting("audio.fault.size", "");
+        c->hwpos_fail = boardsim::setting("audio.fault.hwpos_fail", "");
+        c->readpos_fail = boardsim::setting("audio.fault.readpos_fail", "");
+        c->hwpos_range = boardsim::setting("audio.fault.hwpos_range", "");
+        c->readpos_range = boardsim::setting("audio.fault.readpos_range", "");
+        c->short_read = boardsim::setting("audio.fault.short_read", "");
+        c->read_error = boardsim::setting("audio.fault.read_error", "");
+        g_config = c;
+    });
+    return *g_config;
+}
+
+bool core_in(const std::string& list, long long call) {
+    return boardsim::core::in_call_list(list, call);
+}
+
+double now() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+// Bytes the hardware has produced since the clock of `s` started.
+long long produced(const Stream& s) {
+    const Config& c = config();
+    long long bytes = (long long)((now() - s.t0) * double(c.rate));
+    return bytes - bytes % c.align;
+}
+
+uint8_t byte_at(long long offset) {
+    if (offset < 0) return 0;
+    const Config& c = config();
+    if (c.counter) {
+        uint32_t word = uint32_t(offset / 4);
+        return uint8_t(word >> (8 * (offset % 4)));
+    }
+    long long frame = offset / 4;
+    double frames_per_s = std::max(1.0, double(c.rate) / 4.0);
+    double phase = fmod(double(frame) * c.tone_hz / frames_per_s, 1.0);
+    int16_t sample = int16_t(lrint(12000.0 * sin(2.0 * M_PI * phase)));
+    uint16_t bits = uint16_t(sample);
+    return uint8_t(offset % 2 ? bits >> 8 : bits);
+}
+
+// Fills `buf` with the ring's bytes for the stream offsets [from, from + count), as they are when
+// the hardware has produced `hw` bytes: offsets not yet produced still hold the previous lap.
+void fill(uint8_t* buf, long long from, size_t count, long long hw) {
+    long long ring = config().ring;
+    for (size_t i = 0; i < count; ++i) {
+        long long o = from + (long long)i;
+        buf[i] = byte_at(o < hw ? o : o - ring);
+    }
+}
+
+// Drops the unread bytes the hardware has already overwritten.
+void check_overrun(Stream& s, long long hw) {
+    long long ring = config().ring;
+    if (hw - s.rd >= ring) {
+        long long lost = hw - s.rd;
+        s.rd = hw;
+        boardsim::trace("fault", kNode, "overrun " + std::to_string(lost), 0);
+    }
+}
+
+long fail(int err) {
+    errno = err;
+    return -1;
+}
+
+bool audio_present() { return config().present; }
+
+int audio_open(int fd, int /*flags*/) {
+    const Config& c = config();
+    if (c.absent_opens > 0 && boardsim::count_event("audio.open") <= c.absent_opens)
+        return -ENOENT;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    (*g_streams)[fd] = Stream{now(), 0};
+    return 0;
+}
+
+long audio_ioctl(int fd, unsigned long request, unsigned long arg) {
+    const Config& c = config();
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_streams->find(fd);
+    if (it == g_streams->end()) return fail(EBADF);
+    Stream& s = it->second;
+    long long hw = produced(s);
+    check_overrun(s, hw);
+    switch (request) {
+        case kCmdOutSize:
+            if (!c.size_answer.empty()) return strtol(c.size_answer.c_str(), nullptr, 0);
+            return long(c.ring);
+        case kCmdOutHwPos: {
+            long long call = ++g_hwpos_calls;
+            if (core_in(c.hwpos_fail, call)) return fail(EIO);
+            if (core_in(c.hwpos_range, call)) return long(c.ring);
+            return long(hw % c.ring);
+        }
+        case kCmdOutReadPos: {
+            long long call = ++g_readpos_calls;
+            if (core_in(c.readpos_fail, call)) return fail(EIO);
+            if (core_in(c.readpos_range, call)) return kBadReadPos;
+            return long(s.rd % c.ring);
+        }
+        case kCmdOutSetReadPos: {
+            long long pos = (int)arg;
+            if (pos < 0 || pos >= c.ring) return fail(EINVAL);
+            // The latest stream offset at or before the hardware that sits at `pos` in the ring.
+            s.rd = hw - ((hw % c.ring - pos + c.ring) % c.ring);
+            return 0;
+        }
+        case kCmdOutSetup:
+            s.t0 = now();
+            s.rd = 0;
+            return 0;
+        default:
+            return fail(ENOTTY);
+    }
+}
+
+ssize_t audio_read(int fd, void* buf, size_t count) {
+    const Config& c = config();
+    long long call = ++g_read_calls;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_streams->find(fd);
+    if (it == g_streams->end()) return fail(EBADF);
+    Stream& s = it->second;
+    long long hw = produced(s);
+    check_overrun(s, hw);
+    if (core_in(c.read_error, call)) return fail(EIO);
+    // A read stops at the end of the ring.
+    long long n = std::min<long long>((long long)count, c.ring - s.rd % c.ring);
+    if (core_in(c.short_read, call)) n = (n / 2) & ~3LL;
+    fill(static_cast<uint8_t*>(buf), s.rd, size_t(n), hw);
+    s.rd += n;
+    return ssize_t(n);
+}
+
+void audio_close(int fd) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_streams->erase(fd);
+}
+
+bool audio_has_arg(unsigned long request) {
+    return request == kCmdOutSize || request == kCmdOutSetReadPos || request == kCmdOutSetup;
+}
+
+const boardsim::Device kAudioDevice = {kNode,        audio_present, audio_open,   audio_ioctl,
+                                       audio_read,   audio_close,   audio_has_arg};
+const boardsim::Profile kAudioDefault = {"default", kDefaultProfile};
+const boardsim::Profile kAudioCounter = {"counter", kCounterProfile};
+
+struct Registration {
+    Registration() {
+        boardsim::register_device(&kAudioDevice);
+        boardsim::register_profile(&kAudioDefault);
+        boardsim::register_profile(&kAudioCounter);
+    }
+} g_registration;
+
+}  // namespace

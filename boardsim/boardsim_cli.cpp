@@ -1,0 +1,174 @@
+// The `boardsim` command: makes board folders, runs programs on them, attaches and detaches USB
+// devices and shows the trace.
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "boardsim.h"
+#include "internal.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: boardsim create <dir> [--profile NAME] [key=value ...]\n"
+    "       boardsim run <dir> -- <program> [args ...]\n"
+    "       boardsim trace <dir>\n"
+    "       boardsim attach <dir> <port>\n"
+    "       boardsim detach <dir> <port>\n"
+    "       boardsim profiles\n";
+const char kLibrary[] = "libboardsim.so";
+
+int usage() {
+    fputs(kUsage, stderr);
+    return 2;
+}
+
+int error(const std::string& message) {
+    fprintf(stderr, "boardsim: %s\n", message.c_str());
+    return 1;
+}
+
+bool make_dir(const std::string& path) {
+    std::string partial;
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        partial = path.substr(0, pos);
+        if (!partial.empty() && mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+    return true;
+}
+
+std::string absolute(const std::string& path) {
+    char buf[PATH_MAX];
+    if (realpath(path.c_str(), buf)) return buf;
+    return path;
+}
+
+bool profile_known(const std::string& name) {
+    for (const boardsim::Profile* p : boardsim::core::profiles())
+        if (name == p->name) return true;
+    return false;
+}
+
+std::string profile_text(const std::string& name) {
+    std::string text;
+    for (const boardsim::Profile* p : boardsim::core::profiles())
+        if (name == p->name) text += p->settings;
+    return text;
+}
+
+int create(int argc, char** argv) {
+    if (argc < 1) return usage();
+    std::string dir = argv[0];
+    std::string profile = "default";
+    std::vector<std::string> overrides;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--profile" && i + 1 < argc) {
+            profile = argv[++i];
+        } else if (a.find('=') != std::string::npos && a[0] != '=') {
+            overrides.push_back(a);
+        } else {
+            return usage();
+        }
+    }
+    if (!profile_known(profile)) return error("no profile named " + profile);
+    if (!make_dir(dir + "/sys") || !make_dir(dir + "/state"))
+        return error("cannot make " + dir + ": " + strerror(errno));
+    dir = absolute(dir);
+
+    std::string conf = "# simulated board, profile " + profile + "\n" + profile_text("default");
+    if (profile != "default") conf += "# profile " + profile + "\n" + profile_text(profile);
+    if (!overrides.empty()) conf += "# given on the command line\n";
+    for (const std::string& kv : overrides) {
+        size_t eq = kv.find('=');
+        conf += kv.substr(0, eq) + " = " + kv.substr(eq + 1) + "\n";
+    }
+    if (!boardsim::core::write_text(dir + "/board.conf", conf) ||
+        !boardsim::core::write_text(dir + "/trace.log", ""))
+        return error("cannot write in " + dir + ": " + strerror(errno));
+    // A board made again starts with fresh counters and driver state.
+    std::string clear = "rm -f '" + dir + "'/state/*";
+    if (system(clear.c_str()) != 0) return error("cannot clear " + dir + "/state");
+
+    setenv("BOARDSIM_DIR", dir.c_str(), 1);
+    for (void (*build)() : boardsim::core::builders()) build();
+    printf("%s\n", dir.c_str());
+    return 0;
+}
+
+int run(int argc, char** argv) {
+    if (argc < 3 || strcmp(argv[1], "--") != 0) return usage();
+    std::string dir = absolute(argv[0]);
+    struct stat st;
+    if (stat((dir + "/board.conf").c_str(), &st) != 0) return error("no board in " + dir);
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return error("cannot find libboardsim.so");
+    self[n] = '\0';
+    std::string lib = self;
+    lib = lib.substr(0, lib.rfind('/') + 1) + kLibrary;
+    // A preloaded sanitizer runtime must stay first.
+    const char* old = getenv("LD_PRELOAD");
+    std::string preload = old && *old ? std::string(old) + ":" + lib : lib;
+    setenv("LD_PRELOAD", preload.c_str(), 1);
+    setenv("BOARDSIM_DIR", dir.c_str(), 1);
+    execvp(argv[2], argv + 2);
+    fprintf(stderr, "boardsim: cannot run %s: %s\n", argv[2], strerror(errno));
+    return 127;
+}
+
+int show_trace(int argc, char** argv) {
+    if (argc != 1) return usage();
+    std::string text;
+    if (!boardsim::core::read_text(std::string(argv[0]) + "/trace.log", &text))
+        return error(std::string("no trace in ") + argv[0]);
+    fwrite(text.data(), 1, text.size(), stdout);
+    return 0;
+}
+
+int attach(int argc, char** argv, bool attached) {
+    if (argc != 2) return usage();
+    char* end = nullptr;
+    long port = strtol(argv[1], &end, 10);
+    if (*end != '\0' || port < 0 || port > 9) return error(std::string("bad port ") + argv[1]);
+    std::string path = std::string(argv[0]) + "/state/usb.port" + std::to_string(port) + ".attached";
+    if (!boardsim::core::write_text(path, attached ? "1" : "0"))
+        return error("cannot write " + path + ": " + strerror(errno));
+    return 0;
+}
+
+int list_profiles() {
+    std::vector<std::string> seen;
+    for (const boardsim::Profile* p : boardsim::core::profiles()) {
+        bool dup = false;
+        for (const std::string& s : seen) dup = dup || s == p->name;
+        if (!dup) {
+            seen.push_back(p->name);
+            printf("%s\n", p->name);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return usage();
+    std::string cmd = argv[1];
+    if (cmd == "create") return create(argc - 2, argv + 2);
+    if (cmd == "run") return run(argc - 2, argv + 2);
+    if (cmd == "trace") return show_trace(argc - 2, argv + 2);
+    if (cmd == "attach") return attach(argc - 2, argv + 2, true);
+    if (cmd == "detach") return attach(argc - 2, argv + 2, false);
+    if (cmd == "profiles") return list_profiles();
+    return usage();
+}

@@ -1,0 +1,308 @@
+// The board core: the board folder, its settings, the trace, event counters and the registries of
+// emulated devices, sysfs hooks, profiles and builders. Linked into both libboardsim.so and the
+// `boardsim` command; all file work here uses plain system calls so that it never re-enters the
+// wrapped entry points of the preload library.
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "boardsim.h"
+#include "internal.h"
+
+namespace boardsim {
+
+namespace {
+
+const char kBoardEnv[] = "BOARDSIM_DIR";
+const char kSettingsFile[] = "/board.conf";
+const char kTraceFile[] = "/trace.log";
+const char kStateDir[] = "/state/";
+// Keys whose repeated lines add up (comma separated) instead of replacing each other.
+const char* const kListKeys[] = {"fault.deny"};
+
+// Registries: constant-initialised so that modules may register from their static initialisers
+// in any order.
+constexpr int kMaxEntries = 32;
+const Device* g_devices[kMaxEntries];
+std::atomic<int> g_device_count{0};
+const SysfsHook* g_hooks[kMaxEntries];
+std::atomic<int> g_hook_count{0};
+const Profile* g_profiles[kMaxEntries];
+std::atomic<int> g_profile_count{0};
+void (*g_builders[kMaxEntries])();
+std::atomic<int> g_builder_count{0};
+
+std::once_flag g_settings_once;
+// Never freed: wrapped calls may still arrive from atexit handlers after static destructors ran.
+std::map<std::string, std::string>* g_settings;
+
+std::string trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos) return "";
+    size_t e = s.find_last_not_of(" \t\r");
+    return s.substr(b, e - b + 1);
+}
+
+bool is_list_key(const std::string& key) {
+    for (const char* k : kListKeys)
+        if (key == k) return true;
+    return false;
+}
+
+void load_settings() {
+    g_settings = new std::map<std::string, std::string>;
+    if (board_dir().empty()) return;
+    std::string text;
+    if (!core::read_text(board_dir() + kSettingsFile, &text)) return;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        if (nl == std::string::npos) nl = text.size();
+        std::string line = text.substr(pos, nl - pos);
+        pos = nl + 1;
+        size_t hash = line.find('#');
+        if (hash != std::string::npos) line.erase(hash);
+        size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = trim(line.substr(0, eq));
+        std::string value = trim(line.substr(eq + 1));
+        if (key.empty()) continue;
+        std::string& slot = (*g_settings)[key];
+        if (is_list_key(key) && !slot.empty() && !value.empty())
+            slot += "," + value;
+        else
+            slot = value;
+    }
+}
+
+template <typename T>
+void add_entry(T* table, std::atomic<int>& count, T entry) {
+    int i = count.load();
+    if (i >= kMaxEntries) return;
+    table[i] = entry;
+    count.store(i + 1);
+}
+
+template <typename T>
+std::vector<T> entries(T* table, const std::atomic<int>& count) {
+    return std::vector<T>(table, table + count.load());
+}
+
+}  // namespace
+
+const std::string& board_dir() {
+    static const std::string* dir = [] {
+        const char* env = getenv(kBoardEnv);
+        std::string d = env ? env : "";
+        if (!d.empty()) {
+            char* abs = realpath(d.c_str(), nullptr);
+            if (abs) {
+                d = abs;
+                free(abs);
+            }
+            while (d.size() > 1 && d.back() == '/') d.pop_back();
+        }
+        return new std::string(d);
+    }();
+    return *dir;
+}
+
+std::string setting(const std::string& key, const std::string& fallback) {
+    std::call_once(g_settings_once, load_settings);
+    auto it = g_settings->find(key);
+    return it == g_settings->end() || it->second.empty() ? fallback : it->second;
+}
+
+long long setting_int(const std::string& key, long long fallback) {
+    std::string v = setting(key, "");
+    if (v.empty()) return fallback;
+    char* end = nullptr;
+    errno = 0;
+    long long n = strtoll(v.c_str(), &end, 0);
+    if (errno || end == v.c_str() || *end != '\0') return fallback;
+    return n;
+}
+
+void trace(const char* op, const char* path, const std::string& detail, long long result) {
+    if (board_dir().empty()) return;
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    char head[64];
+    snprintf(head, sizeof head, "%lld.%06ld\t%d\t", (long long)ts.tv_sec, ts.tv_nsec / 1000,
+             (int)getpid());
+    std::string line = head;
+    line += op;
+    line += '\t';
+    line += path ? path : "";
+    line += '\t';
+    line += detail;
+    line += '\t';
+    line += std::to_string(result);
+    line += '\n';
+    int saved = errno;
+    int fd = core::raw_open((board_dir() + kTraceFile).c_str(),
+                            O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        ssize_t w = core::raw_write(fd, line.data(), line.size());
+        (void)w;
+        core::raw_close(fd);
+    }
+    errno = saved;
+}
+
+long long count_event(const std::string& name) {
+    if (board_dir().empty()) return 1;
+    int saved = errno;
+    std::string path = board_dir() + kStateDir + "count." + name;
+    int fd = core::raw_open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    long long n = 1;
+    if (fd >= 0) {
+        syscall(SYS_flock, fd, LOCK_EX);
+        char buf[32] = {0};
+        ssize_t r = core::raw_read(fd, buf, sizeof buf - 1);
+        if (r > 0) n = atoll(buf) + 1;
+        std::string text = std::to_string(n) + "\n";
+        syscall(SYS_lseek, fd, 0L, SEEK_SET);
+        syscall(SYS_ftruncate, fd, 0L);
+        ssize_t w = core::raw_write(fd, text.data(), text.size());
+        (void)w;
+        core::raw_close(fd);  // releases the lock
+    }
+    errno = saved;
+    return n;
+}
+
+std::string redirect(const char* path) {
+    if (!path) return "";
+    if (!core::is_sys_path(path)) return path;
+    return board_dir() + path;
+}
+
+void register_device(const Device* device) { add_entry(g_devices, g_device_count, device); }
+void register_sysfs_hook(const SysfsHook* hook) { add_entry(g_hooks, g_hook_count, hook); }
+void register_profile(const Profile* profile) { add_entry(g_profiles, g_profile_count, profile); }
+void register_builder(void (*build)()) { add_entry(g_builders, g_builder_count, build); }
+
+namespace core {
+
+int raw_open(const char* path, int flags, mode_t mode) {
+    return (int)syscall(SYS_openat, AT_FDCWD, path, flags, mode);
+}
+ssize_t raw_read(int fd, void* buf, size_t count) { return syscall(SYS_read, fd, buf, count); }
+ssize_t raw_write(int fd, const void* buf, size_t count) {
+    return syscall(SYS_write, fd, buf, count);
+}
+int raw_close(int fd) { return (int)syscall(SYS_close, fd); }
+
+bool read_text(const std::string& path, std::string* text) {
+    int fd = raw_open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    text->clear();
+    char buf[4096];
+    ssize_t n;
+    while ((n = raw_read(fd, buf, sizeof buf)) > 0) text->append(buf, size_t(n));
+    raw_close(fd);
+    return n == 0;
+}
+
+bool write_text(const std::string& path, const std::string& text) {
+    int fd = raw_open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    ssize_t n = raw_write(fd, text.data(), text.size());
+    raw_close(fd);
+    return n == ssize_t(text.size());
+}
+
+const Device* find_device(const char* path) {
+    if (!path || board_dir().empty()) return nullptr;
+    int n = g_device_count.load();
+    for (int i = 0; i < n; ++i)
+        if (strcmp(g_devices[i]->path, path) == 0) return g_devices[i];
+    return nullptr;
+}
+
+std::vector<const SysfsHook*> sysfs_hooks() { return entries(g_hooks, g_hook_count); }
+std::vector<const Profile*> profiles() { return entries(g_profiles, g_profile_count); }
+std::vector<void (*)()> builders() { return entries(g_builders, g_builder_count); }
+
+bool is_sys_path(const char* path) {
+    if (!path || strncmp(path, "/sys", 4) != 0 || (path[4] != '/' && path[4] != '\0')) return false;
+    return !board_dir().empty();
+}
+
+bool denied(const char* path) {
+    if (!path) return false;
+    std::string list = setting("fault.deny", "");
+    size_t pos = 0;
+    while (pos <= list.size()) {
+        size_t comma = list.find(',', pos);
+        if (comma == std::string::npos) comma = list.size();
+        if (trim(list.substr(pos, comma - pos)) == path) return true;
+        pos = comma + 1;
+    }
+    return false;
+}
+
+std::string c_literal(const char* bytes, size_t count) {
+    std::string out = "\"";
+    for (size_t i = 0; i < count; ++i) {
+        unsigned char c = (unsigned char)bytes[i];
+        switch (c) {
+            case '\n': out += "\\n"; break;
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            case '\\': out += "\\\\"; break;
+            case '"': out += "\\\""; break;
+            default:
+                if (c < 0x20 || c >= 0x7f) {
+                    char esc[8];
+                    snprintf(esc, sizeof esc, "\\%03o", c);
+                    out += esc;
+                } else {
+                    out += char(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+bool in_call_list(const std::string& list, long long call) {
+    size_t pos = 0;
+    while (pos < list.size()) {
+        size_t comma = list.find(',', pos);
+        if (comma == std::string::npos) comma = list.size();
+        std::string item = trim(list.substr(pos, comma - pos));
+        pos = comma + 1;
+        if (item.empty()) continue;
+        char* end = nullptr;
+        long long first = strtoll(item.c_str(), &end, 10);
+        if (end == item.c_str()) continue;
+        if (*end == '\0') {
+            if (call == first) return true;
+        } else if (*end == '-') {
+            const char* rest = end + 1;
+            if (*rest == '\0') {
+                if (call >= first) return true;
+            } else {
+                long long last = strtoll(rest, &end, 10);
+                if (*end == '\0' && call >= first && call <= last) return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace core
+}  // namespace boardsim

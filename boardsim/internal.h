@@ -1,0 +1,43 @@
+// Pieces of the board core shared by the preload wrappers and the `boardsim` command; not part of
+// the interface the emulated drivers use (that is boardsim.h).
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "boardsim.h"
+
+namespace boardsim {
+namespace core {
+
+// Plain system calls: the core's own file work must never go through the wrapped entry points.
+int raw_open(const char* path, int flags, mode_t mode = 0);
+ssize_t raw_read(int fd, void* buf, size_t count);
+ssize_t raw_write(int fd, const void* buf, size_t count);
+int raw_close(int fd);
+
+// Whole-file helpers on top of the raw calls; read_text returns false when the file cannot be read.
+bool read_text(const std::string& path, std::string* text);
+bool write_text(const std::string& path, const std::string& text);
+
+// A registered device whose node path is exactly `path`, or null.
+const Device* find_device(const char* path);
+std::vector<const SysfsHook*> sysfs_hooks();
+std::vector<const Profile*> profiles();
+std::vector<void (*)()> builders();
+
+// True when `path` starts with "/sys/" (or is "/sys") and a board is in use.
+bool is_sys_path(const char* path);
+// True when the settings list `path` under fault.deny.
+bool denied(const char* path);
+
+// Bytes as a C string literal with its quotes: "on", "1\n", "\001".
+std::string c_literal(const char* bytes, size_t count);
+
+// A list of call numbers such as "3", "2,5", "4-6" or "7-" (7 and every later one).
+bool in_call_list(const std::string& list, long long call);
+
+}  // namespace core
+}  // namespace boardsim
