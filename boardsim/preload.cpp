@@ -145,7 +145,8 @@ int open_board_path(int dirfd, const char* path, int flags, mode_t mode, bool* h
     }
     std::string real_path = boardsim::redirect(path);
     if (reads_from(flags)) run_before_read(path, real_path);
-    int fd = (int)syscall(SYS_openat, dirfd, real_path.c_str(), flags, mode);
+    // sysfs never creates a file: a missing attribute stays missing (ENOENT) even for O_CREAT.
+    int fd = (int)syscall(SYS_openat, dirfd, real_path.c_str(), flags & ~O_CREAT, mode);
     int err = errno;
     boardsim::trace("open", path, detail, fd);
     if (fd >= 0) set_slot(fd, new Slot{nullptr, path, real_path, writes_to(flags), ""});
@@ -232,7 +233,8 @@ FILE* fopen_board(const char* path, const char* mode, bool* handled) {
     }
     std::string real_path = boardsim::redirect(path);
     if (reads_from(flags)) run_before_read(path, real_path);
-    int fd = core::raw_open(real_path.c_str(), flags | O_CLOEXEC, 0644);
+    // sysfs never creates a file: fopen "w" of a missing attribute fails with ENOENT.
+    int fd = core::raw_open(real_path.c_str(), (flags & ~O_CREAT) | O_CLOEXEC, 0644);
     if (fd < 0) {
         int err = errno;
         boardsim::trace("open", path, mode, -1);
