@@ -1,0 +1,371 @@
+// The three ETC1 demos, run from their installed folders under the test X server: what the window
+// shows, how a close request ends them, and every failure path with its exact output.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runprog.h"
+#include "xwindow.h"
+
+using namespace testutil;
+
+namespace {
+
+struct Demo {
+    const char* name;
+    const char* source;        // as the EGL error report names it
+    const char* vertexShader;  // file names under assets/
+    const char* fragmentShader;
+    uint32_t clear;            // clear colour, 0xRRGGBB
+};
+
+const Demo lanterna = {"lanterna", "samples/opengles_20/lanterna/Lanterna.cpp",
+                       "Lanterna_texture.vert", "Lanterna_texture.frag", 0x0000ff};
+const Demo veilglass = {"veilglass", "samples/opengles_20/veilglass/Veilglass.cpp",
+                        "Veilglass_dualtex.vert", "Veilglass_dualtex.frag", 0x204080};
+const Demo tilemosaic = {"tilemosaic", "samples/opengles_20/tilemosaic/Tilemosaic.cpp",
+                         "Tilemosaic_atlastex.vert", "Tilemosaic_atlastex.frag", 0x204080};
+const Demo* const allDemos[] = {&lanterna, &veilglass, &tilemosaic};
+
+// ---- pixels ----
+
+struct Rgb {
+    int r, g, b;
+};
+
+Rgb rgb(uint32_t p) { return {int(p >> 16 & 255), int(p >> 8 & 255), int(p & 255)}; }
+
+double distance(Rgb a, Rgb b)
+{
+    return std::sqrt(double((a.r - b.r) * (a.r - b.r) + (a.g - b.g) * (a.g - b.g) +
+                            (a.b - b.b) * (a.b - b.b)));
+}
+
+std::string show(Rgb c)
+{
+    return "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
+}
+
+struct Shot {
+    std::vector<uint32_t> pixels;
+    int w = 0, h = 0;
+    Rgb at(int x, int y) const { return rgb(pixels[size_t(y) * w + x]); }
+    // Mean colour of the rectangle [x0, x1) x [y0, y1).
+    Rgb mean(int x0, int y0, int x1, int y1) const
+    {
+        long r = 0, g = 0, b = 0, n = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x, ++n) {
+                Rgb c = at(x, y);
+                r += c.r, g += c.g, b += c.b;
+            }
+        return {int(r / n), int(g / n), int(b / n)};
+    }
+};
+
+// ---- running a demo ----
+
+std::string installedFolder(const Demo& demo)
+{
+    return stage_dir() + "/share/board-bringup/samples/" + demo.name;
+}
+
+// A copy of the installed demo folder whose assets a test may change.
+std::string copyFolder(const Demo& demo)
+{
+    std::string dir = make_temp_dir(demo.name);
+    std::string command = "cp -r '" + installedFolder(demo) + "/.' '" + dir + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return dir;
+}
+
+// Replaces every occurrence of from with to in a file.
+void rewrite(const std::string& path, const std::string& from, const std::string& to)
+{
+    std::string text = read_file(path);
+    ASSERT_NE(text.find(from), std::string::npos) << path << " has no " << from;
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    write_file(path, text);
+}
+
+// The 1-based line of the demo's source that holds the text.
+int sourceLine(const Demo& demo, const std::string& text)
+{
+    std::ifstream in(source_dir() + "/" + demo.source);
+    std::string line;
+    for (int n = 1; std::getline(in, line); ++n)
+        if (line.find(text) != std::string::npos) return n;
+    ADD_FAILURE() << demo.source << " has no line with " << text;
+    return 0;
+}
+
+RunOptions demoOptions(const Demo& demo, const std::string& folder)
+{
+    RunOptions o;
+    o.argv = {stage_bin(demo.name)};
+    o.cwd = folder;
+    o.timeout_s = 120;
+    return o;
+}
+
+// Preloads the EGL stand-in of fakeegl.cpp; its FAKEEGL_* settings choose what it does.
+const std::string preloadFakeEgl = "LD_PRELOAD=" FAKEEGL_LIBRARY;
+
+// A demo running on a thread of its own while the test looks at its window.
+class Running {
+public:
+    explicit Running(RunOptions options)
+        : thread([this, options] { result = run(options); }) {}
+    ~Running()
+    {
+        if (thread.joinable()) thread.join();
+    }
+    RunResult finish()
+    {
+        thread.join();
+        return result;
+    }
+
+private:
+    RunResult result;
+    std::thread thread;
+};
+
+// Waits for a frame showing the clear colour below the quads, then returns it.
+Shot waitForScene(const Demo& demo)
+{
+    Shot shot;
+    for (int i = 0; i < 300; ++i) {
+        if (screenshot_window(demo.name, shot.pixels, shot.w, shot.h) && shot.w == 640 &&
+            shot.h == 480 && distance(shot.at(320, 300), rgb(demo.clear)) < 8)
+            return shot;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ADD_FAILURE() << demo.name << ": no frame with the clear colour within 30 s";
+    return shot;
+}
+
+int countLines(const std::string& path) { return int(split_lines(read_file(path)).size()); }
+
+// Pixels of the caption's yellow in the bottom band of the window.
+int yellowPixels(const Shot& shot)
+{
+    int n = 0;
+    for (int y = 430; y < 480; ++y)
+        for (int x = 0; x < 640; ++x) {
+            Rgb c = shot.at(x, y);
+            n += c.r > 180 && c.g > 180 && c.b < 100;
+        }
+    return n;
+}
+
+// Quad 0 covers pixels x 0 to 256, y 0 to 128; quad 1 x 256 to 384, y 0 to 64; quad 2 x 384 to 448,
+// y 0 to 32; the last quad ends at x 511. Below and right of them only the clear colour shows.
+void expectClearAroundQuads(const Demo& demo, const Shot& shot)
+{
+    for (auto [x, y] : {std::pair{128, 140}, {320, 80}, {416, 40}, {600, 4}, {10, 470}, {630, 240}}) {
+        if (&demo == &lanterna && y > 430) continue;  // the caption's band
+        EXPECT_LT(distance(shot.at(x, y), rgb(demo.clear)), 6)
+            << demo.name << " at " << x << "," << y << ": " << show(shot.at(x, y));
+    }
+}
+
+// A quad pixel that blends the texture's colour with the background, at about half alpha.
+void expectTranslucent(const Demo& demo, Rgb seen, Rgb opaque, const char* where)
+{
+    Rgb half = {(opaque.r + rgb(demo.clear).r) / 2, (opaque.g + rgb(demo.clear).g) / 2,
+                (opaque.b + rgb(demo.clear).b) / 2};
+    EXPECT_GT(distance(seen, rgb(demo.clear)), 40) << where << " " << show(seen);
+    EXPECT_GT(distance(seen, opaque), 40) << where << " " << show(seen);
+    EXPECT_LT(distance(seen, half), 60) << where << " " << show(seen) << " vs " << show(half);
+}
+
+// Runs the demo from its installed folder, checks the scene, closes it: status 0, no output.
+Shot runAndClose(const Demo& demo, const std::string& folder)
+{
+    Running running(demoOptions(demo, folder));
+    Shot shot = waitForScene(demo);
+    EXPECT_TRUE(send_close_request(demo.name));
+    RunResult r = running.finish();
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    return shot;
+}
+
+// ---- scenes ----
+
+TEST(DemoScene, LanternaShowsOneMipLevelPerQuadAndTheCaption)
+{
+    Shot shot = runAndClose(lanterna, installedFolder(lanterna));
+    if (shot.pixels.empty()) return;
+    expectClearAroundQuads(lanterna, shot);
+    // Each quad halves, so each is sampled one mip level lower: quad 0 shows level 1 (orange
+    // tint), quad 1 level 2 (yellow), quad 2 level 3 (green). Means over the quads' edges avoid
+    // the level numbers in their middles.
+    Rgb quad0 = shot.mean(4, 4, 40, 124);
+    EXPECT_TRUE(quad0.r > 180 && quad0.r > quad0.g + 30 && quad0.g > quad0.b + 30) << show(quad0);
+    Rgb quad1 = shot.mean(258, 2, 270, 62);
+    EXPECT_TRUE(quad1.r > 150 && quad1.g > 150 && quad1.b < quad1.g - 60) << show(quad1);
+    Rgb quad2 = shot.mean(386, 2, 392, 30);
+    EXPECT_TRUE(quad2.g > quad2.r + 40 && quad2.g > quad2.b + 40) << show(quad2);
+    EXPECT_GT(yellowPixels(shot), 100);
+}
+
+TEST(DemoScene, VeilglassShowsTheBackgroundAroundThroughAndInsideTheRing)
+{
+    Shot shot = runAndClose(veilglass, installedFolder(veilglass));
+    if (shot.pixels.empty()) return;
+    expectClearAroundQuads(veilglass, shot);
+    // Quad 0 shows the ring centred at (128, 64): clear in its hole and outside it, opaque in its
+    // outer band, half transparent between. Right of the centre the colour picture is cyan.
+    Rgb clear = rgb(veilglass.clear);
+    EXPECT_LT(distance(shot.at(128, 64), clear), 12) << show(shot.at(128, 64));
+    EXPECT_LT(distance(shot.at(4, 4), clear), 12) << show(shot.at(4, 4));
+    Rgb opaque = shot.at(223, 64);
+    EXPECT_TRUE(opaque.r < 70 && opaque.g > 190 && opaque.b > 190) << show(opaque);
+    expectTranslucent(veilglass, shot.at(189, 64), opaque, "veilglass ring's middle band");
+    // Quad 1 holds the same picture at half the size.
+    EXPECT_LT(distance(shot.at(320, 32), clear), 12) << show(shot.at(320, 32));
+    Rgb quad1 = shot.at(372, 32);
+    EXPECT_TRUE(quad1.g > 150 && quad1.b > 150) << show(quad1);
+}
+
+TEST(DemoScene, TilemosaicTakesColourAndAlphaFromTheTwoHalvesOfItsAtlas)
+{
+    Shot shot = runAndClose(tilemosaic, installedFolder(tilemosaic));
+    if (shot.pixels.empty()) return;
+    expectClearAroundQuads(tilemosaic, shot);
+    // Quad 0 shows the star centred at (128, 64): clear around it, opaque red on its left arm,
+    // half transparent in its core.
+    Rgb clear = rgb(tilemosaic.clear);
+    EXPECT_LT(distance(shot.at(4, 4), clear), 12) << show(shot.at(4, 4));
+    EXPECT_LT(distance(shot.at(250, 120), clear), 12) << show(shot.at(250, 120));
+    Rgb arm = shot.at(60, 64);
+    EXPECT_TRUE(arm.r > 190 && arm.g < 70 && arm.b < 70) << show(arm);
+    expectTranslucent(tilemosaic, shot.at(110, 64), {255, 0, 0}, "tilemosaic star's core");
+    // Right arm: cyan.
+    Rgb right = shot.at(200, 64);
+    EXPECT_TRUE(right.r < 70 && right.g > 190 && right.b > 190) << show(right);
+}
+
+// ---- closing ----
+
+// The close request reaches the window while the demo waits at its make-current: the first frame
+// is still drawn and shown, then the demo ends normally.
+TEST(DemoClose, CloseBeforeTheFirstFrameDrawsOneFrameAndEndsWithZero)
+{
+    for (const Demo* demo : allDemos) {
+        std::string dir = make_temp_dir(std::string(demo->name) + "-early");
+        RunOptions o = demoOptions(*demo, installedFolder(*demo));
+        o.env = {preloadFakeEgl, "FAKEEGL_HOLD_FILE=" + dir + "/go", "FAKEEGL_SWAP_LOG=" + dir + "/swaps"};
+        Running running(o);
+        ASSERT_TRUE(wait_for_window(demo->name, 30)) << demo->name;
+        EXPECT_TRUE(send_close_request(demo->name)) << demo->name;
+        // Let the server deliver the request before the demo polls.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        write_file(dir + "/go", "");
+        RunResult r = running.finish();
+        EXPECT_EQ(r.exit_code, 0) << demo->name << ": " << r.err;
+        EXPECT_EQ(r.out, "") << demo->name;
+        EXPECT_EQ(r.err, "") << demo->name;
+        EXPECT_EQ(countLines(dir + "/swaps"), 1) << demo->name;
+    }
+}
+
+// ---- failures ----
+
+TEST(DemoFailure, WithoutEtc1EachDemoSaysSoAndEndsWithOneBeforeAnyFrame)
+{
+    for (const Demo* demo : allDemos) {
+        std::string dir = make_temp_dir(std::string(demo->name) + "-noetc");
+        RunOptions o = demoOptions(*demo, installedFolder(*demo));
+        o.env = {preloadFakeEgl, "FAKEEGL_SWAP_LOG=" + dir + "/swaps",
+                 "MESA_EXTENSION_OVERRIDE=-GL_OES_compressed_ETC1_RGB8_texture"};
+        RunResult r = run(o);
+        EXPECT_EQ(r.exit_code, 1) << demo->name;
+        EXPECT_EQ(r.out, "ETC1 not supported") << demo->name;
+        // The framework may say why first; the demo's own part is the prefix, last.
+        ASSERT_GE(r.err.size(), 7u) << demo->name;
+        EXPECT_EQ(r.err.substr(r.err.size() - 7), "Error: ") << demo->name;
+        EXPECT_FALSE(file_exists(dir + "/swaps")) << demo->name;
+    }
+}
+
+TEST(DemoFailure, VertexShaderWithoutPositionEndsWithOne)
+{
+    for (const Demo* demo : allDemos) {
+        std::string folder = copyFolder(*demo);
+        rewrite(folder + "/assets/" + demo->vertexShader, "a_v4Position", "a_v4Place");
+        RunResult r = run(demoOptions(*demo, folder));
+        EXPECT_EQ(r.exit_code, 1) << demo->name;
+        // veilglass words it with the prefix once more, on standard output.
+        std::string prefix = demo == &veilglass ? "Error: " : "";
+        EXPECT_EQ(r.out, prefix + "Attribute not found: \"a_v4Position\"") << demo->name;
+        EXPECT_EQ(r.err, "Error: ") << demo->name;
+    }
+}
+
+TEST(DemoFailure, VeilglassWithoutAlphaSamplerNamesTheLineOfItsCheck)
+{
+    std::string folder = copyFolder(veilglass);
+    rewrite(folder + "/assets/Veilglass_dualtex.frag", "u_s2dAlpha", "u_s2dMask");
+    std::string dir = make_temp_dir("veilglass-noalpha");
+    RunOptions o = demoOptions(veilglass, folder);
+    o.env = {preloadFakeEgl, "FAKEEGL_SWAP_LOG=" + dir + "/swaps"};
+    RunResult r = run(o);
+    EXPECT_EQ(r.exit_code, 1);
+    int line = sourceLine(veilglass, "\"Uniform not found at line %i\\n\", __LINE__");
+    EXPECT_EQ(r.out, "Uniform not found at line " + std::to_string(line) + "\n");
+    EXPECT_EQ(r.err, "Error: ");
+    EXPECT_FALSE(file_exists(dir + "/swaps"));
+}
+
+TEST(DemoFailure, MakeCurrentFailureIsReportedWithTheDemosSourceAndLine)
+{
+    for (const Demo* demo : allDemos) {
+        RunOptions o = demoOptions(*demo, installedFolder(*demo));
+        o.env = {preloadFakeEgl, "FAKEEGL_MAKECURRENT_ERROR=0x3002"};
+        RunResult r = run(o);
+        EXPECT_EQ(r.exit_code, 1) << demo->name;
+        int line = sourceLine(*demo, "runDemo(__FILE__, __LINE__)");
+        EXPECT_EQ(r.out, "eglGetError() = 12290 (0x00003002) at " + std::string(demo->source) + ":" +
+                             std::to_string(line) + "\n");
+        EXPECT_EQ(r.err, "Error: ") << demo->name;
+    }
+}
+
+// Shaders that use neither texture coordinates nor the "u_s2dTexture" sampler: the demos draw the
+// quads in the shader's flat colour and stay silent.
+TEST(DemoShaders, WithoutTexCoordAndSamplerTheQuadsAreStillDrawn)
+{
+    const std::string vertex =
+        "attribute vec4 a_v4Position;\nvoid main()\n{\n    gl_Position = a_v4Position;\n}\n";
+    const std::string flat = "precision mediump float;\nvoid main()\n{\n"
+                             "    gl_FragColor = vec4(1.0, 0.5, 0.0, 1.0);\n}\n";
+    // veilglass must keep its alpha sampler; it reads it on the ring's opaque band.
+    const std::string flatWithAlpha =
+        "precision mediump float;\nuniform sampler2D u_s2dAlpha;\nvoid main()\n{\n"
+        "    gl_FragColor = vec4(1.0, 0.5, 0.0, texture2D(u_s2dAlpha, vec2(0.87, 0.5)).r);\n}\n";
+    for (const Demo* demo : allDemos) {
+        std::string folder = copyFolder(*demo);
+        write_file(folder + "/assets/" + demo->vertexShader, vertex);
+        write_file(folder + "/assets/" + demo->fragmentShader, demo == &veilglass ? flatWithAlpha : flat);
+        Shot shot = runAndClose(*demo, folder);
+        if (shot.pixels.empty()) continue;
+        Rgb quad0 = shot.at(128, 64);
+        EXPECT_LT(distance(quad0, {255, 128, 0}), 20) << demo->name << " " << show(quad0);
+        if (demo == &lanterna) {
+            EXPECT_GT(yellowPixels(shot), 100);
+        }
+    }
+}
+
+}  // namespace
