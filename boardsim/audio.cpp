@@ -98,6 +98,12 @@ bool core_in(const std::string& list, long long call) {
     return boardsim::core::in_call_list(list, call);
 }
 
+// Where stream offset `offset` lies in the ring (the reader may sit before the stream's start).
+long long ring_pos(long long offset) {
+    long long ring = config().ring;
+    return ((offset % ring) + ring) % ring;
+}
+
 double now() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -178,19 +184,19 @@ long audio_ioctl(int fd, unsigned long request, unsigned long arg) {
             long long call = ++g_hwpos_calls;
             if (core_in(c.hwpos_fail, call)) return fail(EIO);
             if (core_in(c.hwpos_range, call)) return long(c.ring);
-            return long(hw % c.ring);
+            return long(ring_pos(hw));
         }
         case kCmdOutReadPos: {
             long long call = ++g_readpos_calls;
             if (core_in(c.readpos_fail, call)) return fail(EIO);
             if (core_in(c.readpos_range, call)) return kBadReadPos;
-            return long(s.rd % c.ring);
+            return long(ring_pos(s.rd));
         }
         case kCmdOutSetReadPos: {
             long long pos = (int)arg;
             if (pos < 0 || pos >= c.ring) return fail(EINVAL);
             // The latest stream offset at or before the hardware that sits at `pos` in the ring.
-            s.rd = hw - ((hw % c.ring - pos + c.ring) % c.ring);
+            s.rd = hw - ((ring_pos(hw) - pos + c.ring) % c.ring);
             return 0;
         }
         case kCmdOutSetup:
@@ -213,7 +219,7 @@ ssize_t audio_read(int fd, void* buf, size_t count) {
     check_overrun(s, hw);
     if (core_in(c.read_error, call)) return fail(EIO);
     // A read stops at the end of the ring.
-    long long n = std::min<long long>((long long)count, c.ring - s.rd % c.ring);
+    long long n = std::min<long long>((long long)count, c.ring - ring_pos(s.rd));
     if (core_in(c.short_read, call)) n = (n / 2) & ~3LL;
     fill(static_cast<uint8_t*>(buf), s.rd, size_t(n), hw);
     s.rd += n;
