@@ -10,7 +10,8 @@
 // port's role, its bus-valid indications, the attached device (state/usb.port<N>.attached, set by
 // `boardsim attach|detach`, else the setting usb.port<N>.attached) and the power state. An
 // attached device shows only while the port is powered. A setting usb.port<N>.gotgctl or
-// usb.port<N>.busconnected fixes the attribute's content instead (C escapes allowed). A missing
+// usb.port<N>.busconnected fixes the attribute's content instead (C escapes allowed; a value in
+// double quotes is taken inside them, so "" is an empty file). A missing
 // attribute file stays missing.
 #include <stdio.h>
 #include <string.h>
@@ -86,7 +87,11 @@ void usb_before_read(const std::string& sys_path, const std::string& real_path) 
     const std::string unset = "\x01";
     std::string fixed = boardsim::setting(port_key(port, attr.c_str()), unset);
     std::string text;
-    if (fixed != unset) text = boardsim::usb_unescape(fixed);
+    if (fixed != unset) {
+        // A value in double quotes is taken inside them, so that "" gives an empty file.
+        if (fixed.size() >= 2 && fixed.front() == '"' && fixed.back() == '"') fixed = fixed.substr(1, fixed.size() - 2);
+        text = boardsim::usb_unescape(fixed);
+    }
     else text = attr == "gotgctl" ? gotgctl_text(port) : busconnected_text(port);
     boardsim::usb_state_write(real_path, text);
 }

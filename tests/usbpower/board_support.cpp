@@ -1,0 +1,181 @@
+#include "board_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <stdexcept>
+#include <thread>
+
+namespace board {
+
+namespace {
+
+std::string boardsim_command() { return testutil::build_dir() + "/boardsim/boardsim"; }
+std::string preload_library() { return testutil::build_dir() + "/boardsim/libboardsim.so"; }
+
+void boardsim(const std::vector<std::string>& args) {
+    testutil::RunOptions o;
+    o.argv = {boardsim_command()};
+    o.argv.insert(o.argv.end(), args.begin(), args.end());
+    testutil::RunResult r = testutil::run(o);
+    if (r.exit_code != 0) throw std::runtime_error("boardsim failed: " + r.err);
+}
+
+std::vector<std::string> board_env(const std::string& dir) {
+    return {"BOARDSIM_DIR=" + dir, "LD_PRELOAD=" + preload_library()};
+}
+
+std::string program_path(const std::string& program) {
+    return program.find('/') == std::string::npos ? testutil::stage_bin(program) : program;
+}
+
+// Undoes the C string literal of a trace detail: "\"on\"" gives on.
+std::string unquote(const std::string& literal) {
+    std::string s = literal;
+    if (s.size() >= 2 && s.front() == '"' && s.back() == '"') s = s.substr(1, s.size() - 2);
+    std::string out;
+    for (size_t i = 0; i < s.size(); i++) {
+        if (s[i] != '\\' || i + 1 == s.size()) {
+            out += s[i];
+            continue;
+        }
+        char e = s[++i];
+        if (e == 'n') out += '\n';
+        else if (e == 't') out += '\t';
+        else if (e == 'r') out += '\r';
+        else if (e >= '0' && e <= '7') {
+            int v = e - '0';
+            for (int k = 0; k < 2 && i + 1 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '7'; k++)
+                v = v * 8 + (s[++i] - '0');
+            out += char(v);
+        } else out += e;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string make(const std::string& tag, const std::vector<std::string>& args) {
+    std::string dir = testutil::make_temp_dir(tag) + "/board";
+    std::vector<std::string> a = {"create", dir};
+    a.insert(a.end(), args.begin(), args.end());
+    boardsim(a);
+    return dir;
+}
+
+testutil::RunResult run(const std::string& dir, const std::vector<std::string>& argv,
+                        double term_after_s) {
+    testutil::RunOptions o;
+    o.argv = argv;
+    o.argv[0] = program_path(argv[0]);
+    o.env = board_env(dir);
+    o.term_after_s = term_after_s;
+    o.timeout_s = term_after_s > 0 ? term_after_s + 30 : 60;
+    return testutil::run(o);
+}
+
+void attach(const std::string& dir, int port) { boardsim({"attach", dir, std::to_string(port)}); }
+void detach(const std::string& dir, int port) { boardsim({"detach", dir, std::to_string(port)}); }
+
+std::vector<TraceLine> trace(const std::string& dir) {
+    std::vector<TraceLine> lines;
+    std::string text = testutil::file_exists(dir + "/trace.log") ? testutil::read_file(dir + "/trace.log") : "";
+    for (const std::string& line : testutil::split_lines(text)) {
+        std::vector<std::string> f;
+        size_t pos = 0;
+        while (true) {
+            size_t tab = line.find('\t', pos);
+            f.push_back(line.substr(pos, tab == std::string::npos ? std::string::npos : tab - pos));
+            if (tab == std::string::npos) break;
+            pos = tab + 1;
+        }
+        if (f.size() < 6) continue;  // a line still being written by another process
+        TraceLine t;
+        t.t = std::atof(f[0].c_str());
+        t.op = f[2];
+        t.path = f[3];
+        t.detail = f[4];
+        t.result = std::atoll(f[5].c_str());
+        lines.push_back(t);
+    }
+    return lines;
+}
+
+std::vector<Change> changes(const std::vector<TraceLine>& lines) {
+    std::map<std::string, std::string> open_for_write;  // path -> bytes so far
+    std::vector<Change> out;
+    for (const TraceLine& l : lines) {
+        if (l.op == "open" && l.result >= 0 && (l.detail == "w" || l.detail == "a")) {
+            open_for_write[l.path] = "";
+        } else if (l.op == "write" && open_for_write.count(l.path)) {
+            open_for_write[l.path] += unquote(l.detail);
+        } else if (l.op == "close" && open_for_write.count(l.path)) {
+            out.push_back({l.t, l.path + "=" + open_for_write[l.path]});
+            open_for_write.erase(l.path);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> change_texts(const std::vector<TraceLine>& lines) {
+    std::vector<std::string> out;
+    for (const Change& c : changes(lines)) out.push_back(c.text);
+    return out;
+}
+
+int count(const std::vector<TraceLine>& lines, const std::string& op, const std::string& path) {
+    int n = 0;
+    for (const TraceLine& l : lines)
+        if (l.op == op && l.path == path) n++;
+    return n;
+}
+
+Daemon start(const std::string& dir, const std::vector<std::string>& argv) {
+    Daemon d;
+    d.out_path = dir + "/daemon.out." + std::to_string(std::rand());
+    std::vector<std::string> env = board_env(dir);
+    std::vector<std::string> args = argv;
+    args[0] = program_path(argv[0]);
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int fd = open(d.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0) _exit(126);
+        dup2(fd, 1);
+        for (const std::string& kv : env) putenv(const_cast<char*>(kv.c_str()));
+        std::vector<char*> av;
+        for (std::string& a : args) av.push_back(a.data());
+        av.push_back(nullptr);
+        execv(av[0], av.data());
+        _exit(127);
+    }
+    d.pid = pid;
+    return d;
+}
+
+std::string stop(Daemon& d) {
+    if (d.pid > 0) {
+        kill(d.pid, SIGTERM);
+        int status = 0;
+        waitpid(d.pid, &status, 0);
+        d.pid = -1;
+    }
+    return testutil::read_file(d.out_path);
+}
+
+bool wait_until(const std::string& dir, bool (*pred)(const std::vector<TraceLine>&, const void*),
+                const void* ctx, double timeout_s) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+    while (true) {
+        if (pred(trace(dir), ctx)) return true;
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+}  // namespace board
