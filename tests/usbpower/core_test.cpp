@@ -2,8 +2,6 @@
 // core library as the daemon it stands for).
 #include <gtest/gtest.h>
 
-#include <string.h>
-
 #include "otg_core.h"
 
 namespace {
@@ -82,36 +80,6 @@ PROFILE_TEST(OtgStatusDecide, Port0HostRuleOfTheProfile) {
         EXPECT_EQ(kPort0Rule ? 1 : 0, otg_status_decide(0, word, 0));
         EXPECT_EQ(1, otg_status_decide(0, word, 1));
     }
-}
-
-PROFILE_TEST(OtgTables, VersionTableOfTheProfile) {
-#ifdef OTG_PROFILE_IDDQ
-    ASSERT_EQ(3u, sizeof otg_versions / sizeof otg_versions[0]);
-#else
-    ASSERT_EQ(4u, sizeof otg_versions / sizeof otg_versions[0]);
-    EXPECT_STREQ("3.10a", otg_versions[3]);
-#endif
-    EXPECT_STREQ("2.60a", otg_versions[0]);
-    EXPECT_STREQ("2.20a", otg_versions[1]);
-    EXPECT_STREQ("2.94a", otg_versions[2]);
-    EXPECT_EQ(6u, sizeof otg_versions[0]);
-}
-
-PROFILE_TEST(OtgPatchPort, PutsTheDigitIntoLm0) {
-    char path[32];
-    strcpy(path, "/sys/devices/lm0/busconnected");
-    otg_patch_port(path, 1);
-    EXPECT_STREQ("/sys/devices/lm1/busconnected", path);
-    otg_patch_port(path, 0);
-    EXPECT_STREQ("/sys/devices/lm0/busconnected", path);
-}
-
-PROFILE_TEST(OtgPortPower, UnknownActionsTouchNothing) {
-    // No board is in reach of this process: an action other than ON, OFF and QUERY must not
-    // even try to read a file.
-    EXPECT_EQ(0, otg_port_power(0, 3));
-    EXPECT_EQ(0, otg_port_power(1, -1));
-    EXPECT_EQ(0, otg_port_power(0, 1000));
 }
 
 }  // namespace
