@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <future>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -328,11 +327,16 @@ TEST(Capture, ReaderFailuresResynchronise) {
     Capture c = faults.get();
     expect_frame(c);
     EXPECT_EQ(count_lines(c, kInitError), 1);
-    std::regex failed("E/qvAudio_Test: qvAudio_out fail to read! Ret = (-?[0-9]+), (PosBytes|left_size) = ([0-9]+) ");
     std::vector<std::pair<long, long>> reads;
     for (const std::string& line : c.other) {
-        std::smatch m;
-        if (std::regex_match(line, m, failed)) reads.emplace_back(std::stol(m[1]), std::stol(m[3]));
+        long got, asked;
+        char which[16];
+        int end = 0;
+        if (sscanf(line.c_str(), "E/qvAudio_Test: qvAudio_out fail to read! Ret = %ld, %15[a-zA-Z_] = %ld %n",
+                   &got, which, &asked, &end) == 3 &&
+            size_t(end) == line.size() && line.back() == ' ' &&
+            (std::string(which) == "PosBytes" || std::string(which) == "left_size"))
+            reads.emplace_back(got, asked);
     }
     ASSERT_EQ(reads.size(), 2u) << c.run.out;
     EXPECT_EQ(reads[0].first, -1);
