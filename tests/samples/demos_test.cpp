@@ -112,7 +112,24 @@ RunOptions demoOptions(const Demo& demo, const std::string& folder)
     o.argv = {stage_bin(demo.name)};
     o.cwd = folder;
     o.timeout_s = 120;
+#ifdef DEMO_KEEP_LOADED
+    o.env = {"LD_PRELOAD=" DEMO_KEEP_LOADED, "LSAN_OPTIONS=suppressions=" DEMO_LSAN_SUPPRESSIONS};
+#endif
     return o;
+}
+
+// Adds settings to a run's environment; LD_PRELOAD=<lib> goes after what is preloaded already.
+void addEnv(RunOptions& o, const std::vector<std::string>& settings)
+{
+    for (const std::string& s : settings) {
+        bool merged = false;
+        for (std::string& e : o.env)
+            if (s.rfind("LD_PRELOAD=", 0) == 0 && e.rfind("LD_PRELOAD=", 0) == 0) {
+                e += " " + s.substr(11);
+                merged = true;
+            }
+        if (!merged) o.env.push_back(s);
+    }
 }
 
 // Preloads the EGL stand-in of fakeegl.cpp; its FAKEEGL_* settings choose what it does.
@@ -265,7 +282,7 @@ TEST(DemoClose, CloseBeforeTheFirstFrameDrawsOneFrameAndEndsWithZero)
     for (const Demo* demo : allDemos) {
         std::string dir = make_temp_dir(std::string(demo->name) + "-early");
         RunOptions o = demoOptions(*demo, installedFolder(*demo));
-        o.env = {preloadFakeEgl, "FAKEEGL_HOLD_FILE=" + dir + "/go", "FAKEEGL_SWAP_LOG=" + dir + "/swaps"};
+        addEnv(o, {preloadFakeEgl, "FAKEEGL_HOLD_FILE=" + dir + "/go", "FAKEEGL_SWAP_LOG=" + dir + "/swaps"});
         Running running(o);
         ASSERT_TRUE(wait_for_window(demo->name, 30)) << demo->name;
         EXPECT_TRUE(send_close_request(demo->name)) << demo->name;
@@ -287,8 +304,8 @@ TEST(DemoFailure, WithoutEtc1EachDemoSaysSoAndEndsWithOneBeforeAnyFrame)
     for (const Demo* demo : allDemos) {
         std::string dir = make_temp_dir(std::string(demo->name) + "-noetc");
         RunOptions o = demoOptions(*demo, installedFolder(*demo));
-        o.env = {preloadFakeEgl, "FAKEEGL_SWAP_LOG=" + dir + "/swaps",
-                 "MESA_EXTENSION_OVERRIDE=-GL_OES_compressed_ETC1_RGB8_texture"};
+        addEnv(o, {preloadFakeEgl, "FAKEEGL_SWAP_LOG=" + dir + "/swaps",
+                 "MESA_EXTENSION_OVERRIDE=-GL_OES_compressed_ETC1_RGB8_texture"});
         RunResult r = run(o);
         EXPECT_EQ(r.exit_code, 1) << demo->name;
         EXPECT_EQ(r.out, "ETC1 not supported") << demo->name;
@@ -319,7 +336,7 @@ TEST(DemoFailure, VeilglassWithoutAlphaSamplerNamesTheLineOfItsCheck)
     rewrite(folder + "/assets/Veilglass_dualtex.frag", "u_s2dAlpha", "u_s2dMask");
     std::string dir = make_temp_dir("veilglass-noalpha");
     RunOptions o = demoOptions(veilglass, folder);
-    o.env = {preloadFakeEgl, "FAKEEGL_SWAP_LOG=" + dir + "/swaps"};
+    addEnv(o, {preloadFakeEgl, "FAKEEGL_SWAP_LOG=" + dir + "/swaps"});
     RunResult r = run(o);
     EXPECT_EQ(r.exit_code, 1);
     int line = sourceLine(veilglass, "\"Uniform not found at line %i\\n\", __LINE__");
@@ -332,7 +349,7 @@ TEST(DemoFailure, MakeCurrentFailureIsReportedWithTheDemosSourceAndLine)
 {
     for (const Demo* demo : allDemos) {
         RunOptions o = demoOptions(*demo, installedFolder(*demo));
-        o.env = {preloadFakeEgl, "FAKEEGL_MAKECURRENT_ERROR=0x3002"};
+        addEnv(o, {preloadFakeEgl, "FAKEEGL_MAKECURRENT_ERROR=0x3002"});
         RunResult r = run(o);
         EXPECT_EQ(r.exit_code, 1) << demo->name;
         int line = sourceLine(*demo, "runDemo(__FILE__, __LINE__)");
