@@ -315,9 +315,9 @@ TEST(Capture, ReaderFailuresResynchronise) {
     auto faults = std::async(std::launch::async, [] {
         return capture("reader-faults",
                        {"audio.content=counter", kBigRing, "audio.fault.hwpos_fail=20,21",
-                        "audio.fault.read_error=100",
-                        "audio.fault.short_read=200", "audio.fault.readpos_fail=300",
-                        "audio.fault.hwpos_range=400", "audio.fault.readpos_range=500"});
+                        "audio.fault.read_error=60", "audio.fault.short_read=100",
+                        "audio.fault.readpos_fail=140", "audio.fault.hwpos_range=180",
+                        "audio.fault.readpos_range=220"});
     });
     // From query 50 on the hardware position never comes back: the thread stays in its re-sync.
     auto stuck = std::async(std::launch::async, [] {
