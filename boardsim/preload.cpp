@@ -312,6 +312,23 @@ void trace_stat(const char* path, int r) {
     }
 }
 
+// Traces the close of what stood behind a descriptor and hands a written sysfs file's bytes on.
+void finish_slot(Slot* s, int result) {
+    boardsim::trace("close", s->sys_path.c_str(), "", result);
+    if (!s->device && s->writable && !s->written.empty())
+        run_after_write(s->sys_path, s->real_path, s->written);
+    delete s;
+}
+
+void close_replaced(int fd) {
+    Slot* s = take_slot(fd);
+    if (!s) return;
+    int err = errno;
+    if (s->device && s->device->on_close) s->device->on_close(fd);
+    finish_slot(s, 0);
+    errno = err;
+}
+
 }  // namespace
 
 extern "C" {
@@ -578,11 +595,25 @@ int close(int fd) {
     if (s->device && s->device->on_close) s->device->on_close(fd);
     int r = real_close(fd);
     int err = errno;
-    boardsim::trace("close", s->sys_path.c_str(), "", r);
-    if (!s->device && s->writable && !s->written.empty())
-        run_after_write(s->sys_path, s->real_path, s->written);
-    delete s;
+    finish_slot(s, r);
     errno = err;
+    return r;
+}
+
+// dup2 and dup3 close the target descriptor first: what stood behind it is closed as by close.
+int dup2(int oldfd, int newfd) {
+    REAL(dup2);
+    if (oldfd == newfd || !slot_of(newfd)) return real_dup2(oldfd, newfd);
+    int r = real_dup2(oldfd, newfd);
+    if (r >= 0) close_replaced(newfd);
+    return r;
+}
+
+int dup3(int oldfd, int newfd, int flags) {
+    REAL(dup3);
+    if (oldfd == newfd || !slot_of(newfd)) return real_dup3(oldfd, newfd, flags);
+    int r = real_dup3(oldfd, newfd, flags);
+    if (r >= 0) close_replaced(newfd);
     return r;
 }
 
