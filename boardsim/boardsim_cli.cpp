@@ -1,5 +1,6 @@
 // The `boardsim` command: makes board folders, runs programs on them, attaches and detaches USB
 // devices and shows the trace.
+#include <dirent.h>
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>
@@ -44,6 +45,20 @@ bool make_dir(const std::string& path) {
         if (!partial.empty() && mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
     }
     return true;
+}
+
+// Removes the plain files of a folder.
+bool clear_dir(const std::string& path) {
+    DIR* d = opendir(path.c_str());
+    if (!d) return false;
+    bool ok = true;
+    while (struct dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        if (unlink((path + "/" + name).c_str()) != 0) ok = false;
+    }
+    closedir(d);
+    return ok;
 }
 
 std::string absolute(const std::string& path) {
@@ -96,8 +111,7 @@ int create(int argc, char** argv) {
         !boardsim::core::write_text(dir + "/trace.log", ""))
         return error("cannot write in " + dir + ": " + strerror(errno));
     // A board made again starts with fresh counters and driver state.
-    std::string clear = "rm -f '" + dir + "'/state/*";
-    if (system(clear.c_str()) != 0) return error("cannot clear " + dir + "/state");
+    if (!clear_dir(dir + "/state")) return error("cannot clear " + dir + "/state: " + strerror(errno));
 
     setenv("BOARDSIM_DIR", dir.c_str(), 1);
     for (void (*build)() : boardsim::core::builders()) build();

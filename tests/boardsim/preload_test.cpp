@@ -116,6 +116,13 @@ TEST(Sysfs, DeniedPathsCannotBeOpenedOrAccessed) {
     EXPECT_EQ(testutil::read_file(board + "/sys/kernel/a"), "x");
 }
 
+TEST(Sysfs, MissingAttributesAreNeverCreated) {
+    std::string board = make_board("nocreate");
+    RunResult r = probe(board, {"fwrite", "/sys/kernel/none", "1", "owrite", "/sys/kernel/none", "1"});
+    EXPECT_EQ(r.out, "fwrite -1 2\nowrite -1 2\n");
+    EXPECT_FALSE(testutil::file_exists(board + "/sys/kernel/none"));
+}
+
 TEST(Sysfs, NoBoardNoRedirection) {
     testutil::RunOptions o;
     o.argv = {BOARDSIM_PROBE, "access", "/sys/kernel/probe/value", "dopen", "thread"};
