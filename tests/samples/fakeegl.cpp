@@ -27,7 +27,8 @@ bool calledByProgram(void* returnAddress)
 {
     Dl_info info;
     if (dladdr(returnAddress, &info) == 0 || info.dli_fname == nullptr) return true;
-    return std::strstr(info.dli_fname, ".so") == nullptr;
+    const char* slash = std::strrchr(info.dli_fname, '/');
+    return std::strstr(slash != nullptr ? slash + 1 : info.dli_fname, ".so") == nullptr;
 }
 
 }  // namespace
