@@ -58,7 +58,7 @@ const GLfloat positions[] = {
 GLfloat texCoords[36 * 2];
 GLubyte indices[52];
 
-void fail(const char* what)
+[[noreturn]] void fail(const char* what)
 {
     std::fprintf(stderr, "barequads: %s\n", what);
     std::exit(1);
@@ -119,7 +119,7 @@ std::vector<GLfloat> captionQuads;
 void makeCaption(const std::string& assets)
 {
     FT_Library library;
-    FT_Face face;
+    FT_Face face = nullptr;
     if (FT_Init_FreeType(&library) != 0 ||
         (FT_New_Face(library, (assets + "DejaVuSans.ttf").c_str(), 0, &face) != 0 &&
          FT_New_Face(library, "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 0, &face) != 0))
