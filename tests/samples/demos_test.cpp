@@ -363,6 +363,20 @@ TEST(DemoFailure, WithoutEtc1EachDemoSaysSoAndEndsWithOneBeforeAnyFrame)
     }
 }
 
+TEST(DemoFailure, WithoutAProgramObjectEachDemoSaysSoAndEndsWithOneBeforeAnyFrame)
+{
+    for (const Demo* demo : allDemos) {
+        std::string dir = make_temp_dir(std::string(demo->name) + "-noprogram");
+        RunOptions o = demoOptions(*demo, installedFolder(*demo));
+        addEnv(o, {preloadFakeEgl, "FAKEEGL_SWAP_LOG=" + dir + "/swaps", "FAKEEGL_NO_PROGRAM=1"});
+        RunResult r = run(o);
+        EXPECT_EQ(r.exit_code, 1) << demo->name;
+        EXPECT_EQ(r.out, "Could not create program.") << demo->name;
+        EXPECT_EQ(r.err, "Error: ") << demo->name;
+        EXPECT_FALSE(file_exists(dir + "/swaps")) << demo->name;
+    }
+}
+
 TEST(DemoFailure, VertexShaderWithoutPositionEndsWithOne)
 {
     for (const Demo* demo : allDemos) {

@@ -4,7 +4,9 @@
 //   FAKEEGL_HOLD_FILE=<path>          eglMakeCurrent first waits (up to 60 s) for <path> to exist,
 //                                     so a test can act on the window before the first frame
 //   FAKEEGL_SWAP_LOG=<path>           every eglSwapBuffers appends one line to <path>
+//   FAKEEGL_NO_PROGRAM=1              glCreateProgram returns 0, as when no program can be made
 #include <EGL/egl.h>
+#include <GLES2/gl2.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -75,4 +77,13 @@ extern "C" EGLBoolean eglSwapBuffers(EGLDisplay display, EGLSurface surface)
         }
     }
     return real(display, surface);
+}
+
+extern "C" GLuint glCreateProgram(void)
+{
+    using CreateProgram = GLuint (*)(void);
+    static CreateProgram real = next<CreateProgram>("glCreateProgram");
+    if (std::getenv("FAKEEGL_NO_PROGRAM") != nullptr && calledByProgram(__builtin_return_address(0)))
+        return 0;
+    return real();
 }
