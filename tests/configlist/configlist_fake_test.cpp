@@ -169,7 +169,8 @@ TEST(ConfiglistFake, FailuresBeforeTheVendorLinePrintOnlyTheErrorReport) {
 
 TEST(ConfiglistFake, FailedCountPassKeepsTheVendorLine) {
     struct Case { const char* scenario; const char* lastCall; };
-    for (const Case& c : {Case{"countfail1", "eglGetConfigs 1 null 0"}, Case{"countfail2", "eglGetConfigs 1 array 5"}}) {
+    for (const Case& c : {Case{"countfail1", "eglGetConfigs 1 null 0"}, Case{"countfail2", "eglGetConfigs 1 array 5"},
+                          Case{"negativecount", "eglGetConfigs 1 null 0"}}) {
         SCOPED_TRACE(c.scenario);
         Listing run = runConfiglist(c.scenario);
         EXPECT_EQ(run.result.exit_code, 1);

@@ -5,8 +5,9 @@
 // Scenarios: "normal", "nodisplay", "initfail", "nullvendor", "countfail1" (first eglGetConfigs
 // fails), "countfail2" (second fails), "noconfigs", "odd" (unknown caveat and colour-buffer
 // values, surface and renderable values with high bits), "attrfail" (configuration 3,
-// EGL_SAMPLES fails), "hugecount" (more configurations than memory holds), "overcount" (the
-// second pass claims more configurations than the array has room for).
+// EGL_SAMPLES fails), "hugecount" (more configurations than memory holds), "negativecount" (the
+// first pass reports a negative count), "overcount" (the second pass claims more configurations
+// than the array has room for).
 #include <EGL/egl.h>
 
 #include <climits>
@@ -93,6 +94,7 @@ EGLBoolean eglGetConfigs(EGLDisplay display, EGLConfig* configs, EGLint size, EG
     if (is("countfail2") && configs != nullptr) return EGL_FALSE;
     int available = is("noconfigs") ? 0 : configCount;
     if (is("hugecount")) available = INT_MAX;
+    if (is("negativecount")) available = -1;
     if (configs == nullptr) {
         *count = available;
         return EGL_TRUE;
