@@ -297,7 +297,7 @@ TEST(DemobaseWindow, ShowsItsFrameAndClosesOnTheWindowManagersRequest) {
     std::vector<uint32_t> pixels;
     int w = 0, h = 0;
     bool green = false;
-    for (int attempt = 0; attempt < 100 && !green; ++attempt) {
+    for (int attempt = 0; attempt < 200 && !green; ++attempt) {
         ASSERT_TRUE(testutil::screenshot_window("windowprobe", pixels, w, h));
         green = !pixels.empty() && pixels[pixels.size() / 2] == 0x00ff00u;
         if (!green) std::this_thread::sleep_for(std::chrono::milliseconds(50));
