@@ -17,6 +17,10 @@ bool send_close_request(const char* title);
 // Sends an Escape key press and release to the window.
 bool send_escape_key(const char* title);
 
+// Puts the window above its siblings (windows of tests running side by side overlap on one
+// screen). Its program must redraw before a screenshot shows it.
+bool raise_window(const char* title);
+
 // Waits up to timeout_s for a mapped window of that title; true once it is there.
 bool wait_for_window(const char* title, double timeout_s);
 

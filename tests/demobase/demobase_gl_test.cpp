@@ -297,7 +297,10 @@ TEST(DemobaseWindow, ShowsItsFrameAndClosesOnTheWindowManagersRequest) {
     std::vector<uint32_t> pixels;
     int w = 0, h = 0;
     bool green = false;
+    // Another test's window may cover this one: raise it and look again after a redraw.
     for (int attempt = 0; attempt < 200 && !green; ++attempt) {
+        testutil::raise_window("windowprobe");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ASSERT_TRUE(testutil::screenshot_window("windowprobe", pixels, w, h));
         green = !pixels.empty() && pixels[pixels.size() / 2] == 0x00ff00u;
         if (!green) std::this_thread::sleep_for(std::chrono::milliseconds(50));
