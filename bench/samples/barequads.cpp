@@ -22,6 +22,9 @@
 #include <string>
 #include <vector>
 
+// The same nine quads the demos draw.
+#include "DemoGeometry.h"
+
 namespace {
 
 struct Scene {
@@ -43,20 +46,6 @@ const Scene scenes[] = {
      "Tilemosaic_atlastex.frag", false, {0.125f, 0.25f, 0.5f, 1.0f}},
 };
 
-// The demos' nine quads as one triangle strip.
-const GLfloat positions[] = {
-    -1.0f,    1.0f, 0, -1.0f,    0.4666f, 0, -0.2f,     1.0f, 0, -0.2f,     0.4666f, 0,
-    -0.2f,    1.0f, 0, -0.2f,    0.7333f, 0, 0.2f,      1.0f, 0, 0.2f,      0.7333f, 0,
-    0.2f,     1.0f, 0, 0.2f,     0.8666f, 0, 0.4f,      1.0f, 0, 0.4f,      0.8666f, 0,
-    0.4f,     1.0f, 0, 0.4f,     0.9333f, 0, 0.5f,      1.0f, 0, 0.5f,      0.9333f, 0,
-    0.5f,     1.0f, 0, 0.5f,     0.9666f, 0, 0.55f,     1.0f, 0, 0.55f,     0.9666f, 0,
-    0.55f,    1.0f, 0, 0.55f,    0.9833f, 0, 0.575f,    1.0f, 0, 0.575f,    0.9833f, 0,
-    0.575f,   1.0f, 0, 0.575f,   0.9916f, 0, 0.5875f,   1.0f, 0, 0.5875f,   0.9916f, 0,
-    0.5875f,  1.0f, 0, 0.5875f,  0.9958f, 0, 0.59375f,  1.0f, 0, 0.59375f,  0.9958f, 0,
-    0.59375f, 1.0f, 0, 0.59375f, 0.9958f, 0, 0.596875f, 1.0f, 0, 0.596875f, 0.9958f, 0,
-};
-GLfloat texCoords[36 * 2];
-GLubyte indices[52];
 
 [[noreturn]] void fail(const char* what)
 {
@@ -199,15 +188,6 @@ int main(int argc, char** argv)
     if (scene == nullptr) fail("usage: barequads <lanterna|veilglass|tilemosaic> <assets-directory>");
     std::string assets = std::string(argv[2]) + "/";
 
-    for (int q = 0; q < 9; ++q) {
-        const GLfloat st[8] = {0, 0, 0, 1, 1, 0, 1, 1};
-        std::memcpy(texCoords + q * 8, st, sizeof st);
-    }
-    for (int q = 0, n = 0; q < 9; ++q) {
-        if (q > 0) indices[n++] = GLubyte(4 * q - 1), indices[n++] = GLubyte(4 * q);
-        for (int v = 0; v < 4; ++v) indices[n++] = GLubyte(4 * q + v);
-    }
-
     Display* x = XOpenDisplay(nullptr);
     if (x == nullptr) fail("no X display");
     Window window = XCreateSimpleWindow(x, DefaultRootWindow(x), 0, 0, 640, 480, 0, 0, 0);
@@ -269,9 +249,9 @@ int main(int argc, char** argv)
     GLint texCoord = glGetAttribLocation(program, "a_v2TexCoord");
     glUniform1i(glGetUniformLocation(program, "u_s2dTexture"), 0);
     if (scene->alphaSuffix != nullptr) glUniform1i(glGetUniformLocation(program, "u_s2dAlpha"), 1);
-    glVertexAttribPointer(position, 3, GL_FLOAT, GL_FALSE, 0, positions);
+    glVertexAttribPointer(position, 3, GL_FLOAT, GL_FALSE, 0, quadPositions);
     glEnableVertexAttribArray(position);
-    glVertexAttribPointer(texCoord, 2, GL_FLOAT, GL_FALSE, 0, texCoords);
+    glVertexAttribPointer(texCoord, 2, GL_FLOAT, GL_FALSE, 0, quadTexCoords);
     glEnableVertexAttribArray(texCoord);
     glClearColor(scene->clear[0], scene->clear[1], scene->clear[2], scene->clear[3]);
     if (glGetError() != GL_NO_ERROR) fail("GL error in set-up");
@@ -287,13 +267,13 @@ int main(int argc, char** argv)
         if (scene->cullAndDepth) {
             // The caption's program and texture replace the scene's, which come back each frame.
             glUseProgram(program);
-            glVertexAttribPointer(position, 3, GL_FLOAT, GL_FALSE, 0, positions);
+            glVertexAttribPointer(position, 3, GL_FLOAT, GL_FALSE, 0, quadPositions);
             glEnableVertexAttribArray(position);
-            glVertexAttribPointer(texCoord, 2, GL_FLOAT, GL_FALSE, 0, texCoords);
+            glVertexAttribPointer(texCoord, 2, GL_FLOAT, GL_FALSE, 0, quadTexCoords);
             glEnableVertexAttribArray(texCoord);
             glBindTexture(GL_TEXTURE_2D, texture);
         }
-        glDrawElements(GL_TRIANGLE_STRIP, 52, GL_UNSIGNED_BYTE, indices);
+        glDrawElements(GL_TRIANGLE_STRIP, 52, GL_UNSIGNED_BYTE, quadIndices);
         if (scene->cullAndDepth) drawCaption();
         eglSwapBuffers(display, surface);
     }

@@ -34,7 +34,6 @@ bool setupGraphics(int width, int height)
     text = new Text(resourceDirectory.c_str(), width, height);
     text->addString(0, 0, "Mipmapped ETC1 compressed texture", 255, 255, 0, 255);
 
-    GL_CHECK(glActiveTexture(GL_TEXTURE0));
     Texture::loadCompressedMipmaps(texturePath.c_str(), imageExtension.c_str(), &textureID);
 
     if (!createDemoProgram(vertexShaderPath.c_str(), fragmentShaderPath.c_str(),
