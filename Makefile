@@ -1,6 +1,7 @@
 # The two commands: `make run` shows the suite on the simulated board, `make test` runs every test.
 PRESET ?= dev
 BUILD  := build/$(PRESET)
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps configure build run test test-asan test-tsan bench clean
 
