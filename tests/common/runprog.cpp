@@ -199,4 +199,29 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
+std::vector<TraceLine> read_trace(const std::string& board) {
+    std::vector<TraceLine> lines;
+    std::string path = board + "/trace.log";
+    if (!file_exists(path)) return lines;
+    for (const std::string& line : split_lines(read_file(path))) {
+        std::vector<std::string> f;
+        size_t pos = 0;
+        while (true) {
+            size_t tab = line.find('\t', pos);
+            f.push_back(line.substr(pos, tab == std::string::npos ? std::string::npos : tab - pos));
+            if (tab == std::string::npos) break;
+            pos = tab + 1;
+        }
+        if (f.size() < 6) continue;
+        TraceLine t;
+        t.time = std::atof(f[0].c_str());
+        t.op = f[2];
+        t.path = f[3];
+        t.detail = f[4];
+        t.result = std::atoll(f[5].c_str());
+        lines.push_back(t);
+    }
+    return lines;
+}
+
 }  // namespace testutil

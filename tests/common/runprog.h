@@ -42,4 +42,14 @@ bool file_exists(const std::string& path);
 // Splits text into lines without their line ends; a last line without an end is kept.
 std::vector<std::string> split_lines(const std::string& text);
 
+// One line of a simulated board's trace.log (time, pid, op, path, detail, result).
+struct TraceLine {
+    double time = 0;
+    std::string op, path, detail;
+    long long result = 0;
+};
+// The board's trace in order; empty when there is none yet. A line still being written by
+// another process is left out.
+std::vector<TraceLine> read_trace(const std::string& board);
+
 }  // namespace testutil

@@ -25,11 +25,7 @@ const char kOpenFailed[] = "E/qvAudio_Test: The device qvaudio_out cant't be ope
 const char kInitError[] = "I/qvAudio_Test: qvAudio_OutInit Error!";
 const char kNode[] = "/dev/qvaudio_out";
 
-struct TraceLine {
-    double time;
-    std::string op, path, detail;
-    long long result;
-};
+using testutil::TraceLine;
 
 struct Block {
     uint32_t address;
@@ -46,22 +42,6 @@ struct Capture {
     std::vector<TraceLine> trace;
 };
 
-std::vector<TraceLine> read_trace(const std::string& board) {
-    std::vector<TraceLine> out;
-    for (const std::string& line : testutil::split_lines(testutil::read_file(board + "/trace.log"))) {
-        std::vector<std::string> f;
-        size_t pos = 0;
-        while (true) {
-            size_t tab = line.find('\t', pos);
-            f.push_back(line.substr(pos, tab == std::string::npos ? std::string::npos : tab - pos));
-            if (tab == std::string::npos) break;
-            pos = tab + 1;
-        }
-        if (f.size() != 6) continue;
-        out.push_back({std::stod(f[0]), f[2], f[3], f[4], std::stoll(f[5])});
-    }
-    return out;
-}
 
 // Makes a board with `settings`, runs the installed pcmcapture on it in a fresh folder and collects
 // what it left. `prepare` may set up the run folder first.
@@ -99,7 +79,7 @@ Capture capture(const std::string& tag, const std::vector<std::string>& settings
     struct stat st;
     if (stat((work + "/output.pcm").c_str(), &st) == 0 && S_ISREG(st.st_mode))
         c.pcm = testutil::read_file(work + "/output.pcm");
-    c.trace = read_trace(c.board);
+    c.trace = testutil::read_trace(c.board);
     return c;
 }
 

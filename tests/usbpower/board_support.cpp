@@ -82,29 +82,7 @@ testutil::RunResult run(const std::string& dir, const std::vector<std::string>& 
 void attach(const std::string& dir, int port) { boardsim({"attach", dir, std::to_string(port)}); }
 void detach(const std::string& dir, int port) { boardsim({"detach", dir, std::to_string(port)}); }
 
-std::vector<TraceLine> trace(const std::string& dir) {
-    std::vector<TraceLine> lines;
-    std::string text = testutil::file_exists(dir + "/trace.log") ? testutil::read_file(dir + "/trace.log") : "";
-    for (const std::string& line : testutil::split_lines(text)) {
-        std::vector<std::string> f;
-        size_t pos = 0;
-        while (true) {
-            size_t tab = line.find('\t', pos);
-            f.push_back(line.substr(pos, tab == std::string::npos ? std::string::npos : tab - pos));
-            if (tab == std::string::npos) break;
-            pos = tab + 1;
-        }
-        if (f.size() < 6) continue;  // a line still being written by another process
-        TraceLine t;
-        t.t = std::atof(f[0].c_str());
-        t.op = f[2];
-        t.path = f[3];
-        t.detail = f[4];
-        t.result = std::atoll(f[5].c_str());
-        lines.push_back(t);
-    }
-    return lines;
-}
+std::vector<TraceLine> trace(const std::string& dir) { return testutil::read_trace(dir); }
 
 std::vector<Change> changes(const std::vector<TraceLine>& lines) {
     std::map<std::string, std::string> open_for_write;  // path -> bytes so far
@@ -115,7 +93,7 @@ std::vector<Change> changes(const std::vector<TraceLine>& lines) {
         } else if (l.op == "write" && open_for_write.count(l.path)) {
             open_for_write[l.path] += unquote(l.detail);
         } else if (l.op == "close" && open_for_write.count(l.path)) {
-            out.push_back({l.t, l.path + "=" + open_for_write[l.path]});
+            out.push_back({l.time, l.path + "=" + open_for_write[l.path]});
             open_for_write.erase(l.path);
         }
     }

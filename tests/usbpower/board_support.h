@@ -21,11 +21,7 @@ testutil::RunResult run(const std::string& dir, const std::vector<std::string>& 
 void attach(const std::string& dir, int port);
 void detach(const std::string& dir, int port);
 
-struct TraceLine {
-    double t = 0;
-    std::string op, path, detail;
-    long long result = 0;
-};
+using TraceLine = testutil::TraceLine;
 std::vector<TraceLine> trace(const std::string& dir);
 
 // One value taking effect: a file opened for writing was closed. text is "<path>=<bytes>" with the

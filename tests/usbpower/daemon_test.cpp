@@ -33,7 +33,7 @@ std::vector<double> phy_times(const Trace& t, int port, const std::string& value
 std::vector<double> query_times(const Trace& t, int port) {
     std::vector<double> times;
     for (const board::TraceLine& l : t)
-        if (l.op == "open" && l.path == (port == 0 ? LM0 : LM1) + "busconnected") times.push_back(l.t);
+        if (l.op == "open" && l.path == (port == 0 ? LM0 : LM1) + "busconnected") times.push_back(l.time);
     return times;
 }
 
