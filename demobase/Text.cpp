@@ -47,9 +47,8 @@ struct Glyph {
 };
 
 struct QueuedString {
-    int x, y;
-    std::string text;
     float red, green, blue, alpha;
+    std::vector<float> vertices;  // two triangles per glyph: x, y, s, t per corner
 };
 
 int roundUpToPowerOfTwo(int value) {
@@ -89,6 +88,7 @@ struct Text::Impl {
     bool glReady = false;
     GLuint program = 0, texture = 0;
     GLint locGlyph = -1, locSampler = -1, locColour = -1;
+    GLint samplerUnit = -1;            // texture unit the sampler uniform names now
 
     bool loadFont(const char* resourceDirectory);
     void makeGLObjects();
@@ -211,13 +211,42 @@ Text::~Text() {
 
 void Text::addString(int xPosition, int yPosition, const char* string, int red, int green, int blue,
                      int alpha) {
-    if (string == nullptr) return;
-    impl->strings.push_back({xPosition, yPosition, string, red / 255.0f, green / 255.0f, blue / 255.0f,
-                             alpha / 255.0f});
+    if (string == nullptr || !impl->fontLoaded || impl->windowWidth <= 0 || impl->windowHeight <= 0) {
+        return;
+    }
+    // The string never changes once queued, so its quads are laid out here once, not every frame.
+    QueuedString queued = {red / 255.0f, green / 255.0f, blue / 255.0f, alpha / 255.0f, {}};
+    const float scaleX = 2.0f / static_cast<float>(impl->windowWidth);
+    const float scaleY = 2.0f / static_cast<float>(impl->windowHeight);
+    const float atlasScaleX = 1.0f / static_cast<float>(atlasWidth);
+    const float atlasScaleY = 1.0f / static_cast<float>(impl->atlasHeight);
+    // The string's lowest descender touches yPosition.
+    int penX = xPosition;
+    const int baseline = yPosition + impl->descender;
+    for (const char* c = string; *c != 0; ++c) {
+        const unsigned char code = static_cast<unsigned char>(*c);
+        if (code < firstGlyph || code > lastGlyph) continue;
+        const Glyph& glyph = impl->glyphs[code - firstGlyph];
+        if (glyph.width > 0 && glyph.height > 0) {
+            const float left = static_cast<float>(penX + glyph.bearingX) * scaleX - 1.0f;
+            const float right = static_cast<float>(penX + glyph.bearingX + glyph.width) * scaleX - 1.0f;
+            const float top = static_cast<float>(baseline + glyph.bearingY) * scaleY - 1.0f;
+            const float bottom = static_cast<float>(baseline + glyph.bearingY - glyph.height) * scaleY - 1.0f;
+            const float u0 = static_cast<float>(glyph.atlasX) * atlasScaleX;
+            const float u1 = static_cast<float>(glyph.atlasX + glyph.width) * atlasScaleX;
+            const float v0 = static_cast<float>(glyph.atlasY) * atlasScaleY;
+            const float v1 = static_cast<float>(glyph.atlasY + glyph.height) * atlasScaleY;
+            const float quad[] = {left, top, u0, v0,   left, bottom, u0, v1,   right, top, u1, v0,
+                                  right, top, u1, v0,  left, bottom, u0, v1,   right, bottom, u1, v1};
+            queued.vertices.insert(queued.vertices.end(), quad, quad + sizeof quad / sizeof quad[0]);
+        }
+        penX += glyph.advance;
+    }
+    if (!queued.vertices.empty()) impl->strings.push_back(std::move(queued));
 }
 
 void Text::draw() {
-    if (!impl->fontLoaded || impl->strings.empty() || impl->windowWidth <= 0 || impl->windowHeight <= 0) {
+    if (impl->strings.empty()) {
         return;
     }
     if (!impl->glReady) impl->makeGLObjects();
@@ -242,44 +271,20 @@ void Text::draw() {
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glUseProgram(impl->program);
     glBindTexture(GL_TEXTURE_2D, impl->texture);
-    glUniform1i(impl->locSampler, activeUnit - GL_TEXTURE0);
-
-    const float scaleX = 2.0f / static_cast<float>(impl->windowWidth);
-    const float scaleY = 2.0f / static_cast<float>(impl->windowHeight);
-    const float atlasScaleX = 1.0f / static_cast<float>(atlasWidth);
-    const float atlasScaleY = 1.0f / static_cast<float>(impl->atlasHeight);
-    std::vector<float> vertices;
-    for (const QueuedString& queued : impl->strings) {
-        vertices.clear();
-        // The string's lowest descender touches yPosition.
-        int penX = queued.x;
-        const int baseline = queued.y + impl->descender;
-        for (unsigned char code : queued.text) {
-            if (code < firstGlyph || code > lastGlyph) continue;
-            const Glyph& glyph = impl->glyphs[code - firstGlyph];
-            if (glyph.width > 0 && glyph.height > 0) {
-                const float left = static_cast<float>(penX + glyph.bearingX) * scaleX - 1.0f;
-                const float right = static_cast<float>(penX + glyph.bearingX + glyph.width) * scaleX - 1.0f;
-                const float top = static_cast<float>(baseline + glyph.bearingY) * scaleY - 1.0f;
-                const float bottom = static_cast<float>(baseline + glyph.bearingY - glyph.height) * scaleY - 1.0f;
-                const float u0 = static_cast<float>(glyph.atlasX) * atlasScaleX;
-                const float u1 = static_cast<float>(glyph.atlasX + glyph.width) * atlasScaleX;
-                const float v0 = static_cast<float>(glyph.atlasY) * atlasScaleY;
-                const float v1 = static_cast<float>(glyph.atlasY + glyph.height) * atlasScaleY;
-                const float quad[] = {left, top, u0, v0,   left, bottom, u0, v1,   right, top, u1, v0,
-                                      right, top, u1, v0,  left, bottom, u0, v1,   right, bottom, u1, v1};
-                vertices.insert(vertices.end(), quad, quad + sizeof quad / sizeof quad[0]);
-            }
-            penX += glyph.advance;
-        }
-        if (vertices.empty()) continue;
-        glUniform4f(impl->locColour, queued.red, queued.green, queued.blue, queued.alpha);
-        glVertexAttribPointer(static_cast<GLuint>(impl->locGlyph), 4, GL_FLOAT, GL_FALSE, 0, vertices.data());
-        glEnableVertexAttribArray(static_cast<GLuint>(impl->locGlyph));
-        glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(vertices.size() / 4));
-        // The array points into memory that is about to go; leave no enabled array behind it.
-        glDisableVertexAttribArray(static_cast<GLuint>(impl->locGlyph));
+    if (activeUnit - GL_TEXTURE0 != impl->samplerUnit) {
+        impl->samplerUnit = activeUnit - GL_TEXTURE0;
+        glUniform1i(impl->locSampler, impl->samplerUnit);
     }
+
+    for (const QueuedString& queued : impl->strings) {
+        glUniform4f(impl->locColour, queued.red, queued.green, queued.blue, queued.alpha);
+        glVertexAttribPointer(static_cast<GLuint>(impl->locGlyph), 4, GL_FLOAT, GL_FALSE, 0,
+                              queued.vertices.data());
+        glEnableVertexAttribArray(static_cast<GLuint>(impl->locGlyph));
+        glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(queued.vertices.size() / 4));
+    }
+    // The array points into memory the caller does not know of; leave no enabled array behind it.
+    glDisableVertexAttribArray(static_cast<GLuint>(impl->locGlyph));
 
     glBlendFuncSeparate(static_cast<GLenum>(blendSrcRGB), static_cast<GLenum>(blendDstRGB),
                         static_cast<GLenum>(blendSrcAlpha), static_cast<GLenum>(blendDstAlpha));
