@@ -78,6 +78,14 @@ bool readLevelFile(const std::string& path, std::vector<uint8_t>& bytes) {
     return true;
 }
 
+// A load that fails leaves nothing bound on the active unit and a GL error pending (an invalid
+// binding target, which changes no state), as a failed GL call would: the demo's next GL check
+// then ends it, instead of drawing with no texture.
+void failLoad() {
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glBindTexture(GL_NONE, 0);
+}
+
 unsigned levelCount(uint32_t width, uint32_t height) {
     uint32_t largest = width > height ? width : height;
     unsigned levels = 1;
@@ -115,7 +123,7 @@ void Texture::loadCompressedMipmaps(const char* filenameBase, const char* filena
         const std::string path = std::string(filenameBase) + std::to_string(level) + filenameSuffix;
         files.emplace_back();
         if (!readLevelFile(path, files.back())) {
-            glBindTexture(GL_TEXTURE_2D, 0);
+            failLoad();
             return;
         }
         pkm::Image image;
@@ -130,7 +138,7 @@ void Texture::loadCompressedMipmaps(const char* filenameBase, const char* filena
                              path.c_str(), problem, level, width, height,
                              pkm::levelDimension(width, level), pkm::levelDimension(height, level));
             }
-            glBindTexture(GL_TEXTURE_2D, 0);
+            failLoad();
             return;
         }
         if (level == 0) {
@@ -146,7 +154,7 @@ void Texture::loadCompressedMipmaps(const char* filenameBase, const char* filena
     if (maxSize > 0 && (width > static_cast<uint32_t>(maxSize) || height > static_cast<uint32_t>(maxSize))) {
         std::fprintf(stderr, "loadCompressedMipmaps: %ux%u is larger than the GL's largest texture (%d)\n",
                      width, height, maxSize);
-        glBindTexture(GL_TEXTURE_2D, 0);
+        failLoad();
         return;
     }
 

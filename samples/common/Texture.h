@@ -14,7 +14,8 @@ public:
     // Loads a mipmapped ETC1 texture from PKM files named <filenameBase><level><filenameSuffix>,
     // level 0 the full image, until the 1x1 level. The texture is left bound to GL_TEXTURE_2D on the
     // active unit. A missing, truncated or corrupt level is refused with a message on standard
-    // error; *textureID is then 0 and no texture is bound.
+    // error; *textureID is then 0, no texture is bound and a GL error is left pending, so that the
+    // caller's next GL check sees the failure.
     static void loadCompressedMipmaps(const char* filenameBase, const char* filenameSuffix,
                                       GLuint* textureID);
 };

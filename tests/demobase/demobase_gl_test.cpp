@@ -170,6 +170,8 @@ TEST(DemobaseTexture, RefusesAMissingTruncatedOrCorruptLevel) {
         EXPECT_EQ(boundTexture(), 0);
         EXPECT_NE(err.find("\"" + bad + "\""), std::string::npos) << err;
         EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+        // The failure is left for the caller's GL check, once.
+        EXPECT_NE(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
         EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
         glDeleteTextures(1, &previous);
     }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -360,6 +361,54 @@ TEST(DemoFailure, WithoutEtc1EachDemoSaysSoAndEndsWithOneBeforeAnyFrame)
         ASSERT_GE(r.err.size(), 7u) << demo->name;
         EXPECT_EQ(r.err.substr(r.err.size() - 7), "Error: ") << demo->name;
         EXPECT_FALSE(file_exists(dir + "/swaps")) << demo->name;
+    }
+}
+
+// A texture level that cannot be loaded: the framework names the file in one line on standard
+// error and leaves a GL error pending, which the demo's next GL check turns into status 1 with no
+// message of its own, before any frame.
+TEST(DemoFailure, BrokenTextureLevelEndsWithOneBeforeAnyFrame)
+{
+    struct Case {
+        const Demo* demo;
+        const char* level;      // under assets/
+        const char* what;
+        std::function<void(const std::string& path)> damage;
+    } cases[] = {
+        {&lanterna, "good_mip_5.pkm", "missing", [](const std::string& path) { std::remove(path.c_str()); }},
+        {&tilemosaic, "good_atlas_mip_0.pkm", "truncated",
+         [](const std::string& path) {
+             std::string bytes = read_file(path);
+             write_file(path, bytes.substr(0, bytes.size() - 8));
+         }},
+        {&veilglass, "good_compressed_mip_0_alpha.pkm", "bad magic",
+         [](const std::string& path) {
+             std::string bytes = read_file(path);
+             bytes[0] = 'Q';
+             write_file(path, bytes);
+         }},
+        {&veilglass, "good_compressed_mip_3.pkm", "zero bytes", [](const std::string& path) { write_file(path, ""); }},
+        {&lanterna, "good_mip_0.pkm", "zero bytes", [](const std::string& path) { write_file(path, ""); }},
+        {&tilemosaic, "good_atlas_mip_4.pkm", "a directory",
+         [](const std::string& path) {
+             std::remove(path.c_str());
+             EXPECT_EQ(std::system(("mkdir '" + path + "'").c_str()), 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.demo->name) + ": " + c.level + " " + c.what);
+        std::string folder = copyFolder(*c.demo);
+        c.damage(folder + "/assets/" + c.level);
+        std::string dir = make_temp_dir(std::string(c.demo->name) + "-badtexture");
+        RunOptions o = demoOptions(*c.demo, folder);
+        addEnv(o, {preloadFakeEgl, "FAKEEGL_SWAP_LOG=" + dir + "/swaps"});
+        RunResult r = run(o);
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("loadCompressedMipmaps: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(std::string("\"assets/") + c.level + "\""), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+        EXPECT_FALSE(file_exists(dir + "/swaps"));
     }
 }
 
