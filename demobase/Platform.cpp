@@ -19,6 +19,8 @@ Display* xDisplay = nullptr;
 Window xWindow = 0;
 Atom wmDeleteWindow = None;
 int closeRequested = 0;
+// Set once the server has said the window is gone (another client destroyed it).
+bool windowGone = false;
 
 // The window title is the program's name, so that tools and tests can find the window.
 void programName(char* name, size_t size) {
@@ -89,6 +91,7 @@ void Platform::openWindow(int width, int height) {
     wmDeleteWindow = XInternAtom(xDisplay, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(xDisplay, xWindow, &wmDeleteWindow, 1);
     closeRequested = 0;
+    windowGone = false;
 
     XMapWindow(xDisplay, xWindow);
     // Wait until the window is on the screen, so that the first frame is visible.
@@ -111,6 +114,8 @@ int Platform::windowClosed() {
             if (XLookupKeysym(&event.xkey, 0) == XK_Escape) closeRequested = 1;
             break;
         case DestroyNotify:
+            // Destroyed by another client: a close, and nothing left for closeWindow to destroy.
+            if (event.xdestroywindow.window == xWindow) windowGone = true;
             closeRequested = 1;
             break;
         default:
@@ -122,7 +127,7 @@ int Platform::windowClosed() {
 
 void Platform::closeWindow() {
     if (xDisplay == nullptr) return;
-    XDestroyWindow(xDisplay, xWindow);
+    if (!windowGone) XDestroyWindow(xDisplay, xWindow);
     XCloseDisplay(xDisplay);
     xDisplay = nullptr;
     xWindow = 0;

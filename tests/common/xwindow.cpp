@@ -140,6 +140,17 @@ bool raise_window(const char* title) {
     return true;
 }
 
+bool destroy_window(const char* title) {
+    Connection connection;
+    if (connection.display == nullptr) return false;
+    Display* display = connection.display;
+    Window window = findWindow(display, DefaultRootWindow(display), title);
+    if (window == 0) return false;
+    XDestroyWindow(display, window);
+    XSync(display, False);
+    return true;
+}
+
 bool wait_for_window(const char* title, double timeout_s) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
     for (;;) {

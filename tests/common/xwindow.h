@@ -21,6 +21,10 @@ bool send_escape_key(const char* title);
 // screen). Its program must redraw before a screenshot shows it.
 bool raise_window(const char* title);
 
+// Destroys the window from this test's own X connection, as another client (a window manager or
+// a user's tool) may do while its program runs.
+bool destroy_window(const char* title);
+
 // Waits up to timeout_s for a mapped window of that title; true once it is there.
 bool wait_for_window(const char* title, double timeout_s);
 

@@ -345,6 +345,22 @@ TEST(DemoClose, CloseBeforeTheFirstFrameDrawsOneFrameAndEndsWithZero)
     }
 }
 
+// Another X client destroys the window while the demo draws: the demo ends as if closed, with
+// status 0 and nothing printed (no X error about the window that is gone).
+TEST(DemoClose, WindowDestroyedByAnotherClientEndsWithZero)
+{
+    for (const Demo* demo : allDemos) {
+        Running running(demoOptions(*demo, installedFolder(*demo)));
+        lookAtScene(*demo, [demo](const Shot& shot, Problems& p) { expectClearAroundQuads(*demo, shot, p); });
+        EXPECT_TRUE(destroy_window(demo->name)) << demo->name;
+        RunResult r = running.finish();
+        EXPECT_EQ(r.exit_code, 0) << demo->name << ": " << r.err;
+        EXPECT_FALSE(r.timed_out) << demo->name;
+        EXPECT_EQ(r.out, "") << demo->name;
+        EXPECT_EQ(r.err, "") << demo->name;
+    }
+}
+
 // ---- failures ----
 
 TEST(DemoFailure, WithoutEtc1EachDemoSaysSoAndEndsWithOneBeforeAnyFrame)
