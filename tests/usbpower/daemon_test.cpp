@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,24 @@ std::vector<double> query_times(const Trace& t, int port) {
     for (const board::TraceLine& l : t)
         if (l.op == "open" && l.path == (port == 0 ? LM0 : LM1) + "busconnected") times.push_back(l.time);
     return times;
+}
+
+// The shortest time from one of `from` to the first of `to` after it, over at least `pairs` such
+// pairs (a failure when there are fewer). A wait of the daemon can only be stretched by a busy
+// machine, never shortened, so a ceiling on the shortest of several gaps catches a wait that is
+// too long while one slow cycle cannot make it fail.
+double shortest_gap(const std::vector<double>& from, const std::vector<double>& to, size_t pairs) {
+    double shortest = 1e9;
+    size_t found = 0;
+    for (double a : from)
+        for (double b : to)
+            if (b > a) {
+                shortest = std::min(shortest, b - a);
+                ++found;
+                break;
+            }
+    EXPECT_GE(found, pairs);
+    return shortest;
 }
 
 std::string run_until(const std::string& dir, const std::vector<std::string>& argv,
@@ -161,9 +180,14 @@ TEST(Selection, NoPortToManageEndsWithZero) {
 
 TEST(Cycle, IdlePortsAreWokenEveryCycle) {
     std::string dir = board::make("idle", {});
-    std::string out = run_until(dir, {"otgpower"}, [](const Trace& t) { return phy_times(t, 1, "1").size() >= 3; });
+    std::string out = run_until(dir, {"otgpower"}, [](const Trace& t) { return phy_times(t, 1, "1").size() >= 4; });
     EXPECT_EQ("", out);
     Trace t = board::trace(dir);
+    // Ceilings: 500 ms from a power-on to the query and OFF, 500 ms from the cycle's last OFF to
+    // the next cycle's first ON.
+    EXPECT_LT(shortest_gap(phy_times(t, 0, "0"), phy_times(t, 0, "1"), 3), 0.8);
+    EXPECT_LT(shortest_gap(phy_times(t, 1, "0"), phy_times(t, 1, "1"), 3), 0.8);
+    EXPECT_LT(shortest_gap(phy_times(t, 1, "1"), phy_times(t, 0, "0"), 3), 0.8);
     std::vector<double> off0 = phy_times(t, 0, "1"), on0 = phy_times(t, 0, "0");
     std::vector<double> q0 = query_times(t, 0);
     ASSERT_GE(off0.size(), 3u);
@@ -258,9 +282,12 @@ TEST(StatusDecision, PeripheralPortNeedsBothBusValidBits) {
 
 TEST(PowerSave, DeviceOnPort1KeepsPort0Powered) {
     std::string dir = board::make("save_busy", {"usb.port1.attached=1"});
-    std::string out = run_until(dir, {"otgpowersave"}, [](const Trace& t) { return query_times(t, 1).size() >= 3; });
+    std::string out = run_until(dir, {"otgpowersave"}, [](const Trace& t) { return query_times(t, 1).size() >= 4; });
     Trace t = board::trace(dir);
     EXPECT_EQ(Texts{}, board::change_texts(t));
+    // A look every second.
+    std::vector<double> looks = query_times(t, 0);
+    EXPECT_LT(shortest_gap(looks, looks, 3), 1.6);
     // Port 0 is queried first in every cycle.
     std::vector<double> q0 = query_times(t, 0), q1 = query_times(t, 1);
     ASSERT_GE(q0.size(), 3u);
@@ -270,9 +297,12 @@ TEST(PowerSave, DeviceOnPort1KeepsPort0Powered) {
 
 TEST(PowerSave, IdlePortsSwitchPort0OffAndWakeIt) {
     std::string dir = board::make("save_idle", {});
-    std::string out = run_until(dir, {"otgpowersave"}, [](const Trace& t) { return phy_times(t, 0, "1").size() >= 3; });
+    std::string out = run_until(dir, {"otgpowersave"}, [](const Trace& t) { return phy_times(t, 0, "1").size() >= 4; });
     Trace t = board::trace(dir);
     std::vector<double> off0 = phy_times(t, 0, "1"), on0 = phy_times(t, 0, "0");
+    // Ceilings: 500 ms from ON to the query and OFF, 1 s from OFF to the next ON.
+    EXPECT_LT(shortest_gap(on0, off0, 3), 0.8);
+    EXPECT_LT(shortest_gap(off0, on0, 3), 1.6);
     ASSERT_GE(on0.size(), 2u);
     EXPECT_LT(off0[0], on0[0]);
     // The cycle: ON, 500 ms, query, OFF, 1 s.
