@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD  := build/$(PRESET)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run test test-asan test-tsan bench clean
+.PHONY: all deps configure build run test test-asan test-tsan bench mutate clean
 
 all: build
 
@@ -30,6 +30,11 @@ test-tsan:
 
 bench: build
 	tools/run-bench.sh $(BUILD)
+
+# Plants each fault of tools/mutants.txt in a scratch copy and reports which the tests catch
+# (MUTANTS="name ..." tries only those).
+mutate: deps
+	tools/mutate.sh $(MUTANTS)
 
 clean:
 	rm -rf build
