@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "board_support.h"
+#include "bringup/otg.h"
 
 namespace {
 
@@ -77,10 +78,10 @@ std::string after(const std::string& dir, const std::string& sys_path) {
     return testutil::read_file(dir + "/after" + sys_path.substr(4));
 }
 
-const std::string LM0 = "/sys/devices/lm0/";
-const std::string LM1 = "/sys/devices/lm1/";
-const std::string MOD = "/sys/class/qvl_mod/";
-const std::string PHY = "/sys/devices/platform/usb_phy_control/";
+const std::string LM0 = OTG_PORT0_DIR "/";
+const std::string LM1 = OTG_PORT1_DIR "/";
+const std::string MOD = OTG_MODULE_CLASS_DIR "/";
+const std::string PHY = OTG_PHY_CONTROL_DIR "/";
 
 TEST(KernelSysfs, VersionsDecideTheStart) {
     struct Case {
