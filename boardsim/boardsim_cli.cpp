@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "boardsim.h"
+#include "bringup/otg.h"
+#include "bringup/qvaudio.h"
+#include "bringup/wifi_power.h"
 #include "internal.h"
 
 namespace {
@@ -23,7 +26,8 @@ const char kUsage[] =
     "       boardsim trace <dir>\n"
     "       boardsim attach <dir> <port>\n"
     "       boardsim detach <dir> <port>\n"
-    "       boardsim profiles\n";
+    "       boardsim profiles\n"
+    "       boardsim protocol\n";
 const char kLibrary[] = "libboardsim.so";
 
 int usage() {
@@ -173,6 +177,50 @@ int list_profiles() {
     return 0;
 }
 
+// The drivers' protocol facts as NAME='value' lines, for scripts (sh: eval) and benchmark helpers
+// that must not write them again.
+int print_protocol() {
+    struct Fact {
+        const char* name;
+        std::string value;
+    };
+    auto hex = [](unsigned long v) {
+        char text[32];
+        snprintf(text, sizeof text, "0x%lx", v);
+        return std::string(text);
+    };
+    const Fact facts[] = {
+        {"QVAUDIO_NODE", QVAUDIO_NODE},
+        {"QVAUDIO_CMD_OUT_SIZE", hex(kCmdOutSize)},
+        {"QVAUDIO_CMD_OUT_HW_POS", hex(kCmdOutHwPos)},
+        {"QVAUDIO_CMD_OUT_SET_READ_POS", hex(kCmdOutSetReadPos)},
+        {"QVAUDIO_CMD_OUT_SETUP", hex(kCmdOutSetup)},
+        {"QVAUDIO_CMD_OUT_READ_POS", hex(kCmdOutReadPos)},
+        {"WIFI_POWER_NODE", WIFI_POWER_NODE},
+        {"WIFI_POWER_UP", hex(WIFI_POWER_UP)},
+        {"WIFI_POWER_DOWN", hex(WIFI_POWER_DOWN)},
+        {"WIFI_POWER_UP_RETRY", hex(WIFI_POWER_UP_RETRY)},
+        {"WIFI_POWER_DOWN_RETRY", hex(WIFI_POWER_DOWN_RETRY)},
+        {"OTG_VERSION_PATH", OTG_VERSION_PATH},
+        {"OTG_PORT_DIR_PREFIX", OTG_PORT_DIR_PREFIX},
+        {"OTG_PORT_DIGIT_INDEX", std::to_string(OTG_PORT_DIGIT_INDEX)},
+        {"OTG_ATTR_GOTGCTL", OTG_ATTR_GOTGCTL},
+        {"OTG_ATTR_BUSCONNECTED", OTG_ATTR_BUSCONNECTED},
+        {"OTG_ATTR_PULLUP", OTG_ATTR_PULLUP},
+        {"OTG_ATTR_SLEEPM", OTG_ATTR_SLEEPM},
+        {"OTG_ATTR_IDDQ", OTG_ATTR_IDDQ},
+        {"OTG_ATTR_OTG_DISABLE", OTG_ATTR_OTG_DISABLE},
+        {"OTG_PHY_CONTROL_DIR", OTG_PHY_CONTROL_DIR},
+        {"OTG_MODULE_CLASS_DIR", OTG_MODULE_CLASS_DIR},
+        {"OTG_MODULE_ATTR_ON", OTG_MODULE_ATTR_ON},
+        {"OTG_MODULE_ATTR_OFF", OTG_MODULE_ATTR_OFF},
+        {"OTG_PHY_POWERED", OTG_PHY_POWERED},
+        {"OTG_PHY_UNPOWERED", OTG_PHY_UNPOWERED},
+    };
+    for (const Fact& f : facts) printf("%s='%s'\n", f.name, f.value.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -184,5 +232,6 @@ int main(int argc, char** argv) {
     if (cmd == "attach") return attach(argc - 2, argv + 2, true);
     if (cmd == "detach") return attach(argc - 2, argv + 2, false);
     if (cmd == "profiles") return list_profiles();
+    if (cmd == "protocol") return print_protocol();
     return usage();
 }
