@@ -56,11 +56,12 @@ struct Tracked {
     std::string sys_path;    // the path as the program named it
     std::string real_path;   // where it lives in the board folder
     bool writable;
+    bool passthrough;        // the real device or attribute, only traced (no board in use)
     std::mutex written_mutex;
     std::string written;     // bytes written so far (sysfs files)
 
-    Tracked(const Device* dev, int d, const char* sys, std::string real, bool w)
-        : device(dev), fd(d), sys_path(sys), real_path(std::move(real)), writable(w) {}
+    Tracked(const Device* dev, int d, const char* sys, std::string real, bool w, bool pass = false)
+        : device(dev), fd(d), sys_path(sys), real_path(std::move(real)), writable(w), passthrough(pass) {}
 };
 
 constexpr int kMaxFds = 1 << 16;
@@ -70,6 +71,15 @@ std::atomic<Tracked*> g_slots[kMaxFds];
     static auto real_##name = reinterpret_cast<decltype(&::name)>(dlsym(RTLD_NEXT, #name))
 
 bool active() { return !boardsim::board_dir().empty(); }
+
+// Trace-only mode (no board, a trace file named): calls on the real device nodes and on "/sys/"
+// go to the real system unchanged and are traced as on a board.
+bool recorded(const char* path) {
+    return path && core::trace_only() && (core::under_sys(path) || core::find_device(path));
+}
+
+// Whether an operation on `path` that went to the system (after redirection) is traced.
+bool traced(const char* path) { return (active() && core::is_sys_path(path)) || recorded(path); }
 
 Tracked* slot_of(int fd) {
     if (fd < 0 || fd >= kMaxFds) return nullptr;
@@ -104,12 +114,14 @@ int fail(int err) {
 }
 
 void run_before_read(const char* sys_path, const std::string& real_path) {
+    if (!active()) return;
     for (const boardsim::SysfsHook* h : core::sysfs_hooks())
         if (h->before_read) h->before_read(sys_path, real_path);
 }
 
 void run_after_write(const std::string& sys_path, const std::string& real_path,
                      const std::string& bytes) {
+    if (!active()) return;
     for (const boardsim::SysfsHook* h : core::sysfs_hooks())
         if (h->after_write) h->after_write(sys_path, real_path, bytes);
 }
@@ -172,6 +184,15 @@ int open_device(const Device* dev, const char* path, int flags) {
 // Opens an emulated device or a redirected sysfs file; `handled` false means: not ours.
 int open_board_path(int dirfd, const char* path, int flags, mode_t mode, bool* handled) {
     *handled = false;
+    if (recorded(path)) {
+        *handled = true;
+        int fd = (int)syscall(SYS_openat, dirfd, path, flags, mode);
+        int err = errno;
+        boardsim::trace("open", path, hex((unsigned long)flags), fd);
+        if (fd >= 0) set_slot(fd, new Tracked(core::find_device(path), fd, path, path, writes_to(flags), true));
+        errno = err;
+        return fd;
+    }
     if (!active() || !path) return -1;
     if (const Device* dev = core::find_device(path)) {
         *handled = true;
@@ -241,22 +262,24 @@ int flags_of_mode(const char* mode) {
 
 FILE* fopen_board(const char* path, const char* mode, bool* handled) {
     *handled = false;
-    if (!active() || !path || !mode || !core::is_sys_path(path)) return nullptr;
+    if (!path || !mode) return nullptr;
+    bool board = active() && core::is_sys_path(path);
+    if (!board && !(recorded(path) && core::under_sys(path))) return nullptr;
     *handled = true;
     int flags = flags_of_mode(mode);
     if (flags < 0) {
         errno = EINVAL;
         return nullptr;
     }
-    if (core::denied(path)) {
+    if (board && core::denied(path)) {
         boardsim::trace("open", path, mode, -1);
         errno = EACCES;
         return nullptr;
     }
-    std::string real_path = boardsim::redirect(path);
+    std::string real_path = board ? boardsim::redirect(path) : path;
     if (reads_from(flags)) run_before_read(path, real_path);
-    // sysfs never creates a file: fopen "w" of a missing attribute fails with ENOENT.
-    int fd = core::raw_open(real_path.c_str(), (flags & ~O_CREAT) | O_CLOEXEC, 0644);
+    // sysfs never creates a file: on the board, fopen "w" of a missing attribute fails with ENOENT.
+    int fd = core::raw_open(real_path.c_str(), (board ? flags & ~O_CREAT : flags) | O_CLOEXEC, 0666);
     if (fd < 0) {
         int err = errno;
         boardsim::trace("open", path, mode, -1);
@@ -264,7 +287,7 @@ FILE* fopen_board(const char* path, const char* mode, bool* handled) {
         return nullptr;
     }
     boardsim::trace("open", path, mode, fd);
-    Tracked* t = new Tracked(nullptr, fd, path, real_path, writes_to(flags));
+    Tracked* t = new Tracked(nullptr, fd, path, real_path, writes_to(flags), !board);
     cookie_io_functions_t io = {cookie_read, cookie_write, cookie_seek, cookie_close};
     FILE* f = fopencookie(t, mode, io);
     if (!f) {
@@ -295,7 +318,7 @@ int access_board(const char* path, int mode, int* r, std::string* real_path) {
 }
 
 void trace_access(const char* path, int mode, int r) {
-    if (core::is_sys_path(path)) {
+    if (traced(path)) {
         int err = errno;
         boardsim::trace("access", path, std::to_string(mode), r);
         errno = err;
@@ -327,7 +350,7 @@ const char* stat_path(const char* path, std::string* holder) {
 }
 
 void trace_stat(const char* path, int r) {
-    if (active() && core::is_sys_path(path)) {
+    if (traced(path)) {
         int err = errno;
         boardsim::trace("stat", path, "", r);
         errno = err;
@@ -338,7 +361,7 @@ void close_replaced(int fd) {
     Tracked* s = take_slot(fd);
     if (!s) return;
     int err = errno;
-    if (s->device && s->device->on_close) s->device->on_close(fd);
+    if (s->device && !s->passthrough && s->device->on_close) s->device->on_close(fd);
     finish_tracked(s, 0);
     errno = err;
 }
@@ -482,7 +505,12 @@ ssize_t read(int fd, void* buf, size_t count) {
     }
     ssize_t n;
     if (s->device) {
-        n = s->device->on_read ? s->device->on_read(fd, buf, count) : fail(EINVAL);
+        if (s->passthrough) {
+            REAL(read);
+            n = real_read(fd, buf, count);
+        } else {
+            n = s->device->on_read ? s->device->on_read(fd, buf, count) : fail(EINVAL);
+        }
         int err = errno;
         boardsim::trace("read", s->sys_path.c_str(), std::to_string(count), n);
         errno = err;
@@ -510,7 +538,13 @@ int ioctl(int fd, unsigned long request, ...) {
         REAL(ioctl);
         return real_ioctl(fd, request, arg);
     }
-    long r = s->device->on_ioctl ? s->device->on_ioctl(fd, request, arg) : fail(ENOTTY);
+    long r;
+    if (s->passthrough) {
+        REAL(ioctl);
+        r = real_ioctl(fd, request, arg);
+    } else {
+        r = s->device->on_ioctl ? s->device->on_ioctl(fd, request, arg) : fail(ENOTTY);
+    }
     int err = errno;
     std::string detail = hex(request);
     if (s->device->ioctl_has_arg && s->device->ioctl_has_arg(request))
@@ -524,7 +558,7 @@ int close(int fd) {
     Tracked* s = take_slot(fd);
     REAL(close);
     if (!s) return real_close(fd);
-    if (s->device && s->device->on_close) s->device->on_close(fd);
+    if (s->device && !s->passthrough && s->device->on_close) s->device->on_close(fd);
     int r = real_close(fd);
     finish_tracked(s, r);
     return r;
