@@ -67,6 +67,43 @@ long long snap_rate(double measured) {
     return rounded > 0 ? rounded : 0;
 }
 
+std::vector<Setting> status_settings(int port, const std::string* gotgctl, const std::string* busconnected) {
+    std::vector<Setting> out;
+    std::string key = "usb.port" + std::to_string(port) + ".";
+    bool modelled = false, host = false;
+    if (gotgctl) {
+        unsigned int word = 0;
+        const unsigned int kModelBits = OTG_GOTGCTL_PERIPHERAL | OTG_GOTGCTL_A_VALID | OTG_GOTGCTL_B_VALID;
+        size_t n = sizeof OTG_GOTGCTL_PREFIX - 1;
+        if (gotgctl->compare(0, n, OTG_GOTGCTL_PREFIX) == 0 &&
+            sscanf(std::string(*gotgctl, n).c_str(), "%x", &word) == 1) {
+            char model[40];
+            snprintf(model, sizeof model, OTG_GOTGCTL_PREFIX "%08x\n", word);
+            host = !(word & OTG_GOTGCTL_PERIPHERAL);
+            out.push_back({key + "role", host ? "host" : "peripheral"});
+            modelled = (word & ~kModelBits) == 0 && *gotgctl == model;
+            if (modelled) {
+                std::string valid;
+                if (word & OTG_GOTGCTL_A_VALID) valid += "a";
+                if (word & OTG_GOTGCTL_B_VALID) valid += "b";
+                out.push_back({key + "busvalid", valid.empty() ? "none" : valid});
+            }
+        }
+        if (!modelled) out.push_back({key + "gotgctl", "\"" + conf_escape(*gotgctl) + "\""});
+    }
+    if (busconnected) {
+        // A device shows in the model only while the port is powered; a host port with a device
+        // counts as in use and stays powered, so it reads as found. Any other text is kept.
+        if (*busconnected == OTG_BUSCONNECTED_PREFIX "0\n")
+            out.push_back({key + "attached", "0"});
+        else if (*busconnected == OTG_BUSCONNECTED_PREFIX "1\n" && modelled && host)
+            out.push_back({key + "attached", "1"});
+        else
+            out.push_back({key + "busconnected", "\"" + conf_escape(*busconnected) + "\""});
+    }
+    return out;
+}
+
 namespace {
 
 enum class Found { Missing, Unreadable, Read };
@@ -227,50 +264,15 @@ class Recorder {
         for (const char* attr : {OTG_ATTR_PULLUP, OTG_ATTR_OTG_DISABLE, OTG_ATTR_SLEEPM, OTG_ATTR_IDDQ})
             look((dir + "/" + attr).c_str());
 
-        // The status attributes: as the USB model's settings where the model prints the same text,
-        // otherwise as fixed texts.
         std::string gotgctl_path = dir + "/" + OTG_ATTR_GOTGCTL;
         Attribute gotgctl = look(gotgctl_path.c_str());
-        bool modelled = false, host = false;
-        if (gotgctl.found == Found::Read) {
-            unsigned int word = 0;
-            char model[40];
-            const unsigned int kModelBits = OTG_GOTGCTL_PERIPHERAL | OTG_GOTGCTL_A_VALID | OTG_GOTGCTL_B_VALID;
-            size_t n = sizeof OTG_GOTGCTL_PREFIX - 1;
-            if (gotgctl.text.compare(0, n, OTG_GOTGCTL_PREFIX) == 0 &&
-                sscanf(gotgctl.text.c_str() + n, "%x", &word) == 1) {
-                snprintf(model, sizeof model, OTG_GOTGCTL_PREFIX "%08x\n", word);
-                host = !(word & OTG_GOTGCTL_PERIPHERAL);
-                set(key + "role", host ? "host" : "peripheral");
-                modelled = (word & ~kModelBits) == 0 && gotgctl.text == model;
-                if (modelled) {
-                    std::string valid;
-                    if (word & OTG_GOTGCTL_A_VALID) valid += "a";
-                    if (word & OTG_GOTGCTL_B_VALID) valid += "b";
-                    set(key + "busvalid", valid.empty() ? "none" : valid);
-                }
-            }
-            if (!modelled) set(key + "gotgctl", "\"" + conf_escape(gotgctl.text) + "\"");
-        } else if (gotgctl.found == Found::Unreadable) {
-            denied_.push_back(gotgctl_path);
-        }
-
+        if (gotgctl.found == Found::Unreadable) denied_.push_back(gotgctl_path);
         std::string busconnected_path = dir + "/" + OTG_ATTR_BUSCONNECTED;
         Attribute busconnected = look(busconnected_path.c_str());
-        if (busconnected.found == Found::Read) {
-            // A device shows in the model only while the port is powered; a host port with a
-            // device counts as in use and stays powered, so it reads as found. Any other text is
-            // kept as it was.
-            if (busconnected.text == OTG_BUSCONNECTED_PREFIX "0\n") {
-                set(key + "attached", "0");
-            } else if (busconnected.text == OTG_BUSCONNECTED_PREFIX "1\n" && modelled && host) {
-                set(key + "attached", "1");
-            } else {
-                set(key + "busconnected", "\"" + conf_escape(busconnected.text) + "\"");
-            }
-        } else if (busconnected.found == Found::Unreadable) {
-            denied_.push_back(busconnected_path);
-        }
+        if (busconnected.found == Found::Unreadable) denied_.push_back(busconnected_path);
+        for (const Setting& setting : status_settings(port, gotgctl.found == Found::Read ? &gotgctl.text : nullptr,
+                                                      busconnected.found == Found::Read ? &busconnected.text : nullptr))
+            set(setting.key, setting.value);
     }
 
     void record_audio() {
