@@ -28,8 +28,11 @@ test-asan:
 test-tsan:
 	$(MAKE) test PRESET=tsan
 
-bench: build
-	tools/run-bench.sh $(BUILD)
+# Benchmarks measure the optimised build, whatever PRESET says.
+bench: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release
+	tools/run-bench.sh build/release
 
 # Plants each fault of tools/mutants.txt in a scratch copy and reports which the tests catch
 # (MUTANTS="name ..." tries only those).

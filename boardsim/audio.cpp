@@ -26,18 +26,12 @@
 #include <string>
 
 #include "boardsim.h"
+#include "bringup/qvaudio.h"
 #include "internal.h"
 
 namespace {
 
-const char kNode[] = "/dev/qvaudio_out";
-
-// Requests of the driver: _IOW('A', n, int).
-const unsigned long kCmdOutSize = 0x40044100;
-const unsigned long kCmdOutHwPos = 0x40044101;
-const unsigned long kCmdOutSetReadPos = 0x40044102;
-const unsigned long kCmdOutSetup = 0x40044107;
-const unsigned long kCmdOutReadPos = 0x40044109;
+const char kNode[] = QVAUDIO_NODE;
 
 // The answer of a position query that the fault "…_range" puts outside the ring.
 const long kBadReadPos = -2;

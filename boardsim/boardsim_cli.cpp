@@ -2,29 +2,39 @@
 // devices and shows the trace.
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "boardsim.h"
+#include "bringup/otg.h"
+#include "bringup/qvaudio.h"
+#include "bringup/wifi_power.h"
 #include "internal.h"
+#include "record.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: boardsim create <dir> [--profile NAME] [key=value ...]\n"
     "       boardsim run <dir> -- <program> [args ...]\n"
+    "       boardsim run --trace-only [--trace FILE] -- <program> [args ...]\n"
+    "       boardsim record <dir> [--from ROOT]\n"
     "       boardsim trace <dir>\n"
     "       boardsim attach <dir> <port>\n"
     "       boardsim detach <dir> <port>\n"
-    "       boardsim profiles\n";
+    "       boardsim profiles\n"
+    "       boardsim protocol\n";
 const char kLibrary[] = "libboardsim.so";
+const char kDefaultTrace[] = "trace.log";
 
 int usage() {
     fputs(kUsage, stderr);
@@ -80,6 +90,8 @@ std::string profile_text(const std::string& name) {
     return text;
 }
 
+int make_board(std::string dir, const std::string& conf);
+
 int create(int argc, char** argv) {
     if (argc < 1) return usage();
     std::string dir = argv[0];
@@ -96,9 +108,6 @@ int create(int argc, char** argv) {
         }
     }
     if (!profile_known(profile)) return error("no profile named " + profile);
-    if (!make_dir(dir + "/sys") || !make_dir(dir + "/state"))
-        return error("cannot make " + dir + ": " + strerror(errno));
-    dir = absolute(dir);
 
     std::string conf = "# simulated board, profile " + profile + "\n" + profile_text("default");
     if (profile != "default") conf += "# profile " + profile + "\n" + profile_text(profile);
@@ -107,6 +116,15 @@ int create(int argc, char** argv) {
         size_t eq = kv.find('=');
         conf += kv.substr(0, eq) + " = " + kv.substr(eq + 1) + "\n";
     }
+    return make_board(dir, conf);
+}
+
+// Writes a board folder with the given board.conf: an empty trace, fresh state, and each module's
+// part of sys/ and state/ made from the settings. Prints the folder's absolute path.
+int make_board(std::string dir, const std::string& conf) {
+    if (!make_dir(dir + "/sys") || !make_dir(dir + "/state"))
+        return error("cannot make " + dir + ": " + strerror(errno));
+    dir = absolute(dir);
     if (!boardsim::core::write_text(dir + "/board.conf", conf) ||
         !boardsim::core::write_text(dir + "/trace.log", ""))
         return error("cannot write in " + dir + ": " + strerror(errno));
@@ -119,11 +137,8 @@ int create(int argc, char** argv) {
     return 0;
 }
 
-int run(int argc, char** argv) {
-    if (argc < 3 || strcmp(argv[1], "--") != 0) return usage();
-    std::string dir = absolute(argv[0]);
-    struct stat st;
-    if (stat((dir + "/board.conf").c_str(), &st) != 0) return error("no board in " + dir);
+// Runs argv[0..] with libboardsim.so (found next to this command) added to LD_PRELOAD.
+int exec_preloaded(char** argv) {
     char self[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) return error("cannot find libboardsim.so");
@@ -134,10 +149,55 @@ int run(int argc, char** argv) {
     const char* old = getenv("LD_PRELOAD");
     std::string preload = old && *old ? std::string(old) + ":" + lib : lib;
     setenv("LD_PRELOAD", preload.c_str(), 1);
-    setenv("BOARDSIM_DIR", dir.c_str(), 1);
-    execvp(argv[2], argv + 2);
-    fprintf(stderr, "boardsim: cannot run %s: %s\n", argv[2], strerror(errno));
+    execvp(argv[0], argv);
+    fprintf(stderr, "boardsim: cannot run %s: %s\n", argv[0], strerror(errno));
     return 127;
+}
+
+// On the real devices and attributes: nothing is redirected, every operation is traced to FILE
+// (appended to; "trace.log" in the working directory by default).
+int run_trace_only(int argc, char** argv) {
+    std::string file = kDefaultTrace;
+    int i = 0;
+    if (i + 1 < argc && strcmp(argv[i], "--trace") == 0) {
+        file = argv[i + 1];
+        i += 2;
+    }
+    if (i + 1 >= argc || strcmp(argv[i], "--") != 0 || file.empty()) return usage();
+    int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return error("cannot write " + file + ": " + strerror(errno));
+    close(fd);
+    unsetenv("BOARDSIM_DIR");
+    setenv("BOARDSIM_TRACE", absolute(file).c_str(), 1);
+    return exec_preloaded(argv + i + 1);
+}
+
+int run(int argc, char** argv) {
+    if (argc >= 1 && strcmp(argv[0], "--trace-only") == 0) return run_trace_only(argc - 1, argv + 1);
+    if (argc < 3 || strcmp(argv[1], "--") != 0) return usage();
+    std::string dir = absolute(argv[0]);
+    struct stat st;
+    if (stat((dir + "/board.conf").c_str(), &st) != 0) return error("no board in " + dir);
+    setenv("BOARDSIM_DIR", dir.c_str(), 1);
+    unsetenv("BOARDSIM_TRACE");
+    return exec_preloaded(argv + 2);
+}
+
+int record(int argc, char** argv) {
+    if (argc != 1 && !(argc == 3 && strcmp(argv[1], "--from") == 0)) return usage();
+    std::string root = argc == 3 ? argv[2] : "";
+    while (!root.empty() && root.back() == '/') root.pop_back();
+    if (!root.empty()) {
+        struct stat st;
+        if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return error("no folder " + root);
+    }
+    time_t now = time(nullptr);
+    char when[64];
+    strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", gmtime(&now));
+    std::string conf = "# recorded board: " + (root.empty() ? std::string("this system") : root) + ", " + when +
+                       "\n# settings of the default profile, then what was found\n" + profile_text("default") +
+                       "# recorded\n" + boardsim::record_settings(root);
+    return make_board(argv[0], conf);
 }
 
 int show_trace(int argc, char** argv) {
@@ -173,6 +233,50 @@ int list_profiles() {
     return 0;
 }
 
+// The drivers' protocol facts as NAME='value' lines, for scripts (sh: eval) and benchmark helpers
+// that must not write them again.
+int print_protocol() {
+    struct Fact {
+        const char* name;
+        std::string value;
+    };
+    auto hex = [](unsigned long v) {
+        char text[32];
+        snprintf(text, sizeof text, "0x%lx", v);
+        return std::string(text);
+    };
+    const Fact facts[] = {
+        {"QVAUDIO_NODE", QVAUDIO_NODE},
+        {"QVAUDIO_CMD_OUT_SIZE", hex(kCmdOutSize)},
+        {"QVAUDIO_CMD_OUT_HW_POS", hex(kCmdOutHwPos)},
+        {"QVAUDIO_CMD_OUT_SET_READ_POS", hex(kCmdOutSetReadPos)},
+        {"QVAUDIO_CMD_OUT_SETUP", hex(kCmdOutSetup)},
+        {"QVAUDIO_CMD_OUT_READ_POS", hex(kCmdOutReadPos)},
+        {"WIFI_POWER_NODE", WIFI_POWER_NODE},
+        {"WIFI_POWER_UP", hex(WIFI_POWER_UP)},
+        {"WIFI_POWER_DOWN", hex(WIFI_POWER_DOWN)},
+        {"WIFI_POWER_UP_RETRY", hex(WIFI_POWER_UP_RETRY)},
+        {"WIFI_POWER_DOWN_RETRY", hex(WIFI_POWER_DOWN_RETRY)},
+        {"OTG_VERSION_PATH", OTG_VERSION_PATH},
+        {"OTG_PORT_DIR_PREFIX", OTG_PORT_DIR_PREFIX},
+        {"OTG_PORT_DIGIT_INDEX", std::to_string(OTG_PORT_DIGIT_INDEX)},
+        {"OTG_ATTR_GOTGCTL", OTG_ATTR_GOTGCTL},
+        {"OTG_ATTR_BUSCONNECTED", OTG_ATTR_BUSCONNECTED},
+        {"OTG_ATTR_PULLUP", OTG_ATTR_PULLUP},
+        {"OTG_ATTR_SLEEPM", OTG_ATTR_SLEEPM},
+        {"OTG_ATTR_IDDQ", OTG_ATTR_IDDQ},
+        {"OTG_ATTR_OTG_DISABLE", OTG_ATTR_OTG_DISABLE},
+        {"OTG_PHY_CONTROL_DIR", OTG_PHY_CONTROL_DIR},
+        {"OTG_MODULE_CLASS_DIR", OTG_MODULE_CLASS_DIR},
+        {"OTG_MODULE_ATTR_ON", OTG_MODULE_ATTR_ON},
+        {"OTG_MODULE_ATTR_OFF", OTG_MODULE_ATTR_OFF},
+        {"OTG_PHY_POWERED", OTG_PHY_POWERED},
+        {"OTG_PHY_UNPOWERED", OTG_PHY_UNPOWERED},
+    };
+    for (const Fact& f : facts) printf("%s='%s'\n", f.name, f.value.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -180,9 +284,11 @@ int main(int argc, char** argv) {
     std::string cmd = argv[1];
     if (cmd == "create") return create(argc - 2, argv + 2);
     if (cmd == "run") return run(argc - 2, argv + 2);
+    if (cmd == "record") return record(argc - 2, argv + 2);
     if (cmd == "trace") return show_trace(argc - 2, argv + 2);
     if (cmd == "attach") return attach(argc - 2, argv + 2, true);
     if (cmd == "detach") return attach(argc - 2, argv + 2, false);
     if (cmd == "profiles") return list_profiles();
+    if (cmd == "protocol") return print_protocol();
     return usage();
 }

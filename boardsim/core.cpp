@@ -26,6 +26,8 @@ namespace boardsim {
 namespace {
 
 const char kBoardEnv[] = "BOARDSIM_DIR";
+// Without a board: the file that receives the trace of a program run on the real devices.
+const char kTraceEnv[] = "BOARDSIM_TRACE";
 const char kSettingsFile[] = "/board.conf";
 const char kTraceFile[] = "/trace.log";
 const char kStateDir[] = "/state/";
@@ -135,8 +137,18 @@ long long setting_int(const std::string& key, long long fallback) {
     return n;
 }
 
+// The board's trace.log; without a board, the file named by BOARDSIM_TRACE; else empty.
+const std::string& core::trace_file() {
+    static const std::string* file = [] {
+        if (!board_dir().empty()) return new std::string(board_dir() + kTraceFile);
+        const char* env = getenv(kTraceEnv);
+        return new std::string(env ? env : "");
+    }();
+    return *file;
+}
+
 void trace(const char* op, const char* path, const std::string& detail, long long result) {
-    if (board_dir().empty()) return;
+    if (core::trace_file().empty()) return;
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
     char head[64];
@@ -152,7 +164,7 @@ void trace(const char* op, const char* path, const std::string& detail, long lon
     line += std::to_string(result);
     line += '\n';
     int saved = errno;
-    int fd = core::raw_open((board_dir() + kTraceFile).c_str(),
+    int fd = core::raw_open(core::trace_file().c_str(),
                             O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd >= 0) {
         ssize_t w = core::raw_write(fd, line.data(), line.size());
@@ -237,10 +249,13 @@ std::vector<const SysfsHook*> sysfs_hooks() { return entries(g_hooks, g_hook_cou
 std::vector<const Profile*> profiles() { return entries(g_profiles, g_profile_count); }
 std::vector<void (*)()> builders() { return entries(g_builders, g_builder_count); }
 
-bool is_sys_path(const char* path) {
-    if (!path || strncmp(path, "/sys", 4) != 0 || (path[4] != '/' && path[4] != '\0')) return false;
-    return !board_dir().empty();
+bool under_sys(const char* path) {
+    return path && strncmp(path, "/sys", 4) == 0 && (path[4] == '/' || path[4] == '\0');
 }
+
+bool is_sys_path(const char* path) { return under_sys(path) && !board_dir().empty(); }
+
+bool trace_only() { return board_dir().empty() && !trace_file().empty(); }
 
 bool denied(const char* path) {
     if (!path) return false;

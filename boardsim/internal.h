@@ -28,8 +28,15 @@ std::vector<const SysfsHook*> sysfs_hooks();
 std::vector<const Profile*> profiles();
 std::vector<void (*)()> builders();
 
+// True when `path` starts with "/sys/" (or is "/sys").
+bool under_sys(const char* path);
 // True when `path` starts with "/sys/" (or is "/sys") and a board is in use.
 bool is_sys_path(const char* path);
+// The path of the trace being written, or empty when nothing is traced.
+const std::string& trace_file();
+// True when no board is in use but a trace is kept (BOARDSIM_TRACE): the program runs on the real
+// devices and attributes, and its operations on them are only recorded.
+bool trace_only();
 // True when the settings list `path` under fault.deny.
 bool denied(const char* path);
 

@@ -47,30 +47,46 @@ int __openat64_2(int dirfd, const char* path, int flags);
 
 namespace {
 
-// What stands behind a descriptor the library handed out.
-struct Slot {
+// What stands behind a descriptor or a buffered stream the library handed out: an emulated device,
+// or a redirected sysfs file whose reads, writes and close are traced and whose written bytes go
+// to the kernel model when it is closed.
+struct Tracked {
     const Device* device;    // an emulated device, or null for a redirected sysfs file
+    int fd;
     std::string sys_path;    // the path as the program named it
     std::string real_path;   // where it lives in the board folder
     bool writable;
+    bool passthrough;        // the real device or attribute, only traced (no board in use)
+    std::mutex written_mutex;
     std::string written;     // bytes written so far (sysfs files)
+
+    Tracked(const Device* dev, int d, const char* sys, std::string real, bool w, bool pass = false)
+        : device(dev), fd(d), sys_path(sys), real_path(std::move(real)), writable(w), passthrough(pass) {}
 };
 
 constexpr int kMaxFds = 1 << 16;
-std::atomic<Slot*> g_slots[kMaxFds];
-std::mutex g_written_mutex;
+std::atomic<Tracked*> g_slots[kMaxFds];
 
 #define REAL(name) \
     static auto real_##name = reinterpret_cast<decltype(&::name)>(dlsym(RTLD_NEXT, #name))
 
 bool active() { return !boardsim::board_dir().empty(); }
 
-Slot* slot_of(int fd) {
+// Trace-only mode (no board, a trace file named): calls on the real device nodes and on "/sys/"
+// go to the real system unchanged and are traced as on a board.
+bool recorded(const char* path) {
+    return path && core::trace_only() && (core::under_sys(path) || core::find_device(path));
+}
+
+// Whether an operation on `path` that went to the system (after redirection) is traced.
+bool traced(const char* path) { return (active() && core::is_sys_path(path)) || recorded(path); }
+
+Tracked* slot_of(int fd) {
     if (fd < 0 || fd >= kMaxFds) return nullptr;
     return g_slots[fd].load(std::memory_order_acquire);
 }
 
-void set_slot(int fd, Slot* slot) {
+void set_slot(int fd, Tracked* slot) {
     if (fd < 0 || fd >= kMaxFds) {
         delete slot;
         return;
@@ -78,7 +94,7 @@ void set_slot(int fd, Slot* slot) {
     delete g_slots[fd].exchange(slot, std::memory_order_acq_rel);
 }
 
-Slot* take_slot(int fd) {
+Tracked* take_slot(int fd) {
     if (fd < 0 || fd >= kMaxFds) return nullptr;
     return g_slots[fd].exchange(nullptr, std::memory_order_acq_rel);
 }
@@ -98,14 +114,51 @@ int fail(int err) {
 }
 
 void run_before_read(const char* sys_path, const std::string& real_path) {
+    if (!active()) return;
     for (const boardsim::SysfsHook* h : core::sysfs_hooks())
         if (h->before_read) h->before_read(sys_path, real_path);
 }
 
 void run_after_write(const std::string& sys_path, const std::string& real_path,
                      const std::string& bytes) {
+    if (!active()) return;
     for (const boardsim::SysfsHook* h : core::sysfs_hooks())
         if (h->after_write) h->after_write(sys_path, real_path, bytes);
+}
+
+// Reads from a redirected sysfs file, traced with the bytes read.
+ssize_t tracked_read(Tracked* t, void* buf, size_t count) {
+    ssize_t n = core::raw_read(t->fd, buf, count);
+    int err = errno;
+    boardsim::trace("read", t->sys_path.c_str(),
+                    n > 0 ? core::c_literal(static_cast<char*>(buf), size_t(n)) : "\"\"", n);
+    errno = err;
+    return n;
+}
+
+// Writes to a redirected sysfs file, traced with the bytes offered; what was written is kept for
+// the kernel model.
+ssize_t tracked_write(Tracked* t, const void* buf, size_t count) {
+    ssize_t n = core::raw_write(t->fd, buf, count);
+    int err = errno;
+    boardsim::trace("write", t->sys_path.c_str(), core::c_literal(static_cast<const char*>(buf), count), n);
+    if (n > 0) {
+        std::lock_guard<std::mutex> lock(t->written_mutex);
+        t->written.append(static_cast<const char*>(buf), size_t(n));
+    }
+    errno = err;
+    return n;
+}
+
+// Traces the close of what stood behind a descriptor or stream and hands a written sysfs file's
+// bytes on.
+void finish_tracked(Tracked* t, int result) {
+    int err = errno;
+    boardsim::trace("close", t->sys_path.c_str(), "", result);
+    if (!t->device && t->writable && !t->written.empty())
+        run_after_write(t->sys_path, t->real_path, t->written);
+    delete t;
+    errno = err;
 }
 
 int open_device(const Device* dev, const char* path, int flags) {
@@ -123,7 +176,7 @@ int open_device(const Device* dev, const char* path, int flags) {
         boardsim::trace("open", path, detail, -1);
         return fail(-r);
     }
-    set_slot(fd, new Slot{dev, path, "", writes_to(flags), ""});
+    set_slot(fd, new Tracked(dev, fd, path, "", writes_to(flags)));
     boardsim::trace("open", path, detail, fd);
     return fd;
 }
@@ -131,6 +184,15 @@ int open_device(const Device* dev, const char* path, int flags) {
 // Opens an emulated device or a redirected sysfs file; `handled` false means: not ours.
 int open_board_path(int dirfd, const char* path, int flags, mode_t mode, bool* handled) {
     *handled = false;
+    if (recorded(path)) {
+        *handled = true;
+        int fd = (int)syscall(SYS_openat, dirfd, path, flags, mode);
+        int err = errno;
+        boardsim::trace("open", path, hex((unsigned long)flags), fd);
+        if (fd >= 0) set_slot(fd, new Tracked(core::find_device(path), fd, path, path, writes_to(flags), true));
+        errno = err;
+        return fd;
+    }
     if (!active() || !path) return -1;
     if (const Device* dev = core::find_device(path)) {
         *handled = true;
@@ -149,7 +211,7 @@ int open_board_path(int dirfd, const char* path, int flags, mode_t mode, bool* h
     int fd = (int)syscall(SYS_openat, dirfd, real_path.c_str(), flags & ~O_CREAT, mode);
     int err = errno;
     boardsim::trace("open", path, detail, fd);
-    if (fd >= 0) set_slot(fd, new Slot{nullptr, path, real_path, writes_to(flags), ""});
+    if (fd >= 0) set_slot(fd, new Tracked(nullptr, fd, path, real_path, writes_to(flags)));
     errno = err;
     return fd;
 }
@@ -161,43 +223,24 @@ mode_t mode_arg(int flags, va_list ap) {
 
 // --- buffered streams over redirected sysfs files: every read, write and close is traced ---
 
-struct Cookie {
-    int fd;
-    std::string sys_path;
-    std::string real_path;
-    bool writable;
-    std::string written;
-};
-
-ssize_t cookie_read(void* c, char* buf, size_t size) {
-    Cookie* k = static_cast<Cookie*>(c);
-    ssize_t n = core::raw_read(k->fd, buf, size);
-    boardsim::trace("read", k->sys_path.c_str(), n > 0 ? core::c_literal(buf, size_t(n)) : "\"\"", n);
-    return n;
-}
+ssize_t cookie_read(void* c, char* buf, size_t size) { return tracked_read(static_cast<Tracked*>(c), buf, size); }
 
 ssize_t cookie_write(void* c, const char* buf, size_t size) {
-    Cookie* k = static_cast<Cookie*>(c);
-    ssize_t n = core::raw_write(k->fd, buf, size);
-    boardsim::trace("write", k->sys_path.c_str(), core::c_literal(buf, size), n);
-    if (n > 0) k->written.append(buf, size_t(n));
-    return n;
+    return tracked_write(static_cast<Tracked*>(c), buf, size);
 }
 
 int cookie_seek(void* c, off64_t* offset, int whence) {
-    Cookie* k = static_cast<Cookie*>(c);
-    off64_t r = (off64_t)syscall(SYS_lseek, k->fd, (long)*offset, whence);
+    Tracked* t = static_cast<Tracked*>(c);
+    off64_t r = (off64_t)syscall(SYS_lseek, t->fd, (long)*offset, whence);
     if (r < 0) return -1;
     *offset = r;
     return 0;
 }
 
 int cookie_close(void* c) {
-    Cookie* k = static_cast<Cookie*>(c);
-    int r = core::raw_close(k->fd);
-    boardsim::trace("close", k->sys_path.c_str(), "", r);
-    if (k->writable && !k->written.empty()) run_after_write(k->sys_path, k->real_path, k->written);
-    delete k;
+    Tracked* t = static_cast<Tracked*>(c);
+    int r = core::raw_close(t->fd);
+    finish_tracked(t, r);
     return r;
 }
 
@@ -219,22 +262,24 @@ int flags_of_mode(const char* mode) {
 
 FILE* fopen_board(const char* path, const char* mode, bool* handled) {
     *handled = false;
-    if (!active() || !path || !mode || !core::is_sys_path(path)) return nullptr;
+    if (!path || !mode) return nullptr;
+    bool board = active() && core::is_sys_path(path);
+    if (!board && !(recorded(path) && core::under_sys(path))) return nullptr;
     *handled = true;
     int flags = flags_of_mode(mode);
     if (flags < 0) {
         errno = EINVAL;
         return nullptr;
     }
-    if (core::denied(path)) {
+    if (board && core::denied(path)) {
         boardsim::trace("open", path, mode, -1);
         errno = EACCES;
         return nullptr;
     }
-    std::string real_path = boardsim::redirect(path);
+    std::string real_path = board ? boardsim::redirect(path) : path;
     if (reads_from(flags)) run_before_read(path, real_path);
-    // sysfs never creates a file: fopen "w" of a missing attribute fails with ENOENT.
-    int fd = core::raw_open(real_path.c_str(), (flags & ~O_CREAT) | O_CLOEXEC, 0644);
+    // sysfs never creates a file: on the board, fopen "w" of a missing attribute fails with ENOENT.
+    int fd = core::raw_open(real_path.c_str(), (board ? flags & ~O_CREAT : flags) | O_CLOEXEC, 0666);
     if (fd < 0) {
         int err = errno;
         boardsim::trace("open", path, mode, -1);
@@ -242,12 +287,12 @@ FILE* fopen_board(const char* path, const char* mode, bool* handled) {
         return nullptr;
     }
     boardsim::trace("open", path, mode, fd);
-    Cookie* k = new Cookie{fd, path, real_path, writes_to(flags), ""};
+    Tracked* t = new Tracked(nullptr, fd, path, real_path, writes_to(flags), !board);
     cookie_io_functions_t io = {cookie_read, cookie_write, cookie_seek, cookie_close};
-    FILE* f = fopencookie(k, mode, io);
+    FILE* f = fopencookie(t, mode, io);
     if (!f) {
         core::raw_close(fd);
-        delete k;
+        delete t;
     }
     return f;
 }
@@ -273,7 +318,7 @@ int access_board(const char* path, int mode, int* r, std::string* real_path) {
 }
 
 void trace_access(const char* path, int mode, int r) {
-    if (core::is_sys_path(path)) {
+    if (traced(path)) {
         int err = errno;
         boardsim::trace("access", path, std::to_string(mode), r);
         errno = err;
@@ -305,27 +350,19 @@ const char* stat_path(const char* path, std::string* holder) {
 }
 
 void trace_stat(const char* path, int r) {
-    if (active() && core::is_sys_path(path)) {
+    if (traced(path)) {
         int err = errno;
         boardsim::trace("stat", path, "", r);
         errno = err;
     }
 }
 
-// Traces the close of what stood behind a descriptor and hands a written sysfs file's bytes on.
-void finish_slot(Slot* s, int result) {
-    boardsim::trace("close", s->sys_path.c_str(), "", result);
-    if (!s->device && s->writable && !s->written.empty())
-        run_after_write(s->sys_path, s->real_path, s->written);
-    delete s;
-}
-
 void close_replaced(int fd) {
-    Slot* s = take_slot(fd);
+    Tracked* s = take_slot(fd);
     if (!s) return;
     int err = errno;
-    if (s->device && s->device->on_close) s->device->on_close(fd);
-    finish_slot(s, 0);
+    if (s->device && !s->passthrough && s->device->on_close) s->device->on_close(fd);
+    finish_tracked(s, 0);
     errno = err;
 }
 
@@ -335,85 +372,38 @@ extern "C" {
 
 // --- open family ---
 
-int open(const char* path, int flags, ...) {
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = mode_arg(flags, ap);
-    va_end(ap);
-    bool handled;
-    int fd = open_board_path(AT_FDCWD, path, flags, mode, &handled);
-    if (handled) return fd;
-    REAL(open);
-    return real_open(path, flags, mode);
-}
+// The variadic entry points take the mode from their arguments when the flags ask for one; the
+// fortified ones (__open_2, ...) have none.
+#define OPEN_WRAPPER(name, params, dirfd_arg, call_args)                         \
+    int name params {                                                            \
+        va_list ap;                                                              \
+        va_start(ap, flags);                                                     \
+        mode_t mode = mode_arg(flags, ap);                                       \
+        va_end(ap);                                                              \
+        bool handled;                                                            \
+        int fd = open_board_path(dirfd_arg, path, flags, mode, &handled);        \
+        if (handled) return fd;                                                  \
+        REAL(name);                                                              \
+        return real_##name call_args;                                            \
+    }
 
-int open64(const char* path, int flags, ...) {
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = mode_arg(flags, ap);
-    va_end(ap);
-    bool handled;
-    int fd = open_board_path(AT_FDCWD, path, flags, mode, &handled);
-    if (handled) return fd;
-    REAL(open64);
-    return real_open64(path, flags, mode);
-}
+#define OPEN_CHECKED_WRAPPER(name, params, dirfd_arg, call_args)                 \
+    int name params {                                                            \
+        bool handled;                                                            \
+        int fd = open_board_path(dirfd_arg, path, flags, 0, &handled);           \
+        if (handled) return fd;                                                  \
+        REAL(name);                                                              \
+        return real_##name call_args;                                            \
+    }
 
-int openat(int dirfd, const char* path, int flags, ...) {
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = mode_arg(flags, ap);
-    va_end(ap);
-    bool handled;
-    int fd = open_board_path(dirfd, path, flags, mode, &handled);
-    if (handled) return fd;
-    REAL(openat);
-    return real_openat(dirfd, path, flags, mode);
-}
-
-int openat64(int dirfd, const char* path, int flags, ...) {
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = mode_arg(flags, ap);
-    va_end(ap);
-    bool handled;
-    int fd = open_board_path(dirfd, path, flags, mode, &handled);
-    if (handled) return fd;
-    REAL(openat64);
-    return real_openat64(dirfd, path, flags, mode);
-}
-
-int __open_2(const char* path, int flags) {
-    bool handled;
-    int fd = open_board_path(AT_FDCWD, path, flags, 0, &handled);
-    if (handled) return fd;
-    REAL(__open_2);
-    return real___open_2(path, flags);
-}
-
-int __open64_2(const char* path, int flags) {
-    bool handled;
-    int fd = open_board_path(AT_FDCWD, path, flags, 0, &handled);
-    if (handled) return fd;
-    REAL(__open64_2);
-    return real___open64_2(path, flags);
-}
-
-int __openat_2(int dirfd, const char* path, int flags) {
-    bool handled;
-    int fd = open_board_path(dirfd, path, flags, 0, &handled);
-    if (handled) return fd;
-    REAL(__openat_2);
-    return real___openat_2(dirfd, path, flags);
-}
-
-int __openat64_2(int dirfd, const char* path, int flags) {
-    bool handled;
-    int fd = open_board_path(dirfd, path, flags, 0, &handled);
-    if (handled) return fd;
-    REAL(__openat64_2);
-    return real___openat64_2(dirfd, path, flags);
-}
+OPEN_WRAPPER(open, (const char* path, int flags, ...), AT_FDCWD, (path, flags, mode))
+OPEN_WRAPPER(open64, (const char* path, int flags, ...), AT_FDCWD, (path, flags, mode))
+OPEN_WRAPPER(openat, (int dirfd, const char* path, int flags, ...), dirfd, (dirfd, path, flags, mode))
+OPEN_WRAPPER(openat64, (int dirfd, const char* path, int flags, ...), dirfd, (dirfd, path, flags, mode))
+OPEN_CHECKED_WRAPPER(__open_2, (const char* path, int flags), AT_FDCWD, (path, flags))
+OPEN_CHECKED_WRAPPER(__open64_2, (const char* path, int flags), AT_FDCWD, (path, flags))
+OPEN_CHECKED_WRAPPER(__openat_2, (int dirfd, const char* path, int flags), dirfd, (dirfd, path, flags))
+OPEN_CHECKED_WRAPPER(__openat64_2, (int dirfd, const char* path, int flags), dirfd, (dirfd, path, flags))
 
 FILE* fopen(const char* path, const char* mode) {
     bool handled;
@@ -439,45 +429,23 @@ DIR* opendir(const char* path) {
 
 // --- access family ---
 
-int access(const char* path, int mode) {
-    int r;
-    std::string real_path;
-    if (access_board(path, mode, &r, &real_path)) return r;
-    REAL(access);
-    r = real_access(real_path.empty() ? path : real_path.c_str(), mode);
-    trace_access(path, mode, r);
-    return r;
-}
+#define ACCESS_WRAPPER(name, params, call_args)                                  \
+    int name params {                                                            \
+        int r;                                                                   \
+        std::string real_path;                                                   \
+        if (access_board(path, mode, &r, &real_path)) return r;                  \
+        const char* orig = path;                                                 \
+        if (!real_path.empty()) path = real_path.c_str();                        \
+        REAL(name);                                                              \
+        r = real_##name call_args;                                               \
+        trace_access(orig, mode, r);                                             \
+        return r;                                                                \
+    }
 
-int euidaccess(const char* path, int mode) {
-    int r;
-    std::string real_path;
-    if (access_board(path, mode, &r, &real_path)) return r;
-    REAL(euidaccess);
-    r = real_euidaccess(real_path.empty() ? path : real_path.c_str(), mode);
-    trace_access(path, mode, r);
-    return r;
-}
-
-int eaccess(const char* path, int mode) {
-    int r;
-    std::string real_path;
-    if (access_board(path, mode, &r, &real_path)) return r;
-    REAL(eaccess);
-    r = real_eaccess(real_path.empty() ? path : real_path.c_str(), mode);
-    trace_access(path, mode, r);
-    return r;
-}
-
-int faccessat(int dirfd, const char* path, int mode, int flags) {
-    int r;
-    std::string real_path;
-    if (access_board(path, mode, &r, &real_path)) return r;
-    REAL(faccessat);
-    r = real_faccessat(dirfd, real_path.empty() ? path : real_path.c_str(), mode, flags);
-    trace_access(path, mode, r);
-    return r;
-}
+ACCESS_WRAPPER(access, (const char* path, int mode), (path, mode))
+ACCESS_WRAPPER(euidaccess, (const char* path, int mode), (path, mode))
+ACCESS_WRAPPER(eaccess, (const char* path, int mode), (path, mode))
+ACCESS_WRAPPER(faccessat, (int dirfd, const char* path, int mode, int flags), (dirfd, path, mode, flags))
 
 // --- stat family ---
 
@@ -530,42 +498,34 @@ int statx(int dirfd, const char* path, int flags, unsigned int mask, struct stat
 // --- descriptor calls ---
 
 ssize_t read(int fd, void* buf, size_t count) {
-    Slot* s = slot_of(fd);
+    Tracked* s = slot_of(fd);
     if (!s) {
         REAL(read);
         return real_read(fd, buf, count);
     }
     ssize_t n;
     if (s->device) {
-        n = s->device->on_read ? s->device->on_read(fd, buf, count) : fail(EINVAL);
+        if (s->passthrough) {
+            REAL(read);
+            n = real_read(fd, buf, count);
+        } else {
+            n = s->device->on_read ? s->device->on_read(fd, buf, count) : fail(EINVAL);
+        }
         int err = errno;
         boardsim::trace("read", s->sys_path.c_str(), std::to_string(count), n);
         errno = err;
         return n;
     }
-    n = core::raw_read(fd, buf, count);
-    int err = errno;
-    boardsim::trace("read", s->sys_path.c_str(),
-                    n > 0 ? core::c_literal(static_cast<char*>(buf), size_t(n)) : "\"\"", n);
-    errno = err;
-    return n;
+    return tracked_read(s, buf, count);
 }
 
 ssize_t write(int fd, const void* buf, size_t count) {
-    Slot* s = slot_of(fd);
+    Tracked* s = slot_of(fd);
     if (!s || s->device) {
         REAL(write);
         return real_write(fd, buf, count);
     }
-    ssize_t n = core::raw_write(fd, buf, count);
-    int err = errno;
-    boardsim::trace("write", s->sys_path.c_str(), core::c_literal(static_cast<const char*>(buf), count), n);
-    if (n > 0) {
-        std::lock_guard<std::mutex> lock(g_written_mutex);
-        s->written.append(static_cast<const char*>(buf), size_t(n));
-    }
-    errno = err;
-    return n;
+    return tracked_write(s, buf, count);
 }
 
 int ioctl(int fd, unsigned long request, ...) {
@@ -573,12 +533,18 @@ int ioctl(int fd, unsigned long request, ...) {
     va_start(ap, request);
     unsigned long arg = va_arg(ap, unsigned long);
     va_end(ap);
-    Slot* s = slot_of(fd);
+    Tracked* s = slot_of(fd);
     if (!s || !s->device) {
         REAL(ioctl);
         return real_ioctl(fd, request, arg);
     }
-    long r = s->device->on_ioctl ? s->device->on_ioctl(fd, request, arg) : fail(ENOTTY);
+    long r;
+    if (s->passthrough) {
+        REAL(ioctl);
+        r = real_ioctl(fd, request, arg);
+    } else {
+        r = s->device->on_ioctl ? s->device->on_ioctl(fd, request, arg) : fail(ENOTTY);
+    }
     int err = errno;
     std::string detail = hex(request);
     if (s->device->ioctl_has_arg && s->device->ioctl_has_arg(request))
@@ -589,14 +555,12 @@ int ioctl(int fd, unsigned long request, ...) {
 }
 
 int close(int fd) {
-    Slot* s = take_slot(fd);
+    Tracked* s = take_slot(fd);
     REAL(close);
     if (!s) return real_close(fd);
-    if (s->device && s->device->on_close) s->device->on_close(fd);
+    if (s->device && !s->passthrough && s->device->on_close) s->device->on_close(fd);
     int r = real_close(fd);
-    int err = errno;
-    finish_slot(s, r);
-    errno = err;
+    finish_tracked(s, r);
     return r;
 }
 

@@ -20,17 +20,14 @@
 #include <string>
 
 #include "boardsim.h"
+#include "bringup/otg.h"
 #include "usb_model.h"
 
 namespace {
 
-const char PORT_DIR_PREFIX[] = "/sys/devices/lm";  // followed by the port digit
-const char PHY_CONTROL_DIR[] = "/sys/devices/platform/usb_phy_control/";
-const char MODULE_CLASS_DIR[] = "/sys/class/qvl_mod/";
-
-const unsigned int GOTGCTL_PERIPHERAL = 1u << 16;
-const unsigned int GOTGCTL_A_VALID = 1u << 18;
-const unsigned int GOTGCTL_B_VALID = 1u << 19;
+const char PORT_DIR_PREFIX[] = OTG_PORT_DIR_PREFIX;  // followed by the port digit
+const char PHY_CONTROL_DIR[] = OTG_PHY_CONTROL_DIR "/";
+const char MODULE_CLASS_DIR[] = OTG_MODULE_CLASS_DIR "/";
 
 std::string state_path(const std::string& name) { return boardsim::board_dir() + "/state/" + name; }
 
@@ -66,23 +63,23 @@ std::string gotgctl_text(int port) {
     bool device = port_attached(port) && port_powered(port);
     std::string valid = boardsim::setting(port_key(port, "busvalid"), "auto");
     if (valid == "auto") valid = peripheral ? (device ? "ab" : "none") : "ab";
-    unsigned int word = peripheral ? GOTGCTL_PERIPHERAL : 0;
-    if (valid.find('a') != std::string::npos) word |= GOTGCTL_A_VALID;
-    if (valid.find('b') != std::string::npos) word |= GOTGCTL_B_VALID;
+    unsigned int word = peripheral ? OTG_GOTGCTL_PERIPHERAL : 0;
+    if (valid.find('a') != std::string::npos) word |= OTG_GOTGCTL_A_VALID;
+    if (valid.find('b') != std::string::npos) word |= OTG_GOTGCTL_B_VALID;
     char text[40];
-    snprintf(text, sizeof text, "GOTGCTL = 0x%08x\n", word);
+    snprintf(text, sizeof text, OTG_GOTGCTL_PREFIX "%08x\n", word);
     return text;
 }
 
 std::string busconnected_text(int port) {
     bool device = port_attached(port) && port_powered(port);
-    return device ? "Bus Connected = 0x1\n" : "Bus Connected = 0x0\n";
+    return device ? OTG_BUSCONNECTED_PREFIX "1\n" : OTG_BUSCONNECTED_PREFIX "0\n";
 }
 
 void usb_before_read(const std::string& sys_path, const std::string& real_path) {
     std::string attr;
     int port = split_port_path(sys_path, &attr);
-    if (port < 0 || (attr != "gotgctl" && attr != "busconnected")) return;
+    if (port < 0 || (attr != OTG_ATTR_GOTGCTL && attr != OTG_ATTR_BUSCONNECTED)) return;
     if (!boardsim::usb_file_exists(real_path)) return;  // a missing attribute stays missing
     const std::string unset = "\x01";
     std::string fixed = boardsim::setting(port_key(port, attr.c_str()), unset);
@@ -92,7 +89,7 @@ void usb_before_read(const std::string& sys_path, const std::string& real_path) 
         if (fixed.size() >= 2 && fixed.front() == '"' && fixed.back() == '"') fixed = fixed.substr(1, fixed.size() - 2);
         text = boardsim::usb_unescape(fixed);
     }
-    else text = attr == "gotgctl" ? gotgctl_text(port) : busconnected_text(port);
+    else text = attr == OTG_ATTR_GOTGCTL ? gotgctl_text(port) : busconnected_text(port);
     boardsim::usb_state_write(real_path, text);
 }
 
@@ -100,28 +97,29 @@ void usb_after_write(const std::string& sys_path, const std::string&, const std:
     std::string attr;
     int port = split_port_path(sys_path, &attr);
     if (port >= 0) {
-        if (attr == "peri_sleepm" || attr == "peri_iddq") {
-            if (bytes == "0") set_port_powered(port, true);
-            else if (bytes == "1") set_port_powered(port, false);
+        if (attr == OTG_ATTR_SLEEPM || attr == OTG_ATTR_IDDQ) {
+            if (bytes == OTG_PHY_POWERED) set_port_powered(port, true);
+            else if (bytes == OTG_PHY_UNPOWERED) set_port_powered(port, false);
         }
         return;
     }
     size_t n = sizeof PHY_CONTROL_DIR - 1;
     if (sys_path.compare(0, n, PHY_CONTROL_DIR) == 0) {
         std::string name = sys_path.substr(n);
-        if (name == "index" && (bytes == "A" || bytes == "B")) {
-            boardsim::usb_state_write(state_path("usb.phy_index"), bytes == "A" ? "0" : "1");
-        } else if (name == "por" && (bytes == "on" || bytes == "off")) {
+        if (name == OTG_PHY_ATTR_INDEX && (bytes == OTG_PORT0_LETTER || bytes == OTG_PORT1_LETTER)) {
+            boardsim::usb_state_write(state_path("usb.phy_index"), bytes == OTG_PORT0_LETTER ? "0" : "1");
+        } else if (name == OTG_PHY_ATTR_POR && (bytes == OTG_POR_ON || bytes == OTG_POR_OFF)) {
             int selected = boardsim::usb_state_read(state_path("usb.phy_index"), "0") == "1" ? 1 : 0;
-            set_port_powered(selected, bytes == "on");
+            set_port_powered(selected, bytes == OTG_POR_ON);
         }
         return;
     }
     n = sizeof MODULE_CLASS_DIR - 1;
     if (sys_path.compare(0, n, MODULE_CLASS_DIR) == 0) {
         std::string name = sys_path.substr(n);
-        if ((name == "mod_on" || name == "mod_off") && !bytes.empty() && bytes.find('/') == std::string::npos)
-            boardsim::usb_state_write(state_path("usb.module." + bytes), name == "mod_on" ? "on" : "off");
+        if ((name == OTG_MODULE_ATTR_ON || name == OTG_MODULE_ATTR_OFF) && !bytes.empty() &&
+            bytes.find('/') == std::string::npos)
+            boardsim::usb_state_write(state_path("usb.module." + bytes), name == OTG_MODULE_ATTR_ON ? "on" : "off");
     }
 }
 
@@ -179,40 +177,42 @@ void make_attr(const std::string& dir, const char* name, const std::string& miss
 
 // Makes the USB part of a new board's sys/ and state/ from its settings.
 void usb_build() {
-    const std::string sys = boardsim::board_dir() + "/sys";
-    make_dirs(boardsim::board_dir() + "/state");
+    const std::string& board = boardsim::board_dir();
+    make_dirs(board + "/state");
     std::string version = boardsim::setting("usb.version", "none");
     if (version != "none") {
-        make_dirs(sys + "/bus/logicmodule/drivers/dwc_otg");
-        boardsim::usb_state_write(sys + "/bus/logicmodule/drivers/dwc_otg/version",
-                                  boardsim::usb_unescape(version) + "\n");
+        std::string path = board + OTG_VERSION_PATH;
+        make_dirs(path.substr(0, path.rfind('/')));
+        boardsim::usb_state_write(path, boardsim::usb_unescape(version) + "\n");
     }
     std::string ports = boardsim::setting("usb.ports", "0,1");
     std::string phy = boardsim::setting("usb.phy", "both");
     for (int port = 0; port < 2; port++) {
         boardsim::usb_state_write(state_path("usb.port" + std::to_string(port) + ".powered"), "1");
         if (!listed(ports, std::to_string(port))) continue;
-        std::string dir = sys + "/devices/lm" + std::to_string(port);
+        std::string sys_dir = PORT_DIR_PREFIX + std::to_string(port);
+        std::string dir = board + sys_dir;
         make_dirs(dir);
         std::string missing = boardsim::setting(port_key(port, "missing"), "");
-        for (const char* attr : {"gotgctl", "busconnected", "pullup", "peri_otg_disable"})
+        for (const char* attr : {OTG_ATTR_GOTGCTL, OTG_ATTR_BUSCONNECTED, OTG_ATTR_PULLUP, OTG_ATTR_OTG_DISABLE})
             make_attr(dir, attr, missing);
-        if (phy == "sleepm" || phy == "both") make_attr(dir, "peri_sleepm", missing);
-        if (phy == "iddq" || phy == "both") make_attr(dir, "peri_iddq", missing);
+        if (phy == "sleepm" || phy == "both") make_attr(dir, OTG_ATTR_SLEEPM, missing);
+        if (phy == "iddq" || phy == "both") make_attr(dir, OTG_ATTR_IDDQ, missing);
         // Show the status the port starts with.
-        for (const char* attr : {"gotgctl", "busconnected"})
-            usb_before_read("/sys/devices/lm" + std::to_string(port) + "/" + attr, dir + "/" + attr);
+        for (const char* attr : {OTG_ATTR_GOTGCTL, OTG_ATTR_BUSCONNECTED})
+            usb_before_read(sys_dir + "/" + attr, dir + "/" + attr);
     }
     if (boardsim::setting_int("usb.phy_control", 1)) {
-        std::string dir = sys + "/devices/platform/usb_phy_control";
+        std::string dir = board + OTG_PHY_CONTROL_DIR;
         make_dirs(dir);
         std::string missing = boardsim::setting("usb.phy_control.missing", "");
-        for (const char* attr : {"index", "por", "otgdisable"}) make_attr(dir, attr, missing);
+        for (const char* attr : {OTG_PHY_ATTR_INDEX, OTG_PHY_ATTR_POR, OTG_PHY_ATTR_OTG_DISABLE})
+            make_attr(dir, attr, missing);
     }
     if (boardsim::setting_int("usb.mod_class", 1)) {
-        std::string dir = sys + "/class/qvl_mod";
+        std::string dir = board + OTG_MODULE_CLASS_DIR;
         make_dirs(dir);
-        for (const char* attr : {"mod_on", "mod_off"}) make_attr(dir, attr, "");
+        for (const char* attr : {OTG_MODULE_ATTR_ON, OTG_MODULE_ATTR_OFF}) make_attr(dir, attr, "");
     }
 }
 

@@ -11,12 +11,10 @@
 #include <string>
 
 #include "boardsim.h"
+#include "bringup/wifi_power.h"
 #include "usb_model.h"
 
 namespace {
-
-const unsigned long WIFI_REQUEST_TYPE = 'm';
-const int WIFI_REQUEST_COUNT = 4;
 
 bool wifi_present() { return boardsim::setting_int("wifi.present", 1) != 0; }
 
@@ -39,7 +37,7 @@ bool wifi_refused(int n) {
 
 long wifi_ioctl(int, unsigned long request, unsigned long) {
     int n = int(request & 0xff);
-    if (request != _IO(WIFI_REQUEST_TYPE, n) || n < 1 || n > WIFI_REQUEST_COUNT) {
+    if (request != _IO(WIFI_POWER_IOC_TYPE, n) || n < 1 || n > WIFI_POWER_REQUEST_COUNT) {
         errno = ENOTTY;
         return -1;
     }
@@ -59,7 +57,7 @@ ssize_t wifi_read(int, void*, size_t) {
 
 void wifi_close(int) {}
 
-const boardsim::Device wifi_device = {"/dev/wifi_power", wifi_present, wifi_open, wifi_ioctl,
+const boardsim::Device wifi_device = {WIFI_POWER_NODE, wifi_present, wifi_open, wifi_ioctl,
                                       wifi_read,          wifi_close,   nullptr};
 
 const boardsim::Profile wifi_profiles[] = {

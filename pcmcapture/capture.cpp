@@ -11,17 +11,12 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "bringup/qvaudio.h"
+
 namespace {
 
 const char kTag[] = "qvAudio_Test";
-const char kDevicePath[] = "/dev/qvaudio_out";
-
-// Requests of the audio output driver, _IOW('A', n, int).
-const unsigned long kCmdOutSize = 0x40044100;
-const unsigned long kCmdOutHwPos = 0x40044101;
-const unsigned long kCmdOutSetReadPos = 0x40044102;
-const unsigned long kCmdOutSetup = 0x40044107;
-const unsigned long kCmdOutReadPos = 0x40044109;
+const char kDevicePath[] = QVAUDIO_NODE;
 
 const unsigned int kPassMicros = 4000;
 const unsigned int kOpenRetrySeconds = 5;

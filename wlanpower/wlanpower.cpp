@@ -8,13 +8,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-static const char WIFI_POWER_DEVICE[] = "/dev/wifi_power";
+#include "bringup/wifi_power.h"
 
-// Requests of the Wi-Fi power driver; the second of a direction is tried when the first is refused.
-static const unsigned long WIFI_POWER_UP = _IO('m', 1);
-static const unsigned long WIFI_POWER_DOWN = _IO('m', 2);
-static const unsigned long WIFI_POWER_UP_RETRY = _IO('m', 3);
-static const unsigned long WIFI_POWER_DOWN_RETRY = _IO('m', 4);
+static const char WIFI_POWER_DEVICE[] = WIFI_POWER_NODE;
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -42,20 +42,18 @@ compare() {
     echo "  command: EGL_PLATFORM=$platform $lister  vs  EGL_PLATFORM=$platform eglinfo"
 }
 
-compare surfaceless
-
-# The X11 platform needs an X server: the caller's, or an Xvfb of our own.
-state=""
-if [ -z "$DISPLAY" ] && command -v Xvfb >/dev/null; then
-    state=$(mktemp /tmp/configlist-bench-xvfb.XXXXXX)
-    sh "$here/../../tests/xvfb/start.sh" "$state" >/dev/null
-    DISPLAY=$(cut -d' ' -f1 "$state"); export DISPLAY
+# The X11 platform needs an X server: the caller's, or an Xvfb of our own (this script again, for
+# the X11 comparison alone).
+if [ -n "$X11_ONLY" ]; then
+    compare x11
+    exit 0
 fi
+compare surfaceless
 if [ -n "$DISPLAY" ]; then
     compare x11
-fi
-if [ -n "$state" ]; then
-    sh "$here/../../tests/xvfb/stop.sh" "$state"
-    rm -f "$state" "$state.log"
+elif command -v Xvfb >/dev/null; then
+    state=$(mktemp /tmp/configlist-bench-xvfb.XXXXXX)
+    { X11_ONLY=1 "$here/../../tests/xvfb/with-display.sh" "$state" sh "$0" "$@" || true; } | grep -v "^on a private X server" || true
+    rm -f "$state"
 fi
 echo "  figures from: BRINGUP_PREFIX=$prefix RUNS=$runs sh bench/configlist/run.sh"

@@ -10,13 +10,10 @@
 
 #include <vector>
 
+#include "bringup/qvaudio.h"
+
 namespace {
 
-const unsigned long kCmdOutSize = 0x40044100;
-const unsigned long kCmdOutHwPos = 0x40044101;
-const unsigned long kCmdOutSetReadPos = 0x40044102;
-const unsigned long kCmdOutSetup = 0x40044107;
-const unsigned long kCmdOutReadPos = 0x40044109;
 const double kRunSeconds = 10.0;
 const unsigned int kStepMicros = 8000;
 
@@ -29,7 +26,7 @@ double now() {
 }  // namespace
 
 int main() {
-    int fd = open("/dev/qvaudio_out", O_RDWR);
+    int fd = open(QVAUDIO_NODE, O_RDWR);
     if (fd < 0) return 1;
     ioctl(fd, kCmdOutSetup, 1UL);
     long size = ioctl(fd, kCmdOutSize, 0UL);

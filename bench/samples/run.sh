@@ -12,12 +12,7 @@ clock="$build/bench/samples/libframeclock.so"
 bare="$build/bench/samples/barequads"
 mkdir -p "$out"
 
-if [ -z "$DISPLAY" ]; then
-    "$here/tests/xvfb/start.sh" "$out/samples.xvfb" >/dev/null
-    DISPLAY=$(cut -d' ' -f1 "$out/samples.xvfb")
-    export DISPLAY
-    trap '"$here/tests/xvfb/stop.sh" "$out/samples.xvfb"' EXIT
-fi
+[ -n "$DISPLAY" ] || exec "$here/tests/xvfb/with-display.sh" "$out/samples.xvfb" sh "$0" "$@"
 echo "X server $DISPLAY; renderer: $(es2_info 2>/dev/null | sed -n 's/^GL_RENDERER: //p' | head -n 1)"
 
 # timed <result-file> <command...>: one run of FRAMES frames, appended to the result file.

@@ -10,23 +10,30 @@ import time
 build, prefix, out, seconds = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4])
 sim = os.path.join(build, "boardsim", "boardsim")
 preload = os.path.join(build, "boardsim", "libboardsim.so")
-DAEMONS = [("otgpower", "peri_sleepm", []), ("otgpoweriddq", "peri_iddq", ["--profile", "otg-iddq"]),
-           ("otgpowersave", "peri_sleepm", [])]
+# The drivers' paths and attribute names, from the protocol headers through `boardsim protocol`.
+P = {k: v.strip("'") for k, v in (line.split("=", 1) for line in subprocess.run(
+    [sim, "protocol"], check=True, capture_output=True, text=True).stdout.splitlines())}
+PORT = P["OTG_PORT_DIR_PREFIX"]
+SLEEPM, IDDQ = P["OTG_ATTR_SLEEPM"], P["OTG_ATTR_IDDQ"]
+DAEMONS = [("otgpower", SLEEPM, []), ("otgpoweriddq", IDDQ, ["--profile", "otg-iddq"]),
+           ("otgpowersave", SLEEPM, [])]
 
 # The same idle cycle as otgpower, written as a shell script: per port switch on, wait, read the
 # two status files, switch off; then wait.
 REFERENCE = r"""
-for p in 0 1; do printf usb$p >/sys/class/qvl_mod/mod_off; printf 1 >/sys/devices/lm$p/peri_sleepm; done
+for p in 0 1; do printf usb$p >{mod}/{mod_off}; printf {off} >{port}$p/{phy}; done
 while :; do
   for p in 0 1; do
-    printf usb$p >/sys/class/qvl_mod/mod_on; printf 0 >/sys/devices/lm$p/peri_sleepm
+    printf usb$p >{mod}/{mod_on}; printf {on} >{port}$p/{phy}
     sleep 0.5
-    read g </sys/devices/lm$p/gotgctl; read b </sys/devices/lm$p/busconnected
-    printf usb$p >/sys/class/qvl_mod/mod_off; printf 1 >/sys/devices/lm$p/peri_sleepm
+    read g <{port}$p/{gotgctl}; read b <{port}$p/{busconnected}
+    printf usb$p >{mod}/{mod_off}; printf {off} >{port}$p/{phy}
   done
   sleep 0.5
 done
-"""
+""".format(mod=P["OTG_MODULE_CLASS_DIR"], mod_on=P["OTG_MODULE_ATTR_ON"], mod_off=P["OTG_MODULE_ATTR_OFF"],
+           port=PORT, phy=SLEEPM, on=P["OTG_PHY_POWERED"], off=P["OTG_PHY_UNPOWERED"],
+           gotgctl=P["OTG_ATTR_GOTGCTL"], busconnected=P["OTG_ATTR_BUSCONNECTED"])
 
 
 def make_board(name, args):
@@ -43,7 +50,7 @@ def port0_cycles(board, attr):
     with open(os.path.join(board, "trace.log")) as f:
         for line in f:
             t = line.rstrip("\n").split("\t")
-            if len(t) >= 6 and t[2] == "open" and t[3] == "/sys/devices/lm0/" + attr and t[4] in ("w", "0x241"):
+            if len(t) >= 6 and t[2] == "open" and t[3] == PORT + "0/" + attr and t[4] in ("w", "0x241"):
                 opens += 1
     return (opens + 1) // 2
 
@@ -99,7 +106,7 @@ def syscalls_per_cycle(unshare, board, program):
                 calls.append(rest)
     # Cycle boundaries: port 0's control word is read 3 times in the first cycle and 4 times
     # in every later one (on, query, and the off request's two reads).
-    reads = [i for i, c in enumerate(calls) if "/sys/devices/lm0/gotgctl" in c]
+    reads = [i for i, c in enumerate(calls) if PORT + "0/" + P["OTG_ATTR_GOTGCTL"] in c]
     starts = reads[3::4]
     if len(starts) < 2:
         return None, 0
@@ -116,7 +123,7 @@ for program, attr, profile in DAEMONS:
     results.append((program, cpu, cycles))
 board = make_board("cpu-reference", [])
 cpu = cpu_on_board(board, ["/bin/sh", "-c", REFERENCE]) - startup_cpu(["/bin/sh", "-c", "true"], [])
-ref_cycles = port0_cycles(board, "peri_sleepm")
+ref_cycles = port0_cycles(board, SLEEPM)
 ref = cpu / max(ref_cycles, 1)
 print(f"CPU per cycle on the simulated board ({seconds:g} s runs; reference: the same cycle as a shell script):")
 for program, cpu, cycles in results:

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bringup/qvaudio.h"
 #include "runprog.h"
 
 namespace {
@@ -133,7 +134,7 @@ TEST(Sysfs, NoBoardNoRedirection) {
 
 TEST(AudioDevice, PositionsFollowTheClockAndReadsFollowTheStream) {
     std::string board = make_board("audio", {"audio.content=counter", "audio.rate=100000"});
-    RunResult r = probe(board, {"stat", "/dev/qvaudio_out", "dopen", "setup", "1", "size", "sleep", "30",
+    RunResult r = probe(board, {"stat", QVAUDIO_NODE, "dopen", "setup", "1", "size", "sleep", "30",
                                 "hw", "rd", "sleep", "30", "hw", "read", "1000", "rd", "dclose"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::vector<std::string> out = testutil::split_lines(r.out);
@@ -154,12 +155,13 @@ TEST(AudioDevice, PositionsFollowTheClockAndReadsFollowTheStream) {
 
     std::vector<std::string> t = trace(board);
     ASSERT_GE(t.size(), 9u);
-    EXPECT_EQ(t[1].substr(0, t[1].rfind('\t')), "open\t/dev/qvaudio_out\t0x2");
-    EXPECT_EQ(t[2], "ioctl\t/dev/qvaudio_out\t0x40044107 1\t0");
-    EXPECT_EQ(t[3], "ioctl\t/dev/qvaudio_out\t0x40044100 0\t65536");
-    EXPECT_EQ(t[4].substr(0, t[4].rfind('\t')), "ioctl\t/dev/qvaudio_out\t0x40044101");
-    EXPECT_EQ(t[7], "read\t/dev/qvaudio_out\t1000\t1000");
-    EXPECT_EQ(t.back(), "close\t/dev/qvaudio_out\t\t0");
+    EXPECT_EQ(t[1].substr(0, t[1].rfind('\t')), "open\t" QVAUDIO_NODE "\t0x2");
+    const std::string ioctl = std::string("ioctl\t") + QVAUDIO_NODE + "\t";
+    EXPECT_EQ(t[2], ioctl + testutil::request_text(kCmdOutSetup) + " 1\t0");
+    EXPECT_EQ(t[3], ioctl + testutil::request_text(kCmdOutSize) + " 0\t65536");
+    EXPECT_EQ(t[4].substr(0, t[4].rfind('\t')), ioctl + testutil::request_text(kCmdOutHwPos));
+    EXPECT_EQ(t[7], "read\t" QVAUDIO_NODE "\t1000\t1000");
+    EXPECT_EQ(t.back(), "close\t" QVAUDIO_NODE "\t\t0");
 }
 
 TEST(AudioDevice, ReadPositionAndTheRingsEnd) {
@@ -189,7 +191,7 @@ TEST(AudioDevice, OverrunDropsWhatTheHardwareOverwrote) {
     EXPECT_EQ(field(out[2], 1), field(out[3], 1)) << "the reader was moved up to the hardware";
     bool traced = false;
     for (const std::string& line : trace(board))
-        traced = traced || line.rfind("fault\t/dev/qvaudio_out\toverrun ", 0) == 0;
+        traced = traced || line.rfind("fault\t" QVAUDIO_NODE "\toverrun ", 0) == 0;
     EXPECT_TRUE(traced);
 }
 
@@ -218,7 +220,7 @@ TEST(AudioDevice, SizeAnswersAndPresence) {
         EXPECT_EQ(r.out, std::string("dopen 0 0\nsize ") + size + " 0\n");
     }
     std::string absent = make_board("absent", {"audio.present=0"});
-    EXPECT_EQ(probe(absent, {"stat", "/dev/qvaudio_out", "access", "/dev/qvaudio_out", "dopen"}).out,
+    EXPECT_EQ(probe(absent, {"stat", QVAUDIO_NODE, "access", QVAUDIO_NODE, "dopen"}).out,
               "stat -1 2\naccess -1 2\ndopen -1 2\n");
 }
 

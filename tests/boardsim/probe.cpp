@@ -28,6 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "bringup/qvaudio.h"
+
 namespace {
 
 int g_fd = -1;
@@ -125,18 +127,18 @@ int main(int argc, char** argv) {
             int r = stat(next(), &st);
             report("stat", r, r == 0 ? (S_ISCHR(st.st_mode) ? "chr" : "other") : "");
         } else if (c == "dopen") {
-            g_fd = open("/dev/qvaudio_out", O_RDWR);
+            g_fd = open(QVAUDIO_NODE, O_RDWR);
             report("dopen", g_fd < 0 ? -1 : 0);
         } else if (c == "size") {
-            report("size", ioctl(g_fd, 0x40044100, 0UL));
+            report("size", ioctl(g_fd, kCmdOutSize, 0UL));
         } else if (c == "hw") {
-            report("hw", ioctl(g_fd, 0x40044101));
+            report("hw", ioctl(g_fd, kCmdOutHwPos));
         } else if (c == "rd") {
-            report("rd", ioctl(g_fd, 0x40044109));
+            report("rd", ioctl(g_fd, kCmdOutReadPos));
         } else if (c == "setrd") {
-            report("setrd", ioctl(g_fd, 0x40044102, strtoul(next(), nullptr, 0)));
+            report("setrd", ioctl(g_fd, kCmdOutSetReadPos, strtoul(next(), nullptr, 0)));
         } else if (c == "setup") {
-            report("setup", ioctl(g_fd, 0x40044107, strtoul(next(), nullptr, 0)));
+            report("setup", ioctl(g_fd, kCmdOutSetup, strtoul(next(), nullptr, 0)));
         } else if (c == "read") {
             std::vector<uint8_t> buf(strtoul(next(), nullptr, 0) + 1);
             ssize_t n = read(g_fd, buf.data(), buf.size() - 1);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -163,6 +164,12 @@ std::string make_temp_dir(const std::string& tag) {
     if (g_temp_dirs.empty()) std::atexit(remove_temp_dirs);
     g_temp_dirs.emplace_back(buf.data());
     return buf.data();
+}
+
+std::string request_text(unsigned long request) {
+    char text[32];
+    snprintf(text, sizeof text, "0x%lx", request);
+    return text;
 }
 
 std::string read_file(const std::string& path) {

@@ -42,6 +42,9 @@ bool file_exists(const std::string& path);
 // Splits text into lines without their line ends; a last line without an end is kept.
 std::vector<std::string> split_lines(const std::string& text);
 
+// An ioctl request number as the board's trace writes it ("0x6d01").
+std::string request_text(unsigned long request);
+
 // One line of a simulated board's trace.log (time, pid, op, path, detail, result).
 struct TraceLine {
     double time = 0;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bringup/qvaudio.h"
 #include "runprog.h"
 
 namespace {
@@ -25,7 +26,7 @@ const char kBigRing[] = "audio.ring=4194304";
 const char kSizeBig[] = "I/qvAudio_Test: qvAudio_OutSize = 0x400000 !";
 const char kOpenFailed[] = "E/qvAudio_Test: The device qvaudio_out cant't be opened!";
 const char kInitError[] = "I/qvAudio_Test: qvAudio_OutInit Error!";
-const char kNode[] = "/dev/qvaudio_out";
+const char kNode[] = QVAUDIO_NODE;
 
 using testutil::TraceLine;
 
@@ -242,15 +243,15 @@ TEST(Capture, NormalRuns) {
     ASSERT_GE(c.trace.size(), 6u);
     EXPECT_EQ(c.trace[0].op, "open");
     EXPECT_EQ(c.trace[0].detail, "0x2");
-    EXPECT_EQ(c.trace[1].detail, "0x40044107 1");
-    EXPECT_EQ(c.trace[2].detail, "0x40044100 0");
-    EXPECT_EQ(c.trace[3].detail, "0x40044101");
-    EXPECT_EQ(c.trace[4].detail, "0x40044102 " + std::to_string(c.trace[3].result));
+    EXPECT_EQ(c.trace[1].detail, testutil::request_text(kCmdOutSetup) + " 1");
+    EXPECT_EQ(c.trace[2].detail, testutil::request_text(kCmdOutSize) + " 0");
+    EXPECT_EQ(c.trace[3].detail, testutil::request_text(kCmdOutHwPos));
+    EXPECT_EQ(c.trace[4].detail, testutil::request_text(kCmdOutSetReadPos) + " " + std::to_string(c.trace[3].result));
     EXPECT_EQ(c.trace.back().op, "close");
     EXPECT_GE(c.trace.back().time - c.trace[0].time, 9.9);
-    EXPECT_EQ(count_ops(c, "ioctl", "0x40044102 "), 1) << "one re-sync";
+    EXPECT_EQ(count_ops(c, "ioctl", testutil::request_text(kCmdOutSetReadPos) + " "), 1) << "one re-sync";
     // A pass every 4 ms, a read every second pass: at most one position query per 8 ms.
-    int queries = count_ops(c, "ioctl", "0x40044101");
+    int queries = count_ops(c, "ioctl", testutil::request_text(kCmdOutHwPos));
     EXPECT_LE(queries, 10.2 / 0.008 + 5);
     EXPECT_GE(queries, 200);
     EXPECT_LT(typical_query_gap(c), 0.012) << "a read step every 8 ms";
@@ -296,11 +297,11 @@ TEST(Capture, StartFailures) {
         // Open, set-up, size, and the device closed again; no reader ever ran.
         ASSERT_GE(k.c.trace.size(), 4u);
         EXPECT_EQ(k.c.trace[0].op, "open");
-        EXPECT_EQ(k.c.trace[1].detail, "0x40044107 1");
-        EXPECT_EQ(k.c.trace[2].detail, "0x40044100 0");
+        EXPECT_EQ(k.c.trace[1].detail, testutil::request_text(kCmdOutSetup) + " 1");
+        EXPECT_EQ(k.c.trace[2].detail, testutil::request_text(kCmdOutSize) + " 0");
         EXPECT_EQ(k.c.trace.back().op, "close");
         EXPECT_LT(k.c.trace.back().time - k.c.trace[0].time, 2.0) << "closed at once";
-        EXPECT_EQ(count_ops(k.c, "ioctl", "0x40044101"), 0);
+        EXPECT_EQ(count_ops(k.c, "ioctl", testutil::request_text(kCmdOutHwPos)), 0);
     }
     EXPECT_EQ(cases[2].c.trace[3].op, "fault");
     EXPECT_EQ(cases[2].c.trace[3].path, "pthread_create");
@@ -359,7 +360,7 @@ TEST(Capture, ReaderFailuresResynchronise) {
     EXPECT_GT(reads[0].second, 0);
     EXPECT_EQ(reads[1].first, (reads[1].second / 2) & ~3L) << "the short read's count";
     // One re-sync at the start and one after each of the six failures.
-    EXPECT_EQ(count_ops(c, "ioctl", "0x40044102 "), 7);
+    EXPECT_EQ(count_ops(c, "ioctl", testutil::request_text(kCmdOutSetReadPos) + " "), 7);
     EXPECT_EQ(c.pcm.size() % 9600, 0u);
     EXPECT_GE(c.blocks.size(), 50u);
     int gaps = stream_gaps(c);

@@ -10,15 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "bringup/qvaudio.h"
 #include "capture.h"
 
 namespace {
 
-const unsigned long kSize = 0x40044100;
-const unsigned long kHwPos = 0x40044101;
-const unsigned long kSetReadPos = 0x40044102;
-const unsigned long kSetup = 0x40044107;
-const unsigned long kReadPos = 0x40044109;
+const unsigned long kSize = kCmdOutSize;
+const unsigned long kHwPos = kCmdOutHwPos;
+const unsigned long kSetReadPos = kCmdOutSetReadPos;
+const unsigned long kSetup = kCmdOutSetup;
+const unsigned long kReadPos = kCmdOutReadPos;
 const int kFd = 7;
 
 // A driver ring whose positions the test sets. Bytes read are the ring offsets' low bytes, so a
@@ -419,7 +420,7 @@ TEST_F(Layer, RunsTheCaptureThreadAndDeliversHalves) {
     EXPECT_EQ(captureBuffer, nullptr);
     EXPECT_EQ(outFd, -1);
     ASSERT_GE(dev.calls.size(), 4u);
-    EXPECT_EQ(dev.calls[0], "open /dev/qvaudio_out 2");
+    EXPECT_EQ(dev.calls[0], std::string("open ") + QVAUDIO_NODE + " 2");
     EXPECT_EQ(dev.calls[1], "ioctl 40044107 1");
     EXPECT_EQ(dev.calls[2], "ioctl 40044100 0");
     EXPECT_EQ(dev.calls.back(), "close 7");

@@ -2,6 +2,7 @@
 // core library as the daemon it stands for).
 #include <gtest/gtest.h>
 
+#include "bringup/otg.h"
 #include "otg_core.h"
 
 namespace {
@@ -25,26 +26,26 @@ const bool kPort0Rule = true;
 
 PROFILE_TEST(OtgParseLine, AcceptsPrefixAndHexNumber) {
     unsigned int v = 0;
-    EXPECT_EQ(0, otg_parse_line("GOTGCTL = 0x000d0000\n", "GOTGCTL = 0x", 12, &v));
+    EXPECT_EQ(0, otg_parse_line("GOTGCTL = 0x000d0000\n", OTG_GOTGCTL_PREFIX, 12, &v));
     EXPECT_EQ(0xd0000u, v);
-    EXPECT_EQ(0, otg_parse_line("Bus Connected = 0x1\n", "Bus Connected = 0x", 18, &v));
+    EXPECT_EQ(0, otg_parse_line("Bus Connected = 0x1\n", OTG_BUSCONNECTED_PREFIX, 18, &v));
     EXPECT_EQ(1u, v);
     // Upper-case digits, no line end, trailing text after the number.
-    EXPECT_EQ(0, otg_parse_line("GOTGCTL = 0xABCDEF12 rest", "GOTGCTL = 0x", 12, &v));
+    EXPECT_EQ(0, otg_parse_line("GOTGCTL = 0xABCDEF12 rest", OTG_GOTGCTL_PREFIX, 12, &v));
     EXPECT_EQ(0xabcdef12u, v);
 }
 
 PROFILE_TEST(OtgParseLine, RefusesWrongPrefixOrMissingNumber) {
     unsigned int v = 77;
-    EXPECT_EQ(-1, otg_parse_line("gotgctl = 0x00010000\n", "GOTGCTL = 0x", 12, &v));
-    EXPECT_EQ(-1, otg_parse_line("GOTGCTL=0x00010000\n", "GOTGCTL = 0x", 12, &v));
-    EXPECT_EQ(-1, otg_parse_line("", "GOTGCTL = 0x", 12, &v));
-    EXPECT_EQ(-1, otg_parse_line("GOTGCTL = 0", "GOTGCTL = 0x", 12, &v));
+    EXPECT_EQ(-1, otg_parse_line("gotgctl = 0x00010000\n", OTG_GOTGCTL_PREFIX, 12, &v));
+    EXPECT_EQ(-1, otg_parse_line("GOTGCTL=0x00010000\n", OTG_GOTGCTL_PREFIX, 12, &v));
+    EXPECT_EQ(-1, otg_parse_line("", OTG_GOTGCTL_PREFIX, 12, &v));
+    EXPECT_EQ(-1, otg_parse_line("GOTGCTL = 0", OTG_GOTGCTL_PREFIX, 12, &v));
     // The prefix with nothing usable after it is as bad as no prefix.
-    EXPECT_EQ(-1, otg_parse_line("GOTGCTL = 0x", "GOTGCTL = 0x", 12, &v));
-    EXPECT_EQ(-1, otg_parse_line("GOTGCTL = 0x\n", "GOTGCTL = 0x", 12, &v));
-    EXPECT_EQ(-1, otg_parse_line("GOTGCTL = 0xzz\n", "GOTGCTL = 0x", 12, &v));
-    EXPECT_EQ(-1, otg_parse_line("Bus Connected = 0x\n", "Bus Connected = 0x", 18, &v));
+    EXPECT_EQ(-1, otg_parse_line("GOTGCTL = 0x", OTG_GOTGCTL_PREFIX, 12, &v));
+    EXPECT_EQ(-1, otg_parse_line("GOTGCTL = 0x\n", OTG_GOTGCTL_PREFIX, 12, &v));
+    EXPECT_EQ(-1, otg_parse_line("GOTGCTL = 0xzz\n", OTG_GOTGCTL_PREFIX, 12, &v));
+    EXPECT_EQ(-1, otg_parse_line("Bus Connected = 0x\n", OTG_BUSCONNECTED_PREFIX, 18, &v));
     EXPECT_EQ(77u, v);
 }
 

@@ -9,15 +9,16 @@
 #include <vector>
 
 #include "board_support.h"
+#include "bringup/otg.h"
 
 namespace {
 
 using Texts = std::vector<std::string>;
 using Trace = std::vector<board::TraceLine>;
 
-const std::string LM0 = "/sys/devices/lm0/";
-const std::string LM1 = "/sys/devices/lm1/";
-const std::string VERSION = "/sys/bus/logicmodule/drivers/dwc_otg/version";
+const std::string LM0 = OTG_PORT0_DIR "/";
+const std::string LM1 = OTG_PORT1_DIR "/";
+const std::string VERSION = OTG_VERSION_PATH;
 const std::string UNSUPPORTED = "This dwc_otg version not support. Please check!\n";
 
 // Times at which the port's PHY power attribute took the value ("1" off, "0" on).
@@ -142,7 +143,7 @@ TEST(Selection, SelectorsManageTheirPorts) {
                 EXPECT_EQ(1u, offs) << "port " << port;
                 EXPECT_EQ(0u, phy_times(t, port, "0", attr).size()) << "port " << port;
                 EXPECT_EQ(1u, query_times(t, port).size()) << "port " << port;
-                EXPECT_EQ(0, board::count(t, "access", port == 0 ? "/sys/devices/lm0" : "/sys/devices/lm1"));
+                EXPECT_EQ(0, board::count(t, "access", port == 0 ? OTG_PORT0_DIR : OTG_PORT1_DIR));
             }
         }
         EXPECT_EQ("", out);
@@ -158,7 +159,7 @@ TEST(Selection, NoPortToManageEndsWithZero) {
     };
     const Case cases[] = {
         // Port 1 selected but absent: both ports get their OFF request, only port 0 can take it.
-        {"otgpower", {"B"}, "0", {"/sys/class/qvl_mod/mod_off=usb0", LM0 + "peri_sleepm=1"}},
+        {"otgpower", {"B"}, "0", {OTG_MODULE_OFF_PATH "=usb0", LM0 + "peri_sleepm=1"}},
         {"otgpoweriddq", {"A"}, "1", {LM1 + "peri_iddq=1"}},
         {"otgpower", {}, "none", {}},
         // otgpowersave with neither port: one OFF request for port 0, which cannot be carried out.
@@ -323,7 +324,7 @@ TEST(PowerSave, OnlyPort0PresentStartsUnpowered) {
     Trace t = board::trace(dir);
     std::vector<board::Change> ch = board::changes(t);
     ASSERT_GE(ch.size(), 2u);
-    EXPECT_EQ("/sys/class/qvl_mod/mod_on=usb0", ch[0].text);
+    EXPECT_EQ(OTG_MODULE_ON_PATH "=usb0", ch[0].text);
     EXPECT_EQ(LM0 + "peri_sleepm=0", ch[1].text);
     std::vector<double> q0 = query_times(t, 0);
     ASSERT_FALSE(q0.empty());

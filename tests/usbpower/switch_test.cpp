@@ -7,15 +7,16 @@
 #include <vector>
 
 #include "board_support.h"
+#include "bringup/otg.h"
 
 namespace {
 
 using Texts = std::vector<std::string>;
 
-const std::string LM0 = "/sys/devices/lm0/";
-const std::string LM1 = "/sys/devices/lm1/";
-const std::string PHY = "/sys/devices/platform/usb_phy_control/";
-const std::string MOD = "/sys/class/qvl_mod/";
+const std::string LM0 = OTG_PORT0_DIR "/";
+const std::string LM1 = OTG_PORT1_DIR "/";
+const std::string PHY = OTG_PHY_CONTROL_DIR "/";
+const std::string MOD = OTG_MODULE_CLASS_DIR "/";
 
 Texts concat(std::initializer_list<Texts> parts) {
     Texts all;
@@ -130,7 +131,7 @@ TEST(NothingWritten, ControlWordUnreadable) {
         std::string message;  // empty: none
     };
     const Case cases[] = {
-        {"denied", "fault.deny=/sys/devices/lm0/gotgctl", ""},
+        {"denied", "fault.deny=" OTG_GOTGCTL_PATH, ""},
         {"missing", "usb.port0.missing=gotgctl", ""},
         {"empty", "usb.port0.gotgctl=\"\"", "Failed to read gotgctl"},
         {"lower_case_prefix", "usb.port0.gotgctl=gotgctl = 0x000c0000\\n", "gotgctl txt is error"},

@@ -9,78 +9,38 @@
 #include <vector>
 
 #include "board_support.h"
+#include "bringup/otg.h"
+#include "sysfs_ns.h"
 
 namespace {
 
-const int SKIP = 77;
+const bool g_skip = sysns::skip_where_refused();
 
 // Runs the program in a new mount namespace over a tmpfs "/sys" holding <dir>/sys, for at most
 // seconds (SIGTERM then, exit status 124), and copies the resulting tree to <dir>/after.
-const char SCRIPT[] =
-    "set -e\n"
-    "board=$1; seconds=$2; shift 2\n"
-    "mount -t tmpfs -o mode=0755 boardsys /sys\n"
-    // Never touch anything unless /sys is our tmpfs by now.
-    "[ \"$(stat -f -c %T /sys)\" = tmpfs ] || exit 97\n"
-    "cp -a \"$board/sys/.\" /sys/\n"
-    "set +e\n"
-    "timeout -s TERM \"$seconds\" \"$@\"\n"
-    "rc=$?\n"
-    "mkdir -p \"$board/after\" && cp -a /sys/. \"$board/after/\"\n"
-    "exit $rc\n";
-
-std::vector<std::string> g_unshare;  // the unshare command that works here
-
-std::vector<std::string> unshare_command(bool user_ns) {
-    std::vector<std::string> cmd = {"/usr/bin/unshare"};
-    if (user_ns) cmd.push_back("--map-root-user");
-    cmd.insert(cmd.end(), {"--mount", "--propagation", "private", "/bin/sh", "-c"});
-    return cmd;
-}
-
-bool namespace_works(const std::vector<std::string>& cmd) {
-    testutil::RunOptions o;
-    o.argv = cmd;
-    o.argv.insert(o.argv.end(), {"mount -t tmpfs boardsys /sys && [ \"$(stat -f -c %T /sys)\" = tmpfs ]"});
-    o.timeout_s = 30;
-    return testutil::run(o).exit_code == 0;
-}
-
-class NamespaceEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        for (bool user_ns : {false, true}) {
-            std::vector<std::string> cmd = unshare_command(user_ns);
-            if (namespace_works(cmd)) {
-                g_unshare = cmd;
-                return;
-            }
-        }
-        fprintf(stderr, "mount namespaces with a tmpfs over /sys are refused here: skipped\n");
-        std::exit(SKIP);
-    }
-};
-const ::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new NamespaceEnvironment);
+const std::string SCRIPT = std::string("set -e\nboard=$1; seconds=$2; shift 2\n") + sysns::MOUNT_SYS +
+                           "cp -a \"$board/sys/.\" /sys/\n"
+                           "set +e\n"
+                           "timeout -s TERM \"$seconds\" \"$@\"\n"
+                           "rc=$?\n"
+                           "mkdir -p \"$board/after\" && cp -a /sys/. \"$board/after/\"\n"
+                           "exit $rc\n";
 
 testutil::RunResult run_in_namespace(const std::string& dir, const std::vector<std::string>& argv,
                                      double seconds) {
-    testutil::RunOptions o;
-    o.argv = g_unshare;
-    o.argv.push_back(SCRIPT);
-    o.argv.insert(o.argv.end(), {"sh", dir, std::to_string(seconds), testutil::stage_bin(argv[0])});
-    o.argv.insert(o.argv.end(), argv.begin() + 1, argv.end());
-    o.timeout_s = seconds + 60;
-    return testutil::run(o);
+    std::vector<std::string> args = {dir, std::to_string(seconds), testutil::stage_bin(argv[0])};
+    args.insert(args.end(), argv.begin() + 1, argv.end());
+    return sysns::run(SCRIPT, args, seconds + 60);
 }
 
 std::string after(const std::string& dir, const std::string& sys_path) {
     return testutil::read_file(dir + "/after" + sys_path.substr(4));
 }
 
-const std::string LM0 = "/sys/devices/lm0/";
-const std::string LM1 = "/sys/devices/lm1/";
-const std::string MOD = "/sys/class/qvl_mod/";
-const std::string PHY = "/sys/devices/platform/usb_phy_control/";
+const std::string LM0 = OTG_PORT0_DIR "/";
+const std::string LM1 = OTG_PORT1_DIR "/";
+const std::string MOD = OTG_MODULE_CLASS_DIR "/";
+const std::string PHY = OTG_PHY_CONTROL_DIR "/";
 
 TEST(KernelSysfs, VersionsDecideTheStart) {
     struct Case {

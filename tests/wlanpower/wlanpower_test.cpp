@@ -6,12 +6,17 @@
 #include <vector>
 
 #include "board_support.h"
+#include "bringup/wifi_power.h"
 
 namespace {
 
 using Texts = std::vector<std::string>;
 
-const std::string NODE = "/dev/wifi_power";
+const std::string NODE = WIFI_POWER_NODE;
+
+std::string req(unsigned long request, int result) {
+    return testutil::request_text(request) + " " + std::to_string(result);
+}
 
 // The device operations of the trace as "op detail result".
 Texts device_ops(const std::string& dir) {
@@ -59,7 +64,7 @@ TEST(Arguments, DecimalValueOneMeansUpEverythingElseDown) {
         testutil::RunResult r = wlanpower(dir, {arg});
         EXPECT_EQ(0, r.exit_code) << "'" << arg << "'";
         EXPECT_EQ("", r.out) << "'" << arg << "'";
-        EXPECT_EQ(session({"0x6d01 0"}), device_ops(dir)) << "'" << arg << "'";
+        EXPECT_EQ(session({req(WIFI_POWER_UP, 0)}), device_ops(dir)) << "'" << arg << "'";
         EXPECT_EQ("1", testutil::read_file(dir + "/state/wifi.power"));
     }
     for (const std::string& arg : down) {
@@ -67,7 +72,7 @@ TEST(Arguments, DecimalValueOneMeansUpEverythingElseDown) {
         testutil::RunResult r = wlanpower(dir, {arg});
         EXPECT_EQ(0, r.exit_code) << "'" << arg << "'";
         EXPECT_EQ("", r.out) << "'" << arg << "'";
-        EXPECT_EQ(session({"0x6d02 0"}), device_ops(dir)) << "'" << arg << "'";
+        EXPECT_EQ(session({req(WIFI_POWER_DOWN, 0)}), device_ops(dir)) << "'" << arg << "'";
         EXPECT_EQ("0", testutil::read_file(dir + "/state/wifi.power"));
     }
 }
@@ -77,14 +82,14 @@ TEST(Requests, SecondRequestOnlyAfterTheFirstIsRefused) {
     testutil::RunResult r = wlanpower(dir, {"1"});
     EXPECT_EQ(0, r.exit_code);
     EXPECT_EQ("", r.out);
-    EXPECT_EQ(session({"0x6d01 -1", "0x6d03 0"}), device_ops(dir));
+    EXPECT_EQ(session({req(WIFI_POWER_UP, -1), req(WIFI_POWER_UP_RETRY, 0)}), device_ops(dir));
     EXPECT_EQ("1", testutil::read_file(dir + "/state/wifi.power"));
 
     dir = board::make("wlan_second", {"--profile", "wifi-second"});
     r = wlanpower(dir, {"0"});
     EXPECT_EQ(0, r.exit_code);
     EXPECT_EQ("", r.out);
-    EXPECT_EQ(session({"0x6d02 -1", "0x6d04 0"}), device_ops(dir));
+    EXPECT_EQ(session({req(WIFI_POWER_DOWN, -1), req(WIFI_POWER_DOWN_RETRY, 0)}), device_ops(dir));
     EXPECT_EQ("0", testutil::read_file(dir + "/state/wifi.power"));
 }
 
@@ -93,20 +98,20 @@ TEST(Requests, BothRefusedPrintTheDirection) {
     testutil::RunResult r = wlanpower(dir, {"1"});
     EXPECT_EQ(0, r.exit_code);
     EXPECT_EQ("Set Wi-Fi power up error!!!\n", r.out);
-    EXPECT_EQ(session({"0x6d01 -1", "0x6d03 -1"}, false), device_ops(dir));
+    EXPECT_EQ(session({req(WIFI_POWER_UP, -1), req(WIFI_POWER_UP_RETRY, -1)}, false), device_ops(dir));
 
     dir = board::make("wlan_refuse", {"--profile", "wifi-refuse"});
     r = wlanpower(dir, {"7"});
     EXPECT_EQ(0, r.exit_code);
     EXPECT_EQ("Set Wi-Fi power down error!!!\n", r.out);
-    EXPECT_EQ(session({"0x6d02 -1", "0x6d04 -1"}, false), device_ops(dir));
+    EXPECT_EQ(session({req(WIFI_POWER_DOWN, -1), req(WIFI_POWER_DOWN_RETRY, -1)}, false), device_ops(dir));
     EXPECT_FALSE(testutil::file_exists(dir + "/state/wifi.power"));
 
     // Only the up requests refused: down still works at the first request.
     dir = board::make("wlan_refuse_up", {"wifi.refuse=1,3"});
     r = wlanpower(dir, {"0"});
     EXPECT_EQ("", r.out);
-    EXPECT_EQ(session({"0x6d02 0"}), device_ops(dir));
+    EXPECT_EQ(session({req(WIFI_POWER_DOWN, 0)}), device_ops(dir));
 }
 
 TEST(Requests, MissingNodeReportsTheOpenFailure) {

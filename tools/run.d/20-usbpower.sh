@@ -8,6 +8,7 @@ sim="$BRINGUP_BUILD/boardsim/boardsim"
 out="$BRINGUP_OUT/usbpower"
 board="$out/board"
 rm -rf "$out" && mkdir -p "$out"
+eval "$("$sim" protocol)"
 now() { date +%s.%N; }
 
 "$sim" create "$board" >/dev/null
@@ -28,12 +29,14 @@ wait "$daemon" 2>/dev/null || true
 stop=$(now)
 
 # Power changes as the kernel model sees them: a peri_sleepm file closed after "0" (on) or "1" (off).
-awk -F'\t' -v t0="$start" '
+awk -F'\t' -v t0="$start" -v digit="$((OTG_PORT_DIGIT_INDEX + 1))" -v attr="/$OTG_ATTR_SLEEPM" \
+    -v on="$OTG_PHY_POWERED" -v off="$OTG_PHY_UNPOWERED" '
     $3 == "open" && $5 == "w" && $6 >= 0 { open_w[$4] = 1; bytes[$4] = "" }
     $3 == "write" && open_w[$4] { d = $5; gsub(/"/, "", d); bytes[$4] = bytes[$4] d }
     $3 == "close" && open_w[$4] {
-        if ($4 ~ /\/peri_sleepm$/ && (bytes[$4] == "0" || bytes[$4] == "1"))
-            printf "%.3f %s %d\n", $1 - t0, substr($4, 16, 1), bytes[$4] == "0"
+        tail = substr($4, length($4) - length(attr) + 1)
+        if (tail == attr && (bytes[$4] == on || bytes[$4] == off))
+            printf "%.3f %s %d\n", $1 - t0, substr($4, digit, 1), bytes[$4] == on
         open_w[$4] = 0
     }' "$board/trace.log" >"$out/timeline.dat"
 

@@ -6,6 +6,7 @@ set -e
 sim="$BRINGUP_BUILD/boardsim/boardsim"
 out="$BRINGUP_OUT/wlanpower"
 rm -rf "$out" && mkdir -p "$out"
+eval "$("$sim" protocol)"
 
 # Runs wlanpower on a fresh board of the profile and shows its output, status and requests.
 show() {
@@ -16,7 +17,7 @@ show() {
     output=$("$sim" run "$board" -- "$BRINGUP_PREFIX/bin/wlanpower" "$@") || status=$?
     echo "-- wlanpower $*   (driver: $profile)   exit status $status"
     [ -n "$output" ] && echo "   printed: $output"
-    awk -F'\t' '$4 == "/dev/wifi_power" && $3 == "ioctl" {
+    awk -F'\t' -v node="$WIFI_POWER_NODE" '$4 == node && $3 == "ioctl" {
         printf "   request %s -> %s\n", $5, $6 == 0 ? "accepted" : "refused" }' "$board/trace.log"
     [ -f "$board/state/wifi.power" ] && echo "   Wi-Fi module is now $( [ "$(cat "$board/state/wifi.power")" = 1 ] && echo on || echo off)"
     return 0

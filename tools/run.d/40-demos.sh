@@ -7,13 +7,7 @@ prefix="$BRINGUP_PREFIX" out="$BRINGUP_OUT" build="$BRINGUP_BUILD"
 here=$(cd "$(dirname "$0")/../.." && pwd)
 demoshot="$build/tests/samples/demoshot"
 
-if [ -z "$DISPLAY" ]; then
-    "$here/tests/xvfb/start.sh" "$out/demos.xvfb" >/dev/null
-    DISPLAY=$(cut -d' ' -f1 "$out/demos.xvfb")
-    export DISPLAY
-    trap '"$here/tests/xvfb/stop.sh" "$out/demos.xvfb"' EXIT
-    echo "demos: on a private X server $DISPLAY (Xvfb)"
-fi
+[ -n "$DISPLAY" ] || exec "$here/tests/xvfb/with-display.sh" "$out/demos.xvfb" sh "$0" "$@"
 
 for demo in lanterna veilglass tilemosaic; do
     folder="$prefix/share/board-bringup/samples/$demo"

@@ -19,18 +19,17 @@ show() {
     return 0
 }
 
-show surfaceless
-
-state=""
-if [ -z "$DISPLAY" ] && command -v Xvfb >/dev/null; then
-    state="$BRINGUP_OUT/configlist-xvfb.state"
-    sh "$here/../../tests/xvfb/start.sh" "$state" >/dev/null
-    DISPLAY=$(cut -d' ' -f1 "$state"); export DISPLAY
+# X11 needs an X server: the caller's, or an Xvfb of our own (this script again, for X11 alone).
+if [ -n "$X11_ONLY" ]; then
+    show x11
+    exit 0
 fi
+show surfaceless
 if [ -n "$DISPLAY" ]; then
     show x11
+elif command -v Xvfb >/dev/null; then
+    X11_ONLY=1 "$here/../../tests/xvfb/with-display.sh" "$BRINGUP_OUT/configlist-xvfb.state" sh "$0" "$@"
 fi
-[ -n "$state" ] && sh "$here/../../tests/xvfb/stop.sh" "$state"
 
 # Without any X display the default display cannot be initialised: the error report and status 1.
 echo "-- EGL_PLATFORM=x11 DISPLAY= $lister   (no X server)"

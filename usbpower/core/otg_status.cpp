@@ -3,6 +3,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "bringup/otg.h"
 #include "otg_core.h"
 
 // Version texts, five characters each; the table length is fixed by the profile.
@@ -16,19 +17,13 @@ const char otg_versions[OTG_VERSION_COUNT][6] = {
 };
 enum { OTG_VERSION_UNSUPPORTED = 1 };
 
-static const char OTG_VERSION_PATH[] = "/sys/bus/logicmodule/drivers/dwc_otg/version";
-static const char OTG_PORT0_DIR[] = "/sys/devices/lm0";
-static const char OTG_PORT1_DIR[] = "/sys/devices/lm1";
-static const char OTG_GOTGCTL_PATH[] = "/sys/devices/lm0/gotgctl";
-static const char OTG_BUSCONNECTED_PATH[] = "/sys/devices/lm0/busconnected";
+static const char GOTGCTL_PREFIX[] = OTG_GOTGCTL_PREFIX;
+static const char BUSCONNECTED_PREFIX[] = OTG_BUSCONNECTED_PREFIX;
 
-static const char GOTGCTL_PREFIX[] = "GOTGCTL = 0x";
-static const char BUSCONNECTED_PREFIX[] = "Bus Connected = 0x";
+static const unsigned int GOTGCTL_PERIPHERAL = OTG_GOTGCTL_PERIPHERAL;                // connector ID: B-device
+static const unsigned int GOTGCTL_BUS_VALID = OTG_GOTGCTL_A_VALID | OTG_GOTGCTL_B_VALID;  // A and B session valid
 
-static const unsigned int GOTGCTL_PERIPHERAL = 1u << 16;                 // connector ID: B-device
-static const unsigned int GOTGCTL_BUS_VALID = (1u << 18) | (1u << 19);  // A and B session valid
-
-enum { OTG_PATH_SIZE = 32, OTG_LINE_SIZE = 32, OTG_PORT_DIGIT_INDEX = 15 };
+enum { OTG_PATH_SIZE = 32, OTG_LINE_SIZE = 32 };
 
 int otg_version_index = -1;
 static char otg_version_text[6];

@@ -7,23 +7,24 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "bringup/otg.h"
 #include "otg_core.h"
 
 // Values by action code (OTG_POWER_ON, OTG_POWER_OFF).
-static const char otg_switch_words[2][8] = {"on", "off"};
-static const char otg_switch_digits[2][2] = {"0", "1"};
+static const char otg_switch_words[2][8] = {OTG_POR_ON, OTG_POR_OFF};
+static const char otg_switch_digits[2][2] = {OTG_PHY_POWERED, OTG_PHY_UNPOWERED};
 // Port-select letters by port number.
-static const char otg_port_letters[2][2] = {"A", "B"};
+static const char otg_port_letters[2][2] = {OTG_PORT0_LETTER, OTG_PORT1_LETTER};
 
 // Path rows by version index. Row 0 ("2.60a") is used as it is; the other rows get the port
 // digit at index 15 before each use.
 #ifndef OTG_PROFILE_IDDQ
-#define OTG_PHY_POWER_PATH "/sys/devices/lm0/peri_sleepm"
+#define OTG_PHY_POWER_PATH OTG_SLEEPM_PATH
 #else
-#define OTG_PHY_POWER_PATH "/sys/devices/lm0/peri_iddq"
+#define OTG_PHY_POWER_PATH OTG_IDDQ_PATH
 #endif
 static char otg_phy_power_paths[OTG_VERSION_COUNT][64] = {
-    "/sys/devices/platform/usb_phy_control/por",
+    OTG_PHY_POR_PATH,
     OTG_PHY_POWER_PATH,
     OTG_PHY_POWER_PATH,
 #ifndef OTG_PROFILE_IDDQ
@@ -31,21 +32,17 @@ static char otg_phy_power_paths[OTG_VERSION_COUNT][64] = {
 #endif
 };
 static char otg_disable_paths[OTG_VERSION_COUNT][64] = {
-    "/sys/devices/platform/usb_phy_control/otgdisable",
-    "/sys/devices/lm0/peri_otg_disable",
-    "/sys/devices/lm0/peri_otg_disable",
+    OTG_PHY_OTG_DISABLE_PATH,
+    OTG_OTG_DISABLE_PATH,
+    OTG_OTG_DISABLE_PATH,
 #ifndef OTG_PROFILE_IDDQ
-    "/sys/devices/lm0/peri_otg_disable",
+    OTG_OTG_DISABLE_PATH,
 #endif
 };
 
-static const char OTG_PHY_INDEX_PATH[] = "/sys/devices/platform/usb_phy_control/index";
-static const char OTG_PULLUP_PATH[] = "/sys/devices/lm0/pullup";
 
 #ifndef OTG_PROFILE_IDDQ
 static char otg_module_name[8] = "usb0";
-static const char OTG_MODULE_ON_PATH[] = "/sys/class/qvl_mod/mod_on";
-static const char OTG_MODULE_OFF_PATH[] = "/sys/class/qvl_mod/mod_off";
 
 // Tells the module power class which module goes on or off; skipped when the class is absent.
 static void otg_module_switch(const char* path) {
@@ -56,7 +53,7 @@ static void otg_module_switch(const char* path) {
 }
 #endif
 
-static const unsigned int GOTGCTL_PERIPHERAL = 1u << 16;
+static const unsigned int GOTGCTL_PERIPHERAL = OTG_GOTGCTL_PERIPHERAL;
 
 // The "2.60a" method: the PHY-control device serves both ports through its port-select attribute.
 static int otg_switch_phy_control(int port, int action, unsigned int gotgctl) {

@@ -10,6 +10,10 @@
 
 namespace board {
 
+// The `boardsim` command of this build, and a run of it with the given arguments.
+std::string command_path();
+testutil::RunResult command(const std::vector<std::string>& args);
+
 // Makes a board folder with `boardsim create`: args are "--profile NAME" and key=value settings.
 std::string make(const std::string& tag, const std::vector<std::string>& args);
 

@@ -15,14 +15,10 @@ namespace board {
 
 namespace {
 
-std::string boardsim_command() { return testutil::build_dir() + "/boardsim/boardsim"; }
 std::string preload_library() { return testutil::build_dir() + "/boardsim/libboardsim.so"; }
 
 void boardsim(const std::vector<std::string>& args) {
-    testutil::RunOptions o;
-    o.argv = {boardsim_command()};
-    o.argv.insert(o.argv.end(), args.begin(), args.end());
-    testutil::RunResult r = testutil::run(o);
+    testutil::RunResult r = command(args);
     if (r.exit_code != 0) throw std::runtime_error("boardsim failed: " + r.err);
 }
 
@@ -59,6 +55,15 @@ std::string unquote(const std::string& literal) {
 }
 
 }  // namespace
+
+std::string command_path() { return testutil::build_dir() + "/boardsim/boardsim"; }
+
+testutil::RunResult command(const std::vector<std::string>& args) {
+    testutil::RunOptions o;
+    o.argv = {command_path()};
+    o.argv.insert(o.argv.end(), args.begin(), args.end());
+    return testutil::run(o);
+}
 
 std::string make(const std::string& tag, const std::vector<std::string>& args) {
     std::string dir = testutil::make_temp_dir(tag) + "/board";
