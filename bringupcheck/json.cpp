@@ -290,8 +290,15 @@ std::string Json::dump(int indent) const {
         case Bool: return b ? "true" : "false";
         case Number: {
             char buf[32];
-            if (num == double((long long)num) && fabs(num) < 1e15) snprintf(buf, sizeof buf, "%lld", (long long)num);
-            else snprintf(buf, sizeof buf, "%.6g", num);
+            if (num == double((long long)num) && fabs(num) < 1e15) {
+                snprintf(buf, sizeof buf, "%lld", (long long)num);
+                return buf;
+            }
+            // The shortest text that reads back as the same number.
+            for (int digits = 6; digits <= 17; ++digits) {
+                snprintf(buf, sizeof buf, "%.*g", digits, num);
+                if (strtod(buf, nullptr) == num) break;
+            }
             return buf;
         }
         case String: return json_quote(str);

@@ -90,14 +90,14 @@ bool has_trace_only(const std::string& boardsim) {
     return text.find("--trace-only") != std::string::npos;
 }
 
-bool write_outputs(const std::string& dir, const Results& r, bool with_results) {
-    bool ok = true;
-    if (with_results) {
-        ok = write_file(dir + "/results.json", results_json(r)) && ok;
-        ok = write_file(dir + "/results.xml", results_junit(r)) && ok;
-        ok = write_file(dir + "/verdicts.txt", verdict_lines(r)) && ok;
-    }
-    return write_file(dir + "/report.html", render_report(dir, r)) && ok;
+// The page is drawn from results.json as written, so that --render makes the same page.
+bool write_outputs(const std::string& dir, const Results& r) {
+    std::string json = results_json(r), error;
+    Results written;
+    bool ok = write_file(dir + "/results.json", json) && parse_results(json, &written, &error);
+    ok = write_file(dir + "/results.xml", results_junit(written)) && ok;
+    ok = write_file(dir + "/verdicts.txt", verdict_lines(written)) && ok;
+    return write_file(dir + "/report.html", render_report(dir, written)) && ok;
 }
 
 int render(const std::string& dir) {
@@ -111,7 +111,7 @@ int render(const std::string& dir) {
         fprintf(stderr, "bringup-check: %s/results.json: %s\n", dir.c_str(), error.c_str());
         return 1;
     }
-    if (!write_outputs(dir, r, false)) {
+    if (!write_file(dir + "/report.html", render_report(dir, r))) {
         fprintf(stderr, "bringup-check: cannot write %s/report.html\n", dir.c_str());
         return 1;
     }
@@ -236,7 +236,7 @@ int main(int argc, char** argv) {
     if (wanted("egl")) check_egl(ctx), show_new();
     if (wanted("gpu")) check_gpu(ctx), show_new();
 
-    if (!write_outputs(ctx.out, ctx.results, true)) {
+    if (!write_outputs(ctx.out, ctx.results)) {
         fprintf(stderr, "bringup-check: cannot write the results in %s\n", ctx.out.c_str());
         return 1;
     }
