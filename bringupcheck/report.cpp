@@ -174,8 +174,8 @@ std::string usb_timeline(const std::string& dir, const Check& c) {
         bar(t1);
         for (const judge::PortLook& l : p.looks)
             if (l.port == port)
-                s += "<line x1=\"" + num(X(l.time), "%.1f") + "\" y1=\"" + num(y + 34) + "\" x2=\"" + num(X(l.time), "%.1f") +
-                     "\" y2=\"" + num(y + 40) + "\" stroke=\"" + (l.in_use ? "#b36b00" : "#555") + "\"/>";
+                s += "<line x1=\"" + num(X(l.time), "%.1f") + "\" y1=\"" + num(y + 32) + "\" x2=\"" + num(X(l.time), "%.1f") +
+                     "\" y2=\"" + num(y + 44) + "\" stroke-width=\"2\" stroke=\"" + (l.in_use ? "#d46b00" : "#555") + "\"/>";
         for (const judge::Violation& v : p.violations)
             if (v.port == port)
                 s += "<circle cx=\"" + num(X(v.time), "%.1f") + "\" cy=\"" + num(y + 21) + "\" r=\"5\" fill=\"#d00\"><title>" +
