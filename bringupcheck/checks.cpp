@@ -171,7 +171,7 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
     for (const std::string& a : args) ran.spec.argv.push_back(a);
     std::string trace_src;
     long long trace_from = 0;
-    std::string board_for_trace;
+    bool own_trace = false;
     if (!on_board) {
         // The GPU programs touch no device of the board: they run as they are.
     } else if (!ctx.sim.empty()) {
@@ -181,13 +181,13 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
         trace_src = ctx.sim + "/trace.log";
         trace_from = file_size(trace_src);
     } else if (ctx.trace_only) {
-        board_for_trace = dir + "/" + base + ".board";
-        make_dirs(board_for_trace);
-        std::vector<std::string> argv = {ctx.boardsim, "run", "--trace-only", "--"};
+        // The real devices, with every operation traced into a file of the program's own.
+        trace_src = dir + "/" + base + ".devices.trace";
+        unlink(trace_src.c_str());
+        own_trace = true;
+        std::vector<std::string> argv = {ctx.boardsim, "run", "--trace-only", "--trace", trace_src, "--"};
         for (const std::string& a : ran.spec.argv) argv.push_back(a);
         ran.spec.argv = argv;
-        ran.spec.env.push_back("BOARDSIM_DIR=" + board_for_trace);
-        trace_src = board_for_trace + "/trace.log";
     }
     double deadline = stop_after >= 0 ? stop_after : limit;
     ran.spec.tick = [&](double t) {
@@ -208,7 +208,7 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
             judge::Trace t = judge::parse_trace(all.substr(size_t(trace_from)));
             std::string mine;
             for (const judge::TraceRecord& r : t.records)
-                if (r.pid == ran.res.pid || !board_for_trace.empty()) {
+                if (r.pid == ran.res.pid || own_trace) {
                     ran.trace.records.push_back(r);
                     long long sec = (long long)r.time;
                     mine += boardsim::format_trace_line(sec, long((r.time - double(sec)) * 1e6 + 0.5), r.pid,

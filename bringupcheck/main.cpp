@@ -72,7 +72,8 @@ std::string local_time(const char* format) {
     return buf;
 }
 
-// Whether this boardsim can keep a trace on a real board without redirecting anything.
+// Whether this boardsim can keep a trace on a real board without redirecting anything: its usage
+// names `run --trace-only`.
 bool has_trace_only(const std::string& boardsim) {
     std::string dir = "/tmp";
     ChildSpec s;

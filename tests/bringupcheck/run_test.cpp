@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -293,6 +294,36 @@ TEST(BringupCheck, BoardFarmStepsReportEveryCheck) {
     std::string expected;
     for (const Check& c : res.checks) expected += c.name + " --result " + c.verdict + "\n";
     EXPECT_EQ(testutil::read_file(dir + "/cases"), expected);
+}
+
+TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
+    // Without --sim the programs run on this machine's devices; a boardsim that offers trace-only
+    // runs (a stand-in here, beside a libboardsim.so) wraps each board program and its trace is kept.
+    std::string dir = testutil::make_temp_dir("bringupcheck-real");
+    mkdir((dir + "/bin").c_str(), 0755);
+    testutil::write_file(dir + "/bin/boardsim",
+                         "#!/bin/sh\n"
+                         "if [ \"$1\" != run ]; then echo 'usage: boardsim run --trace-only [--trace FILE] -- <program>' >&2; exit 2; fi\n"
+                         "[ \"$2\" = --trace-only ] && [ \"$3\" = --trace ] && [ \"$5\" = -- ] || exit 99\n"
+                         "printf '1.000000\\t%s\\tioctl\\t/dev/wifi_power\\t0x6d01\\t0\\n' $$ >>\"$4\"\n"
+                         "shift 5\nexec \"$@\"\n");
+    chmod((dir + "/bin/boardsim").c_str(), 0755);
+    testutil::write_file(dir + "/bin/libboardsim.so", "");
+    const char* path = getenv("PATH");
+    std::string out = dir + "/out";
+    RunResult r = check({"--switch", "--only", "wifi", "--out", out},
+                        {"PATH=" + dir + "/bin:" + (path ? path : "/usr/bin:/bin")});
+    Results res = load(out);
+    ASSERT_EQ(res.checks.size(), 2u) << r.out << r.err;
+    EXPECT_FALSE(res.board.has("simulated"));
+    for (const Check& c : res.checks) {
+        EXPECT_NE(std::find(c.evidence.begin(), c.evidence.end(), "wifi/" + std::string("wlanpower-") +
+                                                                       (c.name == "wifi.on" ? "1" : "0") + ".trace"),
+                  c.evidence.end())
+            << c.name;
+        ASSERT_EQ(c.figures.get("requests").items.size(), 1u) << c.name;
+        EXPECT_EQ(c.figures.get("requests").items[0].str, "0x6d01 accepted");
+    }
 }
 
 }  // namespace
