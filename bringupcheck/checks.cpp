@@ -106,6 +106,12 @@ Check new_check(const std::string& name, const std::string& subsystem, const std
     return c;
 }
 
+// Keeps a finished check and shows its line at once.
+void record(Context& ctx, const Check& c) {
+    ctx.results.checks.push_back(c);
+    if (ctx.show) ctx.show(c);
+}
+
 void verdict(Check& c, const char* v, const std::string& reason) {
     c.verdict = v;
     c.reason = reason;
@@ -131,7 +137,12 @@ struct Ran {
 
 void show_progress(const Context& ctx, const std::string& check, const std::string& waiting, double left) {
     if (!ctx.progress) return;
-    printf("\r\033[K  %s: %s, %.0f s left", check.c_str(), waiting.c_str(), left > 0 ? left : 0);
+    static std::string last;
+    char line[512];
+    snprintf(line, sizeof line, "\r\033[K  %s: %s, %.0f s left", check.c_str(), waiting.c_str(), left > 0 ? left : 0);
+    if (line == last) return;
+    last = line;
+    fputs(line, stdout);
     fflush(stdout);
 }
 
@@ -350,7 +361,7 @@ void check_audio(Context& ctx) {
         if (!r.silence.empty()) s += fmt("; %.2f s of silence", silent);
         verdict(c, "pass", s);
     }
-    ctx.results.checks.push_back(c);
+    record(ctx, c);
 }
 
 namespace {
@@ -416,7 +427,7 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
     Check c = new_check("usb." + std::string(d.name), "usb", d.name);
     if (!ctx.do_switch) {
         verdict(c, "skip", std::string(d.name) + " switches port power: run with --switch to check it");
-        ctx.results.checks.push_back(c);
+        record(ctx, c);
         return;
     }
     bool supported = supports(d, version);
@@ -460,7 +471,7 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
 
     if (!ran.res.started) {
         verdict(c, "fail", ran.res.error);
-        ctx.results.checks.push_back(c);
+        record(ctx, c);
         return;
     }
     if (!supported) {
@@ -472,7 +483,7 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
             verdict(c, "fail", "controller version \"" + version.substr(0, 5) + "\" is not one " + d.name +
                                    " runs on, yet it did not refuse with exit status 255 (" +
                                    describe_end(ran.res, ran.spec) + ")");
-        ctx.results.checks.push_back(c);
+        record(ctx, c);
         return;
     }
     std::vector<std::string> problems;
@@ -517,7 +528,7 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
     } else {
         verdict(c, "fail", first_of(problems));
     }
-    ctx.results.checks.push_back(c);
+    record(ctx, c);
 }
 
 }  // namespace
@@ -587,8 +598,8 @@ void check_usb(Context& ctx) {
     write_file(ctx.out + "/usb/controller.txt", evidence);
     cc.evidence.push_back("usb/controller.txt");
     cp.evidence.push_back("usb/controller.txt");
-    ctx.results.checks.push_back(cc);
-    ctx.results.checks.push_back(cp);
+    record(ctx, cc);
+    record(ctx, cp);
 
     for (const Daemon& d : kDaemons) check_daemon(ctx, d, version, ports);
 }
@@ -605,7 +616,7 @@ void check_wifi(Context& ctx) {
         Check c = new_check(step.name, "wifi", "wlanpower");
         if (!ctx.do_switch) {
             verdict(c, "skip", "wlanpower switches the radio: run with --switch to check it");
-            ctx.results.checks.push_back(c);
+            record(ctx, c);
             continue;
         }
         Ran ran = run_program(ctx, c, "wifi", std::string("wlanpower-") + step.arg, "wlanpower", {step.arg}, "", -1, 20,
@@ -632,7 +643,7 @@ void check_wifi(Context& ctx) {
             verdict(c, "fail", "wlanpower wrote to standard error: " + first_line(ran.err_text));
         else
             verdict(c, "pass", std::string("wlanpower ") + step.arg + ": the driver took the request, exit status 0");
-        ctx.results.checks.push_back(c);
+        record(ctx, c);
     }
 }
 
@@ -672,7 +683,7 @@ void check_egl(Context& ctx) {
         verdict(c, "pass", std::to_string(r.configs.size()) + " configurations from " + r.vendor + ", " +
                                std::to_string(es2) + " render OpenGL ES 2.0 into a window");
     }
-    ctx.results.checks.push_back(c);
+    record(ctx, c);
 }
 
 namespace {
@@ -710,7 +721,7 @@ void check_gpu(Context& ctx) {
         Check c = new_check(std::string("gpu.") + demo, "gpu", demo);
         if (!display || !*display) {
             verdict(c, "skip", "no display in DISPLAY: the demos need an X server");
-            ctx.results.checks.push_back(c);
+            record(ctx, c);
             continue;
         }
         std::string folder = ctx.prefix + kSamplesDir + demo;
@@ -718,7 +729,7 @@ void check_gpu(Context& ctx) {
         std::vector<unsigned long> before = windows_titled(demo, &error);
         if (!error.empty()) {
             verdict(c, "skip", "cannot open the display \"" + std::string(display) + "\"");
-            ctx.results.checks.push_back(c);
+            record(ctx, c);
             continue;
         }
         std::string swaps_path = ctx.out + "/gpu/" + demo + ".swaps";
@@ -797,6 +808,6 @@ void check_gpu(Context& ctx) {
                                    (lib.empty() ? ", frame rate not counted (no " + std::string(kSwapCountLib) + ")"
                                                 : fmt(", %.1f frames per second", fps)) +
                                    ", closed by the window manager's request with exit status 0");
-        ctx.results.checks.push_back(c);
+        record(ctx, c);
     }
 }

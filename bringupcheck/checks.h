@@ -2,6 +2,7 @@
 // board is simulated, and how a program of the suite is run.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct Context {
     long long audio_rate = 192000;  // bytes per second the audio driver plays (real board)
     std::string prefix;         // the suite's installed root (bin/, share/board-bringup/)
     bool progress = false;      // standard output is a terminal
+    std::function<void(const Check&)> show;  // called as each check ends
     Results results;
 };
 

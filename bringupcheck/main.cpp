@@ -222,20 +222,16 @@ int main(int argc, char** argv) {
     if (!ctx.sim.empty()) ctx.results.board.set("simulated", Json::string(ctx.sim));
 
     auto wanted = [&](const char* s) { return !only_given || only.count(s); };
-    size_t shown = 0;
-    auto show_new = [&]() {
-        for (; shown < ctx.results.checks.size(); ++shown) {
-            const Check& c = ctx.results.checks[shown];
-            std::string v = c.verdict == "pass" ? "PASS" : c.verdict == "fail" ? "FAIL" : "SKIP";
-            printf("%s  %-18s %s\n", v.c_str(), c.name.c_str(), c.reason.c_str());
-            fflush(stdout);
-        }
+    ctx.show = [](const Check& c) {
+        const char* v = c.verdict == "pass" ? "PASS" : c.verdict == "fail" ? "FAIL" : "SKIP";
+        printf("%s  %-18s %s\n", v, c.name.c_str(), c.reason.c_str());
+        fflush(stdout);
     };
-    if (wanted("audio")) check_audio(ctx), show_new();
-    if (wanted("usb")) check_usb(ctx), show_new();
-    if (wanted("wifi")) check_wifi(ctx), show_new();
-    if (wanted("egl")) check_egl(ctx), show_new();
-    if (wanted("gpu")) check_gpu(ctx), show_new();
+    if (wanted("audio")) check_audio(ctx);
+    if (wanted("usb")) check_usb(ctx);
+    if (wanted("wifi")) check_wifi(ctx);
+    if (wanted("egl")) check_egl(ctx);
+    if (wanted("gpu")) check_gpu(ctx);
 
     if (!write_outputs(ctx.out, ctx.results)) {
         fprintf(stderr, "bringup-check: cannot write the results in %s\n", ctx.out.c_str());
