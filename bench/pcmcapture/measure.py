@@ -7,7 +7,6 @@ Every figure is printed with the commands that produced it.
 import os
 import shutil
 import subprocess
-import sys
 import threading
 
 BUILD = os.environ["BRINGUP_BUILD"]
@@ -16,7 +15,7 @@ OUT = os.path.join(os.environ["BRINGUP_OUT"], "pcmcapture")
 SIM = os.path.join(BUILD, "boardsim", "boardsim")
 CAPTURE = os.path.join(PREFIX, "bin", "pcmcapture")
 REFERENCE = os.path.join(BUILD, "bench", "pcmcapture", "pcmcapture_reference")
-CHECK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "pcmcheck.py")
+CHECK = os.path.join(BUILD, "bench", "pcmcapture", "pcmjudge")
 CPU_RATES = [192000, 768000, 1536000]
 RING = 65536
 KEEP_UP = 0.97
@@ -43,8 +42,9 @@ def timed(path, program, result):
 
 def check(path, rate):
     """(blocks, gapless) of the capture in path."""
-    r = subprocess.run([sys.executable, CHECK, path + "/run/output.pcm", "--log", path + "/run/stdout.log",
-                        "--content", "counter", "--rate", str(rate)], capture_output=True, text=True)
+    r = subprocess.run([CHECK, path + "/run/output.pcm", "--log", path + "/run/stdout.log", "--trace",
+                        path + "/board/trace.log", "--content", "counter", "--rate", str(rate)],
+                       capture_output=True, text=True)
     lines = r.stdout.splitlines()
     blocks = int(lines[0].split(": ")[1].split()[0]) if lines else 0
     with open(path + "/board/trace.log") as t:
@@ -53,7 +53,7 @@ def check(path, rate):
     # not yet lapped loses nothing within the run, yet could not go on).
     size = os.path.getsize(path + "/run/output.pcm")
     kept_up = size >= KEEP_UP * rate * 10
-    gapless = r.returncode == 0 and "; 0 gaps" in r.stdout and not overrun and kept_up
+    gapless = "; 0 gaps" in r.stdout and "not an intact slice" not in r.stdout and not overrun and kept_up
     return blocks, gapless
 
 
@@ -106,8 +106,8 @@ def main():
                 hi = mid
         print("highest gapless rate found with a %d-byte ring: %d bytes/s (at %d bytes/s it was not); "
               "load average %.1f" % (ring, lo, hi, os.getloadavg()[0]))
-        print("  command: %s, at each rate R of the bisection; gapless: python3 tools/pcmcheck.py "
-              "output.pcm --log stdout.log --content counter passes with 0 gaps, the board's "
+        print("  command: %s, at each rate R of the bisection; gapless: pcmjudge "
+              "output.pcm --log stdout.log --content counter finds every block intact and 0 gaps, the board's "
               "trace.log has no overrun, and output.pcm holds at least %d%% of the 10 s played" % (command(os.path.join(OUT, "capture-R"), CAPTURE, ring), int(KEEP_UP * 100)))
 
 

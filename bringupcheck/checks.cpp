@@ -1,0 +1,813 @@
+// The checks of the five subsystems. Each runs the suite's own programs as children, keeps what
+// they printed (and, on a simulated board or with a trace-only run, what they did to the devices),
+// and judges it.
+#include "checks.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include "capture.h"
+#include "eglreport.h"
+#include "png.h"
+#include "proc.h"
+#include "usbpolicy.h"
+#include "x11.h"
+
+namespace {
+
+// ---- The board's USB controller as the daemons see it.
+
+const char kVersionPath[] = "/sys/bus/logicmodule/drivers/dwc_otg/version";
+const char kPortDir[] = "/sys/devices/lm";  // then the port digit
+const char kGotgctlPrefix[] = "GOTGCTL = 0x";
+const char kBusPrefix[] = "Bus Connected = 0x";
+
+// The daemons, the controller versions each one runs on (by its build profile) and its policy.
+struct Daemon {
+    const char* name;
+    const char* versions;       // the recognised and supported version texts, blank-separated
+    bool port0_busvalid_rule;
+    bool save_policy;           // port 0 only, kept powered while either port is in use
+};
+const Daemon kDaemons[] = {
+    {"otgpower", "2.60a 2.94a 3.10a", true, false},
+    {"otgpoweriddq", "2.60a 2.94a", false, false},
+    {"otgpowersave", "2.60a 2.94a 3.10a", true, true},
+};
+
+// What the daemons may print, and whether it tells of trouble.
+struct DaemonMessage {
+    const char* text;
+    bool trouble;
+};
+const char kUnsupported[] = "This dwc_otg version not support. Please check!";
+const DaemonMessage kDaemonMessages[] = {
+    {"Has devices on this port,can't power off!", false},  // a device came between look and switch
+    {"Failed to read gotgctl", true},
+    {"gotgctl txt is error", true},
+    {"Failed to read busconnected", true},
+    {"busconnected txt is error", true},
+};
+
+// What wlanpower prints only when something went wrong.
+const char* const kWifiMessages[] = {"wrong number of arguments", "Device open failed !!!",
+                                     "Set Wi-Fi power up error!!!", "Set Wi-Fi power down error!!!"};
+
+const char* const kDemos[] = {"lanterna", "veilglass", "tilemosaic"};
+const char kSamplesDir[] = "/share/board-bringup/samples/";
+const char kSwapCountLib[] = "libbringup-swapcount.so";
+
+// pcmcapture runs for ten seconds once the device is open; more than this means it hangs.
+const double kCaptureLimitS = 45;
+// A demo's window must be up within this long, and the demo gone this long after the close request.
+const double kWindowWaitS = 20;
+const double kCloseWaitS = 15;
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        out.push_back(text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos));
+        if (nl == std::string::npos) break;
+        pos = nl + 1;
+    }
+    return out;
+}
+
+std::string fmt(const char* format, double v) {
+    char buf[64];
+    snprintf(buf, sizeof buf, format, v);
+    return buf;
+}
+
+double wall_now() {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+Check new_check(const std::string& name, const std::string& subsystem, const std::string& program) {
+    Check c;
+    c.name = name;
+    c.subsystem = subsystem;
+    c.program = program;
+    return c;
+}
+
+// Keeps a finished check and shows its line at once.
+void record(Context& ctx, const Check& c) {
+    ctx.results.checks.push_back(c);
+    if (ctx.show) ctx.show(c);
+}
+
+void verdict(Check& c, const char* v, const std::string& reason) {
+    c.verdict = v;
+    c.reason = reason;
+}
+
+// A first problem and how many more there were, as one line.
+std::string first_of(const std::vector<std::string>& problems) {
+    if (problems.empty()) return "";
+    std::string s = problems[0];
+    if (problems.size() > 1) s += " (and " + std::to_string(problems.size() - 1) + " more)";
+    return s;
+}
+
+// ---- Running a program of the suite.
+
+struct Ran {
+    ChildSpec spec;
+    ChildResult res;
+    std::string out_text, err_text;
+    judge::Trace trace;
+    bool traced = false;
+};
+
+void show_progress(const Context& ctx, const std::string& check, const std::string& waiting, double left) {
+    if (!ctx.progress) return;
+    static std::string last;
+    char line[512];
+    snprintf(line, sizeof line, "\r\033[K  %s: %s, %.0f s left", check.c_str(), waiting.c_str(), left > 0 ? left : 0);
+    if (line == last) return;
+    last = line;
+    fputs(line, stdout);
+    fflush(stdout);
+}
+
+void clear_progress(const Context& ctx) {
+    if (!ctx.progress) return;
+    printf("\r\033[K");
+    fflush(stdout);
+}
+
+long long file_size(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? (long long)st.st_size : 0;
+}
+
+// Runs `program` of the suite with its output in <out>/<sub>/<base>.out and .err, and its trace in
+// <base>.trace when one can be kept. The evidence paths are added to the check.
+Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::string& base, const std::string& program,
+                const std::vector<std::string>& args, const std::string& cwd, double stop_after, double limit,
+                const std::string& waiting, std::function<void(double)> tick = nullptr,
+                const std::vector<std::string>& env = {}, bool on_board = true) {
+    Ran ran;
+    std::string dir = ctx.out + "/" + sub;
+    make_dirs(dir);
+    std::string path = ctx.prefix.empty() ? "" : ctx.prefix + "/bin/" + program;
+    if (path.empty() || access(path.c_str(), X_OK) != 0) path = find_program(program);
+    ran.spec.out_path = dir + "/" + base + ".out";
+    ran.spec.err_path = dir + "/" + base + ".err";
+    ran.spec.cwd = cwd;
+    ran.spec.stop_after_s = stop_after;
+    ran.spec.limit_s = limit;
+    ran.spec.env = env;
+    if (path.empty()) {
+        ran.res.error = program + " is not installed (not next to bringup-check nor on PATH)";
+        return ran;
+    }
+    ran.spec.argv.push_back(path);
+    for (const std::string& a : args) ran.spec.argv.push_back(a);
+    std::string trace_src;
+    long long trace_from = 0;
+    bool own_trace = false;
+    if (!on_board) {
+        // The GPU programs touch no device of the board: they run as they are.
+    } else if (!ctx.sim.empty()) {
+        const char* old = getenv("LD_PRELOAD");
+        ran.spec.env.push_back("LD_PRELOAD=" + (old && *old ? std::string(old) + ":" : "") + ctx.preload);
+        ran.spec.env.push_back("BOARDSIM_DIR=" + ctx.sim);
+        trace_src = ctx.sim + "/trace.log";
+        trace_from = file_size(trace_src);
+    } else if (ctx.trace_only) {
+        // The real devices, with every operation traced into a file of the program's own.
+        trace_src = dir + "/" + base + ".devices.trace";
+        unlink(trace_src.c_str());
+        own_trace = true;
+        std::vector<std::string> argv = {ctx.boardsim, "run", "--trace-only", "--trace", trace_src, "--"};
+        for (const std::string& a : ran.spec.argv) argv.push_back(a);
+        ran.spec.argv = argv;
+    }
+    double deadline = stop_after >= 0 ? stop_after : limit;
+    ran.spec.tick = [&](double t) {
+        show_progress(ctx, check.name, waiting, deadline - t);
+        if (tick) tick(t);
+    };
+    ran.res = run_child(ran.spec);
+    clear_progress(ctx);
+    check.seconds += ran.res.seconds;
+    read_file(ran.spec.out_path, &ran.out_text);
+    read_file(ran.spec.err_path, &ran.err_text);
+    check.evidence.push_back(sub + "/" + base + ".out");
+    check.evidence.push_back(sub + "/" + base + ".err");
+    if (!trace_src.empty() && ran.res.started) {
+        std::string all;
+        if (read_file(trace_src, &all) && (long long)all.size() >= trace_from) {
+            // Only this program's lines: other processes may use the same board.
+            judge::Trace t = judge::parse_trace(all.substr(size_t(trace_from)));
+            std::string mine;
+            for (const judge::TraceRecord& r : t.records)
+                if (r.pid == ran.res.pid || own_trace) {
+                    ran.trace.records.push_back(r);
+                    long long sec = (long long)r.time;
+                    mine += boardsim::format_trace_line(sec, long((r.time - double(sec)) * 1e6 + 0.5), r.pid,
+                                                        r.op.c_str(), r.path.c_str(), r.detail, r.result);
+                }
+            write_file(dir + "/" + base + ".trace", mine);
+            check.evidence.push_back(sub + "/" + base + ".trace");
+            ran.traced = true;
+        }
+    }
+    return ran;
+}
+
+// ---- Audio.
+
+judge::Content board_content(const Context& ctx) {
+    if (ctx.sim.empty()) return judge::Content::Unknown;
+    return board_setting(ctx.sim, "audio.content", "tone") == "counter" ? judge::Content::Counter
+                                                                        : judge::Content::Tone;
+}
+
+}  // namespace
+
+// ---- Helpers shared with main.
+
+bool read_file(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    *text = s.str();
+    return true;
+}
+
+bool write_file(const std::string& path, const std::string& text) {
+    std::string tmp = path + ".new";
+    FILE* f = fopen(tmp.c_str(), "wb");
+    if (!f) return false;
+    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = fclose(f) == 0 && ok;
+    if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
+        unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool make_dirs(const std::string& path) {
+    for (size_t i = 1; i <= path.size(); ++i)
+        if (i == path.size() || path[i] == '/') {
+            std::string p = path.substr(0, i);
+            if (mkdir(p.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        }
+    return true;
+}
+
+std::string board_setting(const std::string& board, const std::string& key, const std::string& fallback) {
+    std::string text, value = fallback;
+    if (!read_file(board + "/board.conf", &text)) return fallback;
+    for (std::string line : split_lines(text)) {
+        size_t hash = line.find('#');
+        if (hash != std::string::npos) line.erase(hash);
+        size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        auto trim = [](std::string s) {
+            size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t\r");
+            return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+        };
+        if (trim(line.substr(0, eq)) == key) {
+            std::string v = trim(line.substr(eq + 1));
+            value = v.empty() ? fallback : v;
+        }
+    }
+    return value;
+}
+
+void check_audio(Context& ctx) {
+    Check c = new_check("audio.capture", "audio", "pcmcapture");
+    std::string dir = ctx.out + "/audio";
+    make_dirs(dir);
+    Ran ran = run_program(ctx, c, "audio", "pcmcapture", "pcmcapture", {}, dir, -1, kCaptureLimitS,
+                          "capturing ten seconds of the audio driver's output");
+    judge::CaptureOptions o;
+    o.content = board_content(ctx);
+    o.rate = ctx.sim.empty() ? ctx.audio_rate : atoll(board_setting(ctx.sim, "audio.rate", "192000").c_str());
+    o.tone_hz = atof(board_setting(ctx.sim, "audio.tone_hz", "440").c_str());
+    if (ran.traced) o.resyncs = judge::count_resyncs(ran.trace);
+    std::string pcm;
+    bool have_pcm = read_file(dir + "/output.pcm", &pcm);
+    if (have_pcm) c.evidence.push_back("audio/output.pcm");
+    judge::CaptureReport r = judge::analyse_capture(ran.out_text, pcm, o);
+
+    Json& f = c.figures;
+    f.set("exit", Json::string(describe_end(ran.res, ran.spec)));
+    f.set("rate", Json::number(double(o.rate)));
+    f.set("content", Json::string(o.content == judge::Content::Counter ? "counter"
+                                  : o.content == judge::Content::Tone  ? "tone"
+                                                                       : "unknown"));
+    if (o.content == judge::Content::Tone) f.set("tone_hz", Json::number(o.tone_hz));
+    f.set("ring_size", Json::number(double(r.log.ring_size)));
+    f.set("bytes", Json::number(double(r.bytes)));
+    f.set("blocks", Json::number(double(r.log.block_lengths.size())));
+    f.set("blocks_9600", Json::number(double(r.halves)));
+    f.set("blocks_19200", Json::number(double(r.wholes)));
+    f.set("audio_seconds", Json::number(double(llround(r.audio_seconds * 1000)) / 1000));
+    f.set("data_rate", Json::number(double(llround(r.data_rate))));
+    double silent = 0;
+    for (const judge::Stretch& s : r.silence) silent += double(s.bytes) / double(o.rate);
+    f.set("silent_stretches", Json::number(double(r.silence.size())));
+    f.set("silent_seconds", Json::number(double(llround(silent * 1000)) / 1000));
+    f.set("stuck_stretches", Json::number(double(r.stuck.size())));
+    if (r.content_checked) {
+        f.set("blocks_intact", Json::number(double(r.intact)));
+        f.set("gaps", Json::number(double(r.gaps)));
+    }
+    if (o.resyncs >= 0) f.set("resyncs", Json::number(double(o.resyncs)));
+    Json problems = Json::array();
+    for (const std::string& p : r.problems) problems.push(Json::string(p));
+    f.set("problems", problems);
+
+    if (!ran.res.started) {
+        verdict(c, "fail", ran.res.error);
+    } else if (ran.res.killed) {
+        verdict(c, "fail", "pcmcapture did not end within " + fmt("%.0f", kCaptureLimitS) +
+                               " s (the audio device never opened?)" +
+                               (r.log.count(judge::LogKind::OpenFailed) ? ": \"cant't be opened\" in its log" : ""));
+    } else if (ran.res.exit_code != 0) {
+        verdict(c, "fail", "pcmcapture ended with " + describe_end(ran.res, ran.spec) + ", not exit status 0");
+    } else if (!ran.err_text.empty()) {
+        verdict(c, "fail", "pcmcapture wrote to standard error: " + split_lines(ran.err_text)[0]);
+    } else if (!r.ok()) {
+        verdict(c, "fail", first_of(r.problems));
+    } else {
+        std::string s = fmt("%.2f s of audio", r.audio_seconds) + " at " + std::to_string(o.rate) + " bytes/s in " +
+                        std::to_string(r.log.block_lengths.size()) + " blocks";
+        if (r.content_checked)
+            s += ", every one an intact slice of the " + std::string(o.content == judge::Content::Counter ? "counter" : "tone") +
+                 " stream; " + std::to_string(r.gaps) + " gaps";
+        if (!r.silence.empty()) s += fmt("; %.2f s of silence", silent);
+        verdict(c, "pass", s);
+    }
+    record(ctx, c);
+}
+
+namespace {
+
+// ---- USB.
+
+struct PortState {
+    bool present = false;
+    bool read_ok = false;
+    std::string problem;
+    unsigned gotgctl = 0, bus = 0;
+    std::string gotgctl_text, bus_text;
+};
+
+std::string sys_path(const Context& ctx, const std::string& path) { return ctx.sim.empty() ? path : ctx.sim + path; }
+
+std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+PortState read_port(const Context& ctx, int port) {
+    PortState s;
+    std::string dir = sys_path(ctx, kPortDir + std::to_string(port));
+    s.present = access(dir.c_str(), R_OK) == 0;
+    if (!s.present) return s;
+    std::string g, b;
+    if (!read_file(dir + "/gotgctl", &g)) {
+        s.problem = "no gotgctl attribute";
+    } else if (!read_file(dir + "/busconnected", &b)) {
+        s.problem = "no busconnected attribute";
+    } else {
+        s.gotgctl_text = first_line(g);
+        s.bus_text = first_line(b);
+        if (s.gotgctl_text.compare(0, strlen(kGotgctlPrefix), kGotgctlPrefix) != 0 ||
+            sscanf(s.gotgctl_text.c_str() + strlen(kGotgctlPrefix), "%x", &s.gotgctl) != 1)
+            s.problem = "gotgctl reads \"" + s.gotgctl_text + "\"";
+        else if (s.bus_text.compare(0, strlen(kBusPrefix), kBusPrefix) != 0 ||
+                 sscanf(s.bus_text.c_str() + strlen(kBusPrefix), "%x", &s.bus) != 1)
+            s.problem = "busconnected reads \"" + s.bus_text + "\"";
+        else
+            s.read_ok = true;
+    }
+    return s;
+}
+
+bool peripheral(const PortState& s) { return s.gotgctl & (1u << 16); }
+bool in_use(const PortState& s, int port) {
+    bool valid = (s.gotgctl & (3u << 18)) == (3u << 18);
+    if (peripheral(s)) return valid;
+    if (port == 0 && !valid) return true;
+    return s.bus == 1;
+}
+
+bool supports(const Daemon& d, const std::string& version) {
+    if (version.size() < 5) return false;
+    std::string v = version.substr(0, 5);
+    std::istringstream words(d.versions);
+    std::string w;
+    while (words >> w)
+        if (w == v) return true;
+    return false;
+}
+
+void check_daemon(Context& ctx, const Daemon& d, const std::string& version, const PortState ports[2]) {
+    Check c = new_check("usb." + std::string(d.name), "usb", d.name);
+    if (!ctx.do_switch) {
+        verdict(c, "skip", std::string(d.name) + " switches port power: run with --switch to check it");
+        record(ctx, c);
+        return;
+    }
+    bool supported = supports(d, version);
+    double attach_at = ctx.seconds / 3, detach_at = 2 * ctx.seconds / 3;
+    Json attached = Json::array();
+    std::vector<double> attach_times(ctx.attach_ports.size(), 0);
+    bool attached_now = false, detached_done = false;
+    auto set_device = [&](bool on) {
+        for (size_t i = 0; i < ctx.attach_ports.size(); ++i) {
+            ChildSpec s;
+            s.argv = {ctx.boardsim, on ? "attach" : "detach", ctx.sim, std::to_string(ctx.attach_ports[i])};
+            s.limit_s = 10;
+            run_child(s);
+            double t = wall_now();
+            if (on) attach_times[i] = t;
+            else attached.push(Json::array().push(Json::number(ctx.attach_ports[i])).push(Json::number(attach_times[i])).push(Json::number(t)));
+        }
+    };
+    bool moving = supported && !ctx.sim.empty() && !ctx.attach_ports.empty() && !ctx.boardsim.empty();
+    auto tick = [&](double t) {
+        if (!moving) return;
+        if (!attached_now && t >= attach_at) {
+            attached_now = true;
+            set_device(true);
+        }
+        if (attached_now && !detached_done && t >= detach_at) {
+            detached_done = true;
+            set_device(false);
+        }
+    };
+    Ran ran = run_program(ctx, c, "usb", d.name, d.name, {}, "", ctx.seconds, ctx.seconds + 10,
+                          "running " + std::string(d.name), tick);
+    if (attached_now && !detached_done) set_device(false);
+    std::vector<std::string> lines = split_lines(ran.out_text);
+    Json& f = c.figures;
+    f.set("exit", Json::string(describe_end(ran.res, ran.spec)));
+    f.set("messages", Json::number(double(lines.size())));
+    f.set("save_policy", Json::boolean(d.save_policy));
+    f.set("port0_busvalid_rule", Json::boolean(d.port0_busvalid_rule));
+    if (moving) f.set("devices", attached);
+
+    if (!ran.res.started) {
+        verdict(c, "fail", ran.res.error);
+        record(ctx, c);
+        return;
+    }
+    if (!supported) {
+        bool refused = ran.res.exit_code == 255 && lines.size() == 1 && lines[0] == kUnsupported;
+        if (refused)
+            verdict(c, "skip", "controller version \"" + version.substr(0, 5) + "\" is not one " + d.name +
+                                   " runs on: it refused to start, as it should");
+        else
+            verdict(c, "fail", "controller version \"" + version.substr(0, 5) + "\" is not one " + d.name +
+                                   " runs on, yet it did not refuse with exit status 255 (" +
+                                   describe_end(ran.res, ran.spec) + ")");
+        record(ctx, c);
+        return;
+    }
+    std::vector<std::string> problems;
+    if (!ran.res.stopped || ran.res.killed)
+        problems.push_back(std::string(d.name) + " ended by itself: " + describe_end(ran.res, ran.spec));
+    size_t busy = 0;
+    for (const std::string& l : lines) {
+        const DaemonMessage* m = nullptr;
+        for (const DaemonMessage& k : kDaemonMessages)
+            if (l == k.text) m = &k;
+        if (!m) problems.push_back("unexpected message \"" + l + "\"");
+        else if (m->trouble) problems.push_back("it printed \"" + l + "\"");
+        else busy++;
+    }
+    if (!ran.err_text.empty()) problems.push_back("it wrote to standard error: " + first_line(ran.err_text));
+    if (ran.traced) {
+        judge::PolicyOptions o;
+        o.save_policy = d.save_policy;
+        o.port0_busvalid_rule = d.port0_busvalid_rule;
+        o.managed[0] = ports[0].present;
+        o.managed[1] = ports[1].present && !d.save_policy;
+        judge::PolicyReport p = judge::judge_power_policy(ran.trace, o);
+        f.set("power_ons", Json::array().push(Json::number(p.power_ons[0])).push(Json::number(p.power_ons[1])));
+        f.set("power_offs", Json::array().push(Json::number(p.power_offs[0])).push(Json::number(p.power_offs[1])));
+        f.set("looks", Json::number(double(p.looks.size())));
+        Json v = Json::array();
+        for (const judge::Violation& x : p.violations) {
+            std::string line = "port " + std::to_string(x.port) + ": " + x.what;
+            v.push(Json::string(line));
+            problems.push_back(line);
+        }
+        f.set("violations", v);
+        if (p.changes.empty() && p.looks.empty()) problems.push_back("the trace shows no port looked at or switched");
+    }
+    if (problems.empty()) {
+        std::string s = std::string("ran ") + fmt("%.0f s", ran.res.seconds) + " until stopped";
+        if (ran.traced) s += "; every power change in its trace follows the power policy";
+        else s += "; no trace kept, the power policy was not judged";
+        if (moving) s += "; a device came and went on port " + std::to_string(ctx.attach_ports[0]);
+        if (busy) s += "; " + std::to_string(busy) + " refused power-offs";
+        verdict(c, "pass", s);
+    } else {
+        verdict(c, "fail", first_of(problems));
+    }
+    record(ctx, c);
+}
+
+}  // namespace
+
+void check_usb(Context& ctx) {
+    // The controller and its ports, read as the daemons read them.
+    Check cc = new_check("usb.controller", "usb", "");
+    std::string version_text;
+    std::string version;
+    bool have = read_file(sys_path(ctx, kVersionPath), &version_text);
+    version = first_line(version_text);
+    ctx.results.board.set("controller", Json::string(have ? version : ""));
+    Json by = Json::array();
+    for (const Daemon& d : kDaemons)
+        if (supports(d, version)) by.push(Json::string(d.name));
+    cc.figures.set("version", Json::string(version));
+    cc.figures.set("supported_by", by);
+    std::string evidence = "version: " + (have ? "\"" + version + "\"" : std::string("(no version file)")) + "\n";
+    if (!have)
+        verdict(cc, "fail", std::string("no controller version at ") + kVersionPath);
+    else if (by.items.empty())
+        verdict(cc, "fail", "controller version \"" + version + "\" is not supported by any of the power daemons");
+    else {
+        std::string names;
+        for (const Json& n : by.items) names += (names.empty() ? "" : ", ") + n.str;
+        verdict(cc, "pass", "controller version \"" + version.substr(0, 5) + "\", supported by " + names);
+    }
+
+    Check cp = new_check("usb.ports", "usb", "");
+    PortState ports[2];
+    Json list = Json::array();
+    std::vector<std::string> said, problems;
+    for (int port = 0; port < 2; ++port) {
+        ports[port] = read_port(ctx, port);
+        const PortState& s = ports[port];
+        Json p = Json::object();
+        p.set("port", Json::number(port));
+        p.set("present", Json::boolean(s.present));
+        std::string name = "lm" + std::to_string(port);
+        evidence += name + ": " + (s.present ? "present" : "absent") + "\n";
+        if (s.present) {
+            evidence += "  gotgctl: \"" + s.gotgctl_text + "\"\n  busconnected: \"" + s.bus_text + "\"\n";
+            if (s.read_ok) {
+                bool use = in_use(s, port);
+                p.set("role", Json::string(peripheral(s) ? "peripheral" : "host"));
+                p.set("gotgctl", Json::string(s.gotgctl_text.substr(strlen(kGotgctlPrefix) - 2)));
+                p.set("busconnected", Json::number(s.bus));
+                p.set("in_use", Json::boolean(use));
+                said.push_back(name + ": " + (peripheral(s) ? "peripheral" : "host") + ", " + (use ? "in use" : "free"));
+            } else {
+                p.set("problem", Json::string(s.problem));
+                problems.push_back(name + ": " + s.problem);
+            }
+        }
+        list.push(p);
+    }
+    cp.figures.set("ports", list);
+    if (!ports[0].present && !ports[1].present) problems.insert(problems.begin(), "no USB port (no lm0, no lm1)");
+    if (problems.empty()) {
+        std::string s;
+        for (const std::string& x : said) s += (s.empty() ? "" : "; ") + x;
+        verdict(cp, "pass", s);
+    } else {
+        verdict(cp, "fail", first_of(problems));
+    }
+    make_dirs(ctx.out + "/usb");
+    write_file(ctx.out + "/usb/controller.txt", evidence);
+    cc.evidence.push_back("usb/controller.txt");
+    cp.evidence.push_back("usb/controller.txt");
+    record(ctx, cc);
+    record(ctx, cp);
+
+    for (const Daemon& d : kDaemons) check_daemon(ctx, d, version, ports);
+}
+
+void check_wifi(Context& ctx) {
+    struct Step {
+        const char* name;
+        const char* arg;
+        const char* what;
+    };
+    const Step steps[] = {{"wifi.on", "1", "switching the Wi-Fi module on"},
+                          {"wifi.off", "0", "switching the Wi-Fi module off"}};
+    for (const Step& step : steps) {
+        Check c = new_check(step.name, "wifi", "wlanpower");
+        if (!ctx.do_switch) {
+            verdict(c, "skip", "wlanpower switches the radio: run with --switch to check it");
+            record(ctx, c);
+            continue;
+        }
+        Ran ran = run_program(ctx, c, "wifi", std::string("wlanpower-") + step.arg, "wlanpower", {step.arg}, "", -1, 20,
+                              step.what);
+        std::vector<std::string> lines = split_lines(ran.out_text);
+        c.figures.set("exit", Json::string(describe_end(ran.res, ran.spec)));
+        Json printed = Json::array();
+        for (const std::string& l : lines) printed.push(Json::string(l));
+        c.figures.set("printed", printed);
+        if (ran.traced) {
+            Json req = Json::array();
+            for (const judge::TraceRecord& r : ran.trace.records)
+                if (r.op == "ioctl")
+                    req.push(Json::string(r.detail + (r.result == 0 ? " accepted" : " refused")));
+            c.figures.set("requests", req);
+        }
+        if (!ran.res.started) verdict(c, "fail", ran.res.error);
+        else if (ran.res.exit_code != 0) verdict(c, "fail", "wlanpower ended with " + describe_end(ran.res, ran.spec));
+        else if (!lines.empty()) {
+            bool known = false;
+            for (const char* m : kWifiMessages) known = known || lines[0] == m;
+            verdict(c, "fail", std::string(known ? "wlanpower printed \"" : "unexpected message \"") + lines[0] + "\"");
+        } else if (!ran.err_text.empty())
+            verdict(c, "fail", "wlanpower wrote to standard error: " + first_line(ran.err_text));
+        else
+            verdict(c, "pass", std::string("wlanpower ") + step.arg + ": the driver took the request, exit status 0");
+        record(ctx, c);
+    }
+}
+
+void check_egl(Context& ctx) {
+    Check c = new_check("egl.configs", "egl", "configlist");
+    Ran ran = run_program(ctx, c, "egl", "configlist", "configlist", {}, "", -1, 60, "listing the EGL configurations",
+                          nullptr, {}, false);
+    EglReport r = parse_egl_report(ran.out_text);
+    size_t complete = 0, es2 = 0;
+    for (const EglConfig& e : r.configs) {
+        complete += e.complete();
+        es2 += e.complete() && e.es2_window();
+    }
+    if (!r.vendor.empty()) ctx.results.board.set("egl_vendor", Json::string(r.vendor + ", EGL " + r.version));
+    c.figures.set("exit", Json::string(describe_end(ran.res, ran.spec)));
+    c.figures.set("vendor", Json::string(r.vendor));
+    c.figures.set("configs", Json::number(double(r.configs.size())));
+    c.figures.set("complete", Json::number(double(complete)));
+    c.figures.set("es2_window", Json::number(double(es2)));
+    const char* display = getenv("DISPLAY");
+    if (!ran.res.started) {
+        verdict(c, "fail", ran.res.error);
+    } else if (ran.res.exit_code != 0 && (!display || !*display)) {
+        verdict(c, "skip", "no display in DISPLAY: configlist could not open the default display");
+    } else if (ran.res.exit_code != 0) {
+        verdict(c, "fail", "configlist ended with " + describe_end(ran.res, ran.spec) + ": " + first_line(ran.err_text + ran.out_text));
+    } else if (r.vendor.empty()) {
+        verdict(c, "fail", "configlist's report has no vendor line");
+    } else if (r.configs.empty()) {
+        verdict(c, "fail", "the EGL driver offers no configuration");
+    } else if (complete != r.configs.size() || r.stray_lines) {
+        verdict(c, "fail", std::to_string(r.configs.size() - complete) + " of " + std::to_string(r.configs.size()) +
+                               " configuration blocks incomplete, " + std::to_string(r.stray_lines) + " stray lines");
+    } else if (es2 == 0) {
+        verdict(c, "fail", "no configuration renders OpenGL ES 2.0 into a window");
+    } else {
+        verdict(c, "pass", std::to_string(r.configs.size()) + " configurations from " + r.vendor + ", " +
+                               std::to_string(es2) + " render OpenGL ES 2.0 into a window");
+    }
+    record(ctx, c);
+}
+
+namespace {
+
+// How much of a screenshot is a drawn scene: the share of pixels unlike the most common colour,
+// and the number of distinct colours.
+void look_at(const std::vector<uint32_t>& px, double* drawn, size_t* colours) {
+    std::vector<uint32_t> sorted(px);
+    std::sort(sorted.begin(), sorted.end());
+    size_t best = 0, run = 0, distinct = 0;
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        if (i == 0 || sorted[i] != sorted[i - 1]) {
+            run = 0;
+            distinct++;
+        }
+        best = std::max(best, ++run);
+    }
+    *drawn = px.empty() ? 0 : 1.0 - double(best) / double(px.size());
+    *colours = distinct;
+}
+
+std::string swapcount_lib(const Context& ctx) {
+    for (const std::string& p : {self_dir() + "/../lib/" + kSwapCountLib, self_dir() + "/" + kSwapCountLib,
+                                 ctx.prefix + "/lib/" + kSwapCountLib})
+        if (access(p.c_str(), R_OK) == 0) return p;
+    return "";
+}
+
+}  // namespace
+
+void check_gpu(Context& ctx) {
+    const char* display = getenv("DISPLAY");
+    std::string lib = swapcount_lib(ctx);
+    for (const char* demo : kDemos) {
+        Check c = new_check(std::string("gpu.") + demo, "gpu", demo);
+        if (!display || !*display) {
+            verdict(c, "skip", "no display in DISPLAY: the demos need an X server");
+            record(ctx, c);
+            continue;
+        }
+        std::string folder = ctx.prefix + kSamplesDir + demo;
+        std::string error;
+        std::vector<unsigned long> before = windows_titled(demo, &error);
+        if (!error.empty()) {
+            verdict(c, "skip", "cannot open the display \"" + std::string(display) + "\"");
+            record(ctx, c);
+            continue;
+        }
+        std::string swaps_path = ctx.out + "/gpu/" + demo + ".swaps";
+        std::vector<std::string> env;
+        if (!lib.empty()) {
+            const char* old = getenv("LD_PRELOAD");
+            env.push_back("LD_PRELOAD=" + (old && *old ? std::string(old) + ":" : "") + lib);
+            env.push_back("BRINGUP_SWAPCOUNT_FILE=" + swaps_path);
+        }
+        unlink(swaps_path.c_str());
+        unsigned long window = 0;
+        bool shot = false;
+        std::vector<uint32_t> pixels;
+        int w = 0, h = 0;
+        auto tick = [&](double t) {
+            if (!window) {
+                for (unsigned long id : windows_titled(demo, nullptr))
+                    if (std::find(before.begin(), before.end(), id) == before.end()) window = id;
+                return;
+            }
+            if (!shot && t >= ctx.seconds) {
+                raise_window(window);
+                usleep(300000);  // a frame or two after the raise
+                shot = copy_window(window, &pixels, &w, &h);
+                send_close(window);
+            }
+        };
+        make_dirs(ctx.out + "/gpu");
+        Ran ran = run_program(ctx, c, "gpu", demo, demo, {}, folder, -1, ctx.seconds + kWindowWaitS + kCloseWaitS,
+                              std::string("drawing ") + demo + " on " + display, tick, env, false);
+        double drawn = 0;
+        size_t colours = 0;
+        if (shot) {
+            look_at(pixels, &drawn, &colours);
+            std::string png = encode_png(pixels, w, h);
+            if (!png.empty() && write_file(ctx.out + "/gpu/" + demo + ".png", png))
+                c.evidence.push_back(std::string("gpu/") + demo + ".png");
+        }
+        long long swaps = 0;
+        double first = 0, last = 0, fps = 0;
+        std::string counted;
+        if (read_file(swaps_path, &counted) &&
+            sscanf(counted.c_str(), "swaps %lld first %lf last %lf", &swaps, &first, &last) == 3) {
+            c.evidence.push_back(std::string("gpu/") + demo + ".swaps");
+            if (swaps > 1 && last > first) fps = double(swaps - 1) / (last - first);
+        }
+        Json& f = c.figures;
+        f.set("exit", Json::string(describe_end(ran.res, ran.spec)));
+        f.set("window", Json::boolean(window != 0));
+        if (shot) {
+            f.set("width", Json::number(w));
+            f.set("height", Json::number(h));
+            f.set("drawn_fraction", Json::number(double(llround(drawn * 1000)) / 1000));
+            f.set("colours", Json::number(double(colours)));
+        }
+        f.set("frames", Json::number(double(swaps)));
+        f.set("fps", Json::number(double(llround(fps * 10)) / 10));
+        if (!ran.res.started) verdict(c, "fail", ran.res.error);
+        else if (!window)
+            verdict(c, "fail", std::string(demo) + " showed no window within " + fmt("%.0f", kWindowWaitS) + " s (" +
+                                   describe_end(ran.res, ran.spec) + ")" +
+                                   (ran.out_text.empty() ? "" : ": " + first_line(ran.out_text)));
+        else if (!shot)
+            verdict(c, "fail", std::string("the window of ") + demo + " could not be copied");
+        else if (ran.res.exit_code != 0)
+            verdict(c, "fail", std::string(demo) + " ended with " + describe_end(ran.res, ran.spec) +
+                                   " after the close request, not exit status 0" +
+                                   (ran.out_text.empty() ? "" : ": " + first_line(ran.out_text)));
+        else if (drawn < 0.02 || colours < 8)
+            verdict(c, "fail", std::string("the window of ") + demo + " shows no drawn scene (" + std::to_string(colours) +
+                                   " colours, " + fmt("%.1f%%", drawn * 100) + " unlike the background)");
+        else if (!lib.empty() && swaps == 0)
+            verdict(c, "fail", std::string(demo) + " never swapped buffers");
+        else
+            verdict(c, "pass", std::string("a drawn scene (") + std::to_string(colours) + " colours)" +
+                                   (lib.empty() ? ", frame rate not counted (no " + std::string(kSwapCountLib) + ")"
+                                                : fmt(", %.1f frames per second", fps)) +
+                                   ", closed by the window manager's request with exit status 0");
+        record(ctx, c);
+    }
+}

@@ -1,0 +1,44 @@
+// A small JSON value: enough for results.json, written by us and read back by --render.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+struct Json {
+    enum Type { Null, Bool, Number, String, Array, Object };
+    Type type = Null;
+    bool b = false;
+    double num = 0;
+    std::string str;
+    std::vector<Json> items;                          // Array
+    std::vector<std::pair<std::string, Json>> members;  // Object, in order
+
+    Json() = default;
+    static Json boolean(bool v);
+    static Json number(double v);
+    static Json string(const std::string& v);
+    static Json array();
+    static Json object();
+
+    // Object: adds a member (or replaces one of the same key) and returns *this.
+    Json& set(const std::string& key, Json value);
+    // Object: the member's value, or a null value when there is none.
+    const Json& get(const std::string& key) const;
+    bool has(const std::string& key) const;
+    // Array: appends.
+    Json& push(Json value);
+
+    double number_or(double fallback) const { return type == Number ? num : fallback; }
+    std::string string_or(const std::string& fallback) const { return type == String ? str : fallback; }
+
+    // Pretty-printed text, two blanks an indent level.
+    std::string dump(int indent = 0) const;
+};
+
+// Parses a whole JSON text (UTF-8; \u escapes decoded to UTF-8). False with a one-line reason on
+// malformed input. Depth is limited, so hostile input cannot exhaust the stack.
+bool parse_json(const std::string& text, Json* out, std::string* error);
+
+// The text as a JSON string literal, with its quotes.
+std::string json_quote(const std::string& text);

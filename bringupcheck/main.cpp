@@ -1,0 +1,244 @@
+// bringup-check: runs the suite's programs on this board (or on a simulated one), judges what they
+// did, and writes the verdicts with their evidence and a report page.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/utsname.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "checks.h"
+#include "proc.h"
+#include "report.h"
+#include "results.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: bringup-check [--sim BOARD] [--switch] [--only LIST] [--seconds N] [--out DIR]\n"
+    "                     [--boardsim PATH] [--preload LIB] [--attach PORT] [--audio-rate BYTES_PER_S]\n"
+    "       bringup-check --render DIR\n"
+    "\n"
+    "  --sim BOARD      run on a simulated board folder through libboardsim.so\n"
+    "  --switch         also run the checks that switch power (USB daemons, Wi-Fi radio)\n"
+    "  --only LIST      subsystems to check, comma-separated: audio,usb,wifi,egl,gpu\n"
+    "  --seconds N      how long each daemon and demo runs (default 10)\n"
+    "  --out DIR        where results go (default: <host name>-<date>-<time>)\n"
+    "  --boardsim PATH  the boardsim command; libboardsim.so is taken from beside it\n"
+    "  --preload LIB    libboardsim.so itself\n"
+    "  --attach PORT    simulated board: a device comes and goes on PORT during each USB daemon run\n"
+    "  --audio-rate N   bytes per second the audio driver plays (default 192000)\n"
+    "  --render DIR     write DIR/report.html again from DIR/results.json and the evidence\n"
+    "Exit status: 0 every check that ran passed, 1 a check failed, 2 usage error.\n";
+
+const char* const kSubsystems[] = {"audio", "usb", "wifi", "egl", "gpu"};
+const char kBoardsimLib[] = "libboardsim.so";
+
+int usage_error(const std::string& message) {
+    fprintf(stderr, "bringup-check: %s\n%s", message.c_str(), kUsage);
+    return 2;
+}
+
+std::string absolute(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd)) return path;
+    return std::string(cwd) + "/" + path;
+}
+
+std::string dirname_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool parse_number(const char* text, double lo, double hi, double* out) {
+    char* end = nullptr;
+    double v = strtod(text, &end);
+    if (end == text || *end || !(v >= lo && v <= hi)) return false;
+    *out = v;
+    return true;
+}
+
+std::string local_time(const char* format) {
+    time_t now = time(nullptr);
+    struct tm tm;
+    localtime_r(&now, &tm);
+    char buf[64];
+    strftime(buf, sizeof buf, format, &tm);
+    return buf;
+}
+
+// Whether this boardsim can keep a trace on a real board without redirecting anything: its usage
+// names `run --trace-only`.
+bool has_trace_only(const std::string& boardsim) {
+    std::string dir = "/tmp";
+    ChildSpec s;
+    s.argv = {boardsim};
+    char tmpl[] = "/tmp/bringup-check-usage-XXXXXX";
+    int fd = mkstemp(tmpl);
+    if (fd < 0) return false;
+    close(fd);
+    s.err_path = tmpl;
+    s.limit_s = 10;
+    run_child(s);
+    std::string text;
+    read_file(tmpl, &text);
+    unlink(tmpl);
+    return text.find("--trace-only") != std::string::npos;
+}
+
+// The page is drawn from results.json as written, so that --render makes the same page.
+bool write_outputs(const std::string& dir, const Results& r) {
+    std::string json = results_json(r), error;
+    Results written;
+    bool ok = write_file(dir + "/results.json", json) && parse_results(json, &written, &error);
+    ok = write_file(dir + "/results.xml", results_junit(written)) && ok;
+    ok = write_file(dir + "/verdicts.txt", verdict_lines(written)) && ok;
+    return write_file(dir + "/report.html", render_report(dir, written)) && ok;
+}
+
+int render(const std::string& dir) {
+    std::string text, error;
+    Results r;
+    if (!read_file(dir + "/results.json", &text)) {
+        fprintf(stderr, "bringup-check: cannot read %s/results.json\n", dir.c_str());
+        return 1;
+    }
+    if (!parse_results(text, &r, &error)) {
+        fprintf(stderr, "bringup-check: %s/results.json: %s\n", dir.c_str(), error.c_str());
+        return 1;
+    }
+    if (!write_file(dir + "/report.html", render_report(dir, r))) {
+        fprintf(stderr, "bringup-check: cannot write %s/report.html\n", dir.c_str());
+        return 1;
+    }
+    printf("report: %s/report.html\n", absolute(dir).c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Context ctx;
+    std::string out, render_dir, boardsim, preload;
+    std::set<std::string> only;
+    bool only_given = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= argc) return nullptr;
+            (void)what;
+            return argv[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--switch") {
+            ctx.do_switch = true;
+        } else if (a == "--sim" || a == "--out" || a == "--render" || a == "--boardsim" || a == "--preload" ||
+                   a == "--only" || a == "--seconds" || a == "--attach" || a == "--audio-rate") {
+            const char* v = value(a.c_str());
+            if (!v || !*v) return usage_error(a + " needs a value");
+            if (a == "--sim") ctx.sim = v;
+            else if (a == "--out") out = v;
+            else if (a == "--render") render_dir = v;
+            else if (a == "--boardsim") boardsim = v;
+            else if (a == "--preload") preload = v;
+            else if (a == "--seconds") {
+                if (!parse_number(v, 1, 3600, &ctx.seconds)) return usage_error("--seconds takes a number from 1 to 3600");
+            } else if (a == "--audio-rate") {
+                double rate;
+                if (!parse_number(v, 4, 1e9, &rate)) return usage_error("--audio-rate takes a number of bytes per second");
+                ctx.audio_rate = (long long)rate;
+            } else if (a == "--attach") {
+                double port;
+                if (!parse_number(v, 0, 1, &port) || port != double(int(port))) return usage_error("--attach takes a port, 0 or 1");
+                ctx.attach_ports.push_back(int(port));
+            } else {
+                only_given = true;
+                std::string list = v;
+                size_t pos = 0;
+                while (pos <= list.size()) {
+                    size_t comma = list.find(',', pos);
+                    std::string name = list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+                    bool known = false;
+                    for (const char* s : kSubsystems) known = known || name == s;
+                    if (!known) return usage_error("no subsystem \"" + name + "\" (audio, usb, wifi, egl, gpu)");
+                    only.insert(name);
+                    if (comma == std::string::npos) break;
+                    pos = comma + 1;
+                }
+            }
+        } else {
+            return usage_error("unknown argument \"" + a + "\"");
+        }
+    }
+    if (!render_dir.empty()) {
+        if (argc != 3) return usage_error("--render takes a folder and nothing else");
+        return render(render_dir);
+    }
+    if (!ctx.attach_ports.empty() && ctx.sim.empty()) return usage_error("--attach needs a simulated board (--sim)");
+
+    // The board: simulated through the preload library, or this one.
+    if (!boardsim.empty() && access(boardsim.c_str(), X_OK) != 0) return usage_error("no boardsim command at " + boardsim);
+    if (boardsim.empty()) boardsim = find_program("boardsim");
+    if (!boardsim.empty()) boardsim = absolute(boardsim);
+    if (!ctx.sim.empty()) {
+        ctx.sim = absolute(ctx.sim);
+        if (access((ctx.sim + "/board.conf").c_str(), R_OK) != 0)
+            return usage_error("no simulated board in " + ctx.sim + " (no board.conf)");
+        if (preload.empty() && !boardsim.empty()) preload = dirname_of(boardsim) + "/" + kBoardsimLib;
+        if (preload.empty() || access(preload.c_str(), R_OK) != 0)
+            return usage_error("cannot find " + std::string(kBoardsimLib) + " (name it with --preload, or --boardsim)");
+        ctx.preload = absolute(preload);
+        if (!ctx.attach_ports.empty() && boardsim.empty())
+            return usage_error("--attach needs the boardsim command (--boardsim)");
+    } else if (!boardsim.empty() && access((dirname_of(boardsim) + "/" + kBoardsimLib).c_str(), R_OK) == 0) {
+        ctx.trace_only = has_trace_only(boardsim);
+    }
+    ctx.boardsim = boardsim;
+    ctx.prefix = dirname_of(self_dir());
+    ctx.progress = isatty(1);
+
+    char host[256] = "board";
+    gethostname(host, sizeof host - 1);
+    struct utsname u;
+    std::string kernel = uname(&u) == 0 ? std::string(u.sysname) + " " + u.release + " " + u.machine : "";
+    if (out.empty()) out = std::string(host) + "-" + local_time("%Y%m%d-%H%M%S");
+    ctx.out = absolute(out);
+    if (!make_dirs(ctx.out)) {
+        fprintf(stderr, "bringup-check: cannot make %s\n", ctx.out.c_str());
+        return 1;
+    }
+    ctx.results.started = local_time("%Y-%m-%dT%H:%M:%S%z");
+    ctx.results.board.set("host", Json::string(host));
+    ctx.results.board.set("kernel", Json::string(kernel));
+    ctx.results.board.set("controller", Json::string(""));
+    ctx.results.board.set("egl_vendor", Json::string(""));
+    if (!ctx.sim.empty()) ctx.results.board.set("simulated", Json::string(ctx.sim));
+
+    auto wanted = [&](const char* s) { return !only_given || only.count(s); };
+    ctx.show = [](const Check& c) {
+        const char* v = c.verdict == "pass" ? "PASS" : c.verdict == "fail" ? "FAIL" : "SKIP";
+        printf("%s  %-18s %s\n", v, c.name.c_str(), c.reason.c_str());
+        fflush(stdout);
+    };
+    if (wanted("audio")) check_audio(ctx);
+    if (wanted("usb")) check_usb(ctx);
+    if (wanted("wifi")) check_wifi(ctx);
+    if (wanted("egl")) check_egl(ctx);
+    if (wanted("gpu")) check_gpu(ctx);
+
+    if (!write_outputs(ctx.out, ctx.results)) {
+        fprintf(stderr, "bringup-check: cannot write the results in %s\n", ctx.out.c_str());
+        return 1;
+    }
+    printf("report: %s/report.html\n", ctx.out.c_str());
+    for (const Check& c : ctx.results.checks)
+        if (c.verdict == "fail") return 1;
+    return 0;
+}

@@ -1,0 +1,167 @@
+#include "proc.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char** environ;
+
+double now_s() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+std::string self_dir() {
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return ".";
+    buf[n] = '\0';
+    std::string s = buf;
+    return s.substr(0, s.rfind('/'));
+}
+
+static bool executable(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+std::string find_program(const std::string& name) {
+    if (name.find('/') != std::string::npos) return executable(name) ? name : "";
+    std::string mine = self_dir() + "/" + name;
+    if (executable(mine)) return mine;
+    const char* path = getenv("PATH");
+    std::string p = path ? path : "/usr/bin:/bin";
+    size_t pos = 0;
+    while (pos <= p.size()) {
+        size_t colon = p.find(':', pos);
+        std::string dir = p.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
+        if (!dir.empty() && executable(dir + "/" + name)) return dir + "/" + name;
+        if (colon == std::string::npos) break;
+        pos = colon + 1;
+    }
+    return "";
+}
+
+ChildResult run_child(const ChildSpec& spec) {
+    ChildResult r;
+    if (spec.argv.empty()) {
+        r.error = "no program";
+        return r;
+    }
+    // Everything the child needs is made before the fork: it only calls async-signal-safe functions.
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string kv = *e;
+        std::string name = kv.substr(0, kv.find('='));
+        bool replaced = false;
+        for (const std::string& add : spec.env) replaced = replaced || add.compare(0, name.size() + 1, name + "=") == 0;
+        if (!replaced) env.push_back(kv);
+    }
+    for (const std::string& add : spec.env) env.push_back(add);
+    std::vector<char*> envp, argvp;
+    for (std::string& e : env) envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+    std::vector<std::string> args = spec.argv;
+    for (std::string& a : args) argvp.push_back(&a[0]);
+    argvp.push_back(nullptr);
+
+    int out = open(spec.out_path.empty() ? "/dev/null" : spec.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int err = open(spec.err_path.empty() ? "/dev/null" : spec.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (out < 0 || err < 0 || in < 0) {
+        r.error = std::string("cannot open the output files: ") + strerror(errno);
+        if (out >= 0) close(out);
+        if (err >= 0) close(err);
+        if (in >= 0) close(in);
+        return r;
+    }
+    // A pipe that the child closes by exec (close-on-exec) or writes errno into when exec fails.
+    int status_pipe[2];
+    if (pipe2(status_pipe, O_CLOEXEC) != 0) {
+        r.error = std::string("pipe: ") + strerror(errno);
+        close(out);
+        close(err);
+        close(in);
+        return r;
+    }
+    double start = now_s();
+    pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        int e = 0;
+        if (!spec.cwd.empty() && chdir(spec.cwd.c_str()) != 0) e = errno;
+        if (!e) {
+            execve(argvp[0], argvp.data(), envp.data());
+            e = errno;
+        }
+        ssize_t w = write(status_pipe[1], &e, sizeof e);
+        (void)w;
+        _exit(127);
+    }
+    close(out);
+    close(err);
+    close(in);
+    close(status_pipe[1]);
+    if (pid < 0) {
+        close(status_pipe[0]);
+        r.error = std::string("fork: ") + strerror(errno);
+        return r;
+    }
+    int exec_errno = 0;
+    ssize_t got = read(status_pipe[0], &exec_errno, sizeof exec_errno);
+    close(status_pipe[0]);
+    r.pid = pid;
+    int status = 0;
+    if (got == ssize_t(sizeof exec_errno)) {
+        waitpid(pid, &status, 0);
+        r.error = "cannot run " + spec.argv[0] + ": " + strerror(exec_errno);
+        return r;
+    }
+    r.started = true;
+    double last_tick = -1;
+    while (true) {
+        pid_t w = waitpid(pid, &status, WNOHANG);
+        if (w == pid) break;
+        double t = now_s() - start;
+        if (!r.stopped && spec.stop_after_s >= 0 && t >= spec.stop_after_s) {
+            kill(pid, SIGTERM);
+            r.stopped = true;
+        }
+        if (!r.killed && t >= spec.limit_s) {
+            kill(-pid, SIGKILL);
+            kill(pid, SIGKILL);
+            r.killed = true;
+        }
+        if (spec.tick && t - last_tick >= 0.1) {
+            last_tick = t;
+            spec.tick(t);
+        }
+        usleep(20000);
+    }
+    r.seconds = now_s() - start;
+    if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+    return r;
+}
+
+std::string describe_end(const ChildResult& r, const ChildSpec& spec) {
+    if (!r.started) return r.error;
+    char buf[160];
+    if (r.killed) snprintf(buf, sizeof buf, "killed at the time limit of %.0f s", spec.limit_s);
+    else if (r.signal && r.stopped) snprintf(buf, sizeof buf, "ended by our SIGTERM after %.0f s", spec.stop_after_s);
+    else if (r.signal) snprintf(buf, sizeof buf, "ended by signal %d (%s)", r.signal, strsignal(r.signal));
+    else snprintf(buf, sizeof buf, "exit status %d", r.exit_code);
+    return buf;
+}

@@ -1,0 +1,140 @@
+#include "results.h"
+
+#include <stdio.h>
+
+namespace {
+
+bool known_verdict(const std::string& v) { return v == "pass" || v == "fail" || v == "skip"; }
+
+}  // namespace
+
+Json Check::to_json() const {
+    Json j = Json::object();
+    j.set("name", Json::string(name));
+    j.set("subsystem", Json::string(subsystem));
+    j.set("program", program.empty() ? Json() : Json::string(program));
+    j.set("verdict", Json::string(verdict));
+    j.set("reason", Json::string(reason));
+    j.set("seconds", Json::number(double((long long)(seconds * 100 + 0.5)) / 100));
+    j.set("figures", figures);
+    Json ev = Json::array();
+    for (const std::string& e : evidence) ev.push(Json::string(e));
+    j.set("evidence", ev);
+    return j;
+}
+
+Check Check::from_json(const Json& j) {
+    Check c;
+    c.name = j.get("name").string_or("");
+    c.subsystem = j.get("subsystem").string_or("");
+    c.program = j.get("program").string_or("");
+    c.verdict = j.get("verdict").string_or("");
+    c.reason = j.get("reason").string_or("");
+    c.seconds = j.get("seconds").number_or(0);
+    if (j.get("figures").type == Json::Object) c.figures = j.get("figures");
+    for (const Json& e : j.get("evidence").items)
+        if (e.type == Json::String) c.evidence.push_back(e.str);
+    return c;
+}
+
+std::string results_json(const Results& r) {
+    Json top = Json::object();
+    top.set("board", r.board);
+    top.set("started", Json::string(r.started));
+    Json checks = Json::array();
+    for (const Check& c : r.checks) checks.push(c.to_json());
+    top.set("checks", checks);
+    return top.dump() + "\n";
+}
+
+bool parse_results(const std::string& text, Results* r, std::string* error) {
+    Json top;
+    if (!parse_json(text, &top, error)) return false;
+    if (top.type != Json::Object || top.get("board").type != Json::Object || top.get("checks").type != Json::Array) {
+        *error = "not a results file: no board object or checks list";
+        return false;
+    }
+    Results out;
+    out.board = top.get("board");
+    out.started = top.get("started").string_or("");
+    for (const Json& j : top.get("checks").items) {
+        if (j.type != Json::Object) {
+            *error = "a check that is not an object";
+            return false;
+        }
+        Check c = Check::from_json(j);
+        if (c.name.empty() || !known_verdict(c.verdict)) {
+            *error = "a check without a name or with an unknown verdict";
+            return false;
+        }
+        // Evidence stays inside the output folder.
+        for (const std::string& e : c.evidence)
+            if (e.empty() || e[0] == '/' || e.find("..") != std::string::npos) {
+                *error = "evidence path outside the output folder: " + e;
+                return false;
+            }
+        out.checks.push_back(c);
+    }
+    *r = out;
+    return true;
+}
+
+std::string xml_escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default:
+                // Control characters other than tab and line ends are not allowed in XML 1.0.
+                if ((unsigned char)c < 0x20 && c != '\t' && c != '\n' && c != '\r') out += '?';
+                else out += c;
+        }
+    }
+    return out;
+}
+
+std::string results_junit(const Results& r) {
+    size_t failures = 0, skipped = 0;
+    double total = 0;
+    for (const Check& c : r.checks) {
+        failures += c.verdict == "fail";
+        skipped += c.verdict == "skip";
+        total += c.seconds;
+    }
+    char head[400];
+    snprintf(head, sizeof head,
+             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+             "<testsuites name=\"bringup-check\" tests=\"%zu\" failures=\"%zu\" errors=\"0\" skipped=\"%zu\" time=\"%.2f\">\n"
+             "  <testsuite name=\"bringup-check\" tests=\"%zu\" failures=\"%zu\" errors=\"0\" skipped=\"%zu\" time=\"%.2f\"",
+             r.checks.size(), failures, skipped, total, r.checks.size(), failures, skipped, total);
+    std::string out = head;
+    out += " hostname=\"" + xml_escape(r.board.get("host").string_or("")) + "\"";
+    out += " timestamp=\"" + xml_escape(r.started) + "\">\n";
+    for (const Check& c : r.checks) {
+        char t[32];
+        snprintf(t, sizeof t, "%.2f", c.seconds);
+        out += "    <testcase classname=\"bringup-check." + xml_escape(c.subsystem) + "\" name=\"" +
+               xml_escape(c.name) + "\" time=\"" + t + "\">\n";
+        if (c.verdict == "fail")
+            out += "      <failure message=\"" + xml_escape(c.reason) + "\" type=\"fail\">" + xml_escape(c.reason) +
+                   "</failure>\n";
+        else if (c.verdict == "skip")
+            out += "      <skipped message=\"" + xml_escape(c.reason) + "\"/>\n";
+        std::string text = (c.program.empty() ? "" : "program: " + c.program + "\n") + c.reason + "\n";
+        for (const std::string& e : c.evidence) text += "evidence: " + e + "\n";
+        out += "      <system-out>" + xml_escape(text) + "</system-out>\n";
+        out += "    </testcase>\n";
+    }
+    out += "  </testsuite>\n</testsuites>\n";
+    return out;
+}
+
+std::string verdict_lines(const Results& r) {
+    std::string out;
+    for (const Check& c : r.checks) out += c.name + " " + c.verdict + "\n";
+    return out;
+}

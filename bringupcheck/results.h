@@ -1,0 +1,38 @@
+// The verdicts of one run and how they are written: results.json, results.xml (JUnit) and
+// verdicts.txt ("<name> <verdict>" a line, for shell-only consumers such as a board farm's run
+// steps).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "json.h"
+
+struct Check {
+    std::string name;        // "audio.capture"
+    std::string subsystem;   // audio, usb, wifi, egl, gpu
+    std::string program;     // the suite's program it ran, or "" when it ran none
+    std::string verdict;     // "pass", "fail" or "skip"
+    std::string reason;      // one line
+    Json figures = Json::object();
+    std::vector<std::string> evidence;  // paths relative to the output folder
+    double seconds = 0;
+
+    Json to_json() const;
+    static Check from_json(const Json& j);
+};
+
+struct Results {
+    Json board = Json::object();   // host, kernel, controller, egl_vendor (and sim, when simulated)
+    std::string started;           // local time, ISO 8601
+    std::vector<Check> checks;
+};
+
+std::string results_json(const Results& r);
+// False with a one-line reason when the text is not results.json as we write it.
+bool parse_results(const std::string& text, Results* r, std::string* error);
+std::string results_junit(const Results& r);
+std::string verdict_lines(const Results& r);
+
+// The text with &, <, >, " and ' escaped, for XML and HTML.
+std::string xml_escape(const std::string& text);

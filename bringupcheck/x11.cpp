@@ -1,0 +1,106 @@
+#include "x11.h"
+
+#ifdef BRINGUP_CHECK_X11
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+// One connection for the whole run, opened on first use.
+Display* display_or(std::string* error) {
+    static Display* d = nullptr;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        d = XOpenDisplay(nullptr);
+    }
+    if (!d && error) *error = "cannot open the X display";
+    return d;
+}
+
+void collect(Display* d, Window w, const std::string& title, int depth, std::vector<unsigned long>* out) {
+    char* name = nullptr;
+    if (XFetchName(d, w, &name) && name) {
+        bool match = title == name;
+        XFree(name);
+        XWindowAttributes a;
+        if (match && XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable) {
+            out->push_back(w);
+            return;
+        }
+    }
+    if (depth > 3) return;
+    Window root, parent, *children = nullptr;
+    unsigned int n = 0;
+    if (!XQueryTree(d, w, &root, &parent, &children, &n)) return;
+    for (unsigned int i = 0; i < n; ++i) collect(d, children[i], title, depth + 1, out);
+    if (children) XFree(children);
+}
+
+}  // namespace
+
+std::vector<unsigned long> windows_titled(const std::string& title, std::string* error) {
+    std::vector<unsigned long> out;
+    Display* d = display_or(error);
+    if (!d) return out;
+    XSync(d, False);
+    collect(d, DefaultRootWindow(d), title, 0, &out);
+    return out;
+}
+
+bool copy_window(unsigned long window, std::vector<uint32_t>* pixels, int* w, int* h) {
+    Display* d = display_or(nullptr);
+    if (!d) return false;
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(d, window, &a) || a.width <= 0 || a.height <= 0) return false;
+    XImage* image = XGetImage(d, window, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap);
+    if (!image) return false;
+    *w = a.width;
+    *h = a.height;
+    pixels->resize(size_t(a.width) * size_t(a.height));
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) {
+            unsigned long p = XGetPixel(image, x, y);
+            uint32_t r = uint32_t((p & image->red_mask) * 255 / (image->red_mask ? image->red_mask : 1));
+            uint32_t g = uint32_t((p & image->green_mask) * 255 / (image->green_mask ? image->green_mask : 1));
+            uint32_t b = uint32_t((p & image->blue_mask) * 255 / (image->blue_mask ? image->blue_mask : 1));
+            (*pixels)[size_t(y) * size_t(a.width) + size_t(x)] = r << 16 | g << 8 | b;
+        }
+    XDestroyImage(image);
+    return true;
+}
+
+bool raise_window(unsigned long window) {
+    Display* d = display_or(nullptr);
+    if (!d) return false;
+    XRaiseWindow(d, window);
+    XSync(d, False);
+    return true;
+}
+
+bool send_close(unsigned long window) {
+    Display* d = display_or(nullptr);
+    if (!d) return false;
+    XEvent e = {};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = window;
+    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    e.xclient.data.l[1] = CurrentTime;
+    Status sent = XSendEvent(d, window, False, NoEventMask, &e);
+    XSync(d, False);
+    return sent != 0;
+}
+
+#else
+
+std::vector<unsigned long> windows_titled(const std::string&, std::string* error) {
+    if (error) *error = "built without Xlib";
+    return {};
+}
+bool copy_window(unsigned long, std::vector<uint32_t>*, int*, int*) { return false; }
+bool raise_window(unsigned long) { return false; }
+bool send_close(unsigned long) { return false; }
+
+#endif

@@ -1,0 +1,22 @@
+// Looking at a demo's window on the X display: finding it, copying its contents, and closing it
+// the way a window manager does.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// The ids of the mapped top-level windows titled `title` (WM_NAME), or empty. error is set when
+// the display cannot be opened.
+std::vector<unsigned long> windows_titled(const std::string& title, std::string* error);
+
+// The window's contents, w*h pixels row by row from the top, each 0x00RRGGBB; false when it cannot
+// be copied.
+bool copy_window(unsigned long window, std::vector<uint32_t>* pixels, int* w, int* h);
+
+// Raises the window above its siblings (another program's window may cover it).
+bool raise_window(unsigned long window);
+
+// Sends WM_PROTOCOLS / WM_DELETE_WINDOW.
+bool send_close(unsigned long window);

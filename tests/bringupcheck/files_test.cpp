@@ -1,0 +1,164 @@
+// bringup-check's file readers and writers: results.json both ways, results.xml, configlist's
+// report read back, and the PNG and base64 encoders.
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include "eglreport.h"
+#include "json.h"
+#include "png.h"
+#include "results.h"
+
+namespace {
+
+Results sample() {
+    Results r;
+    r.board.set("host", Json::string("board<1>"));
+    r.started = "2026-12-08T05:00:00+0000";
+    Check a;
+    a.name = "audio.capture";
+    a.subsystem = "audio";
+    a.program = "pcmcapture";
+    a.verdict = "fail";
+    a.reason = "said \"x\" & <y>\twith \xc3\xa9 and \x01";
+    a.seconds = 10.25;
+    a.figures.set("bytes", Json::number(1920000)).set("rate", Json::number(0.5)).set("ok", Json::boolean(false));
+    a.figures.set("list", Json::array().push(Json::number(1)).push(Json::string("two")));
+    a.evidence = {"audio/pcmcapture.out", "audio/output.pcm"};
+    Check b;
+    b.name = "usb.ports";
+    b.subsystem = "usb";
+    b.verdict = "skip";
+    b.reason = "no";
+    Check c = b;
+    c.name = "wifi.on";
+    c.verdict = "pass";
+    r.checks = {a, b, c};
+    return r;
+}
+
+TEST(ResultsFile, WrittenAndReadBackTheSame) {
+    Results r = sample();
+    std::string text = results_json(r);
+    Results back;
+    std::string error;
+    ASSERT_TRUE(parse_results(text, &back, &error)) << error;
+    EXPECT_EQ(results_json(back), text);
+    ASSERT_EQ(back.checks.size(), 3u);
+    EXPECT_EQ(back.checks[0].reason, r.checks[0].reason);
+    EXPECT_EQ(back.checks[0].figures.get("list").items[1].str, "two");
+    EXPECT_EQ(back.checks[1].program, "");
+    EXPECT_NE(text.find("\"program\": null"), std::string::npos);
+    EXPECT_EQ(verdict_lines(back), "audio.capture fail\nusb.ports skip\nwifi.on pass\n");
+}
+
+TEST(Json, ParsesWhatTheStandardAllowsAndNothingElse) {
+    Json j;
+    std::string error;
+    ASSERT_TRUE(parse_json(" {\"a\" : [1, -2.5e3, true, false, null, \"\\u00e9\\ud83d\\ude00\\n\\/\"], \"b\": {}} ", &j, &error))
+        << error;
+    EXPECT_EQ(j.get("a").items[1].num, -2500);
+    EXPECT_EQ(j.get("a").items[5].str, "\xc3\xa9\xf0\x9f\x98\x80\n/");
+    EXPECT_EQ(j.get("missing").type, Json::Null);
+    for (const char* bad : {"", "{", "[1,]", "{\"a\" 1}", "{\"a\":1,}", "01", "1.", "-", "1e", "\"\\x\"", "\"a",
+                            "\"\\ud83d\"", "\"\\udc00\"", "tru", "[1] 2", "\"\x01\"", "1e999", "{1:2}"}) {
+        EXPECT_FALSE(parse_json(bad, &j, &error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+    // Deep nesting is refused rather than followed down the stack.
+    EXPECT_FALSE(parse_json(std::string(100000, '['), &j, &error));
+    EXPECT_TRUE(parse_json(std::string(60, '[') + std::string(60, ']'), &j, &error));
+}
+
+TEST(ResultsFile, JunitMarksFailuresAndSkipsAndEscapes) {
+    std::string xml = results_junit(sample());
+    EXPECT_NE(xml.find("<testsuites name=\"bringup-check\" tests=\"3\" failures=\"1\" errors=\"0\" skipped=\"1\""),
+              std::string::npos);
+    EXPECT_NE(xml.find("hostname=\"board&lt;1&gt;\""), std::string::npos);
+    EXPECT_NE(xml.find("<testcase classname=\"bringup-check.audio\" name=\"audio.capture\" time=\"10.25\">\n"
+                       "      <failure message=\"said &quot;x&quot; &amp; &lt;y&gt;\twith \xc3\xa9 and ?\""),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("<skipped message=\"no\"/>"), std::string::npos);
+    EXPECT_EQ(xml.find("\x01"), std::string::npos);
+}
+
+TEST(EglReport, BlocksReadBack) {
+    EglReport r = parse_egl_report(
+        "EGL_VENDOR = Vendor, Inc., version 1.4\n"
+        "Config number 0 in returned configs\n"
+        " EGL_CONFIG_ID 1\n"
+        " Config caveat: Slow  Colour buffer type: RGB colour buffer\n"
+        " Colour depth: 16     Red   5      Green 6      Blue  5      Alpha 0\n"
+        " Z-buffer bits: 24\n"
+        " 4x anti-aliasing\n"
+        " Surfaces: Window+PBuffer\n"
+        "  API support: OpenGL ES 2.0, OpenVG\n"
+        "\n"
+        "Config number 1 in returned configs\n"
+        " EGL_CONFIG_ID 2\n"
+        " Surfaces: PBuffer\n"
+        "  API support: OpenGL ES 2.0\n"
+        "\n");
+    EXPECT_EQ(r.vendor, "Vendor, Inc.");
+    EXPECT_EQ(r.version, "1.4");
+    ASSERT_EQ(r.configs.size(), 2u);
+    const EglConfig& a = r.configs[0];
+    EXPECT_TRUE(a.complete());
+    EXPECT_TRUE(a.es2_window());
+    EXPECT_EQ(a.caveat, "Slow");
+    EXPECT_EQ(a.green, 6);
+    EXPECT_EQ(a.samples, 4);
+    EXPECT_FALSE(r.configs[1].complete());
+    EXPECT_FALSE(r.configs[1].es2_window());
+    EXPECT_EQ(r.stray_lines, 0u);
+    EXPECT_EQ(parse_egl_report("garbage\n").stray_lines, 1u);
+}
+
+uint32_t be32(const std::string& s, size_t at) {
+    return uint32_t(uint8_t(s[at])) << 24 | uint32_t(uint8_t(s[at + 1])) << 16 | uint32_t(uint8_t(s[at + 2])) << 8 |
+           uint8_t(s[at + 3]);
+}
+
+TEST(Png, ChunksAndPixelsAsWritten) {
+    std::vector<uint32_t> px = {0xff0000, 0x00ff00, 0x0000ff, 0x123456, 0xffffff, 0x000000};
+    std::string png = encode_png(px, 3, 2);
+    ASSERT_EQ(png.compare(0, 8, "\x89PNG\r\n\x1a\n"), 0);
+    // Every chunk's CRC covers its type and data.
+    std::string idat;
+    size_t at = 8;
+    std::vector<std::string> types;
+    while (at + 12 <= png.size()) {
+        uint32_t len = be32(png, at);
+        std::string body = png.substr(at + 4, 4 + len);
+        EXPECT_EQ(be32(png, at + 8 + len), uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+        types.push_back(body.substr(0, 4));
+        if (types.back() == "IDAT") idat += body.substr(4);
+        if (types.back() == "IHDR") {
+            EXPECT_EQ(be32(body, 4), 3u);
+            EXPECT_EQ(be32(body, 8), 2u);
+            EXPECT_EQ(body.substr(12), std::string("\x08\x02\x00\x00\x00", 5));
+        }
+        at += 12 + len;
+    }
+    EXPECT_EQ(at, png.size());
+    EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+    std::string raw(64, '\0');
+    uLongf n = raw.size();
+    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(&raw[0]), &n, reinterpret_cast<const Bytef*>(idat.data()), uLong(idat.size())), Z_OK);
+    raw.resize(n);
+    EXPECT_EQ(raw, std::string("\0\xff\0\0\0\xff\0\0\0\xff\0\x12\x34\x56\xff\xff\xff\0\0\0", 20));
+    EXPECT_EQ(encode_png(px, 4, 2), "");
+    EXPECT_EQ(encode_png({}, 0, 0), "");
+}
+
+TEST(Png, Base64) {
+    EXPECT_EQ(base64(""), "");
+    EXPECT_EQ(base64("f"), "Zg==");
+    EXPECT_EQ(base64("fo"), "Zm8=");
+    EXPECT_EQ(base64("foo"), "Zm9v");
+    EXPECT_EQ(base64("foob"), "Zm9vYg==");
+    EXPECT_EQ(base64(std::string("\xff\xfe\x00", 3)), "//4A");
+}
+
+}  // namespace

@@ -1,0 +1,329 @@
+// The installed bringup-check on simulated boards: its verdicts, files, exit statuses, the report
+// made again by --render, and the board farm's run steps with a stand-in reporter.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "results.h"
+#include "runprog.h"
+
+namespace {
+
+using testutil::RunResult;
+
+std::string check_bin() { return testutil::stage_bin("bringup-check"); }
+std::string boardsim() { return testutil::build_dir() + "/boardsim/boardsim"; }
+
+RunResult run_argv(const std::vector<std::string>& argv) {
+    testutil::RunOptions o;
+    o.argv = argv;
+    return testutil::run(o);
+}
+
+std::string make_board(const std::string& dir, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {boardsim(), "create", dir + "/board"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = run_argv(argv);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    return dir + "/board";
+}
+
+RunResult check(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+    testutil::RunOptions o;
+    o.argv = {check_bin()};
+    o.argv.insert(o.argv.end(), args.begin(), args.end());
+    o.env = env;
+    o.timeout_s = 240;
+    return testutil::run(o);
+}
+
+Results load(const std::string& out) {
+    Results r;
+    std::string error;
+    EXPECT_TRUE(parse_results(testutil::read_file(out + "/results.json"), &r, &error)) << error;
+    return r;
+}
+
+const Check* find(const Results& r, const std::string& name) {
+    for (const Check& c : r.checks)
+        if (c.name == name) return &c;
+    ADD_FAILURE() << "no check " << name;
+    static const Check none;
+    return &none;
+}
+
+// results.xml read back by a real XML parser, as "<name> <verdict>" lines in document order.
+std::string junit_verdicts(const std::string& path) {
+    RunResult r = run_argv({"/usr/bin/python3", "-c",
+                                  "import sys, xml.etree.ElementTree as E\n"
+                                  "root = E.parse(sys.argv[1]).getroot()\n"
+                                  "for t in root.iter('testcase'):\n"
+                                  "    v = 'fail' if t.find('failure') is not None else "
+                                  "'skip' if t.find('skipped') is not None else 'pass'\n"
+                                  "    print(t.get('name'), v)\n",
+                                  path});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    return r.out;
+}
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
+    return n;
+}
+
+const std::vector<std::string> kAllChecks = {
+    "audio.capture", "usb.controller", "usb.ports", "usb.otgpower", "usb.otgpoweriddq", "usb.otgpowersave",
+    "wifi.on",       "wifi.off",       "egl.configs", "gpu.lanterna", "gpu.veilglass", "gpu.tilemosaic"};
+
+TEST(BringupCheck, GoodBoardPassesEveryCheck) {
+    std::string dir = testutil::make_temp_dir("bringupcheck-good");
+    std::string board = make_board(dir, {});
+    std::string out = dir + "/out";
+    RunResult r = check({"--sim", board, "--switch", "--attach", "1", "--seconds", "3", "--boardsim", boardsim(),
+                         "--out", out});
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+
+    // One summary line per check, then the report's path; no progress output off a terminal.
+    Results res = load(out);
+    std::vector<std::string> lines = testutil::split_lines(r.out);
+    ASSERT_EQ(lines.size(), kAllChecks.size() + 1) << r.out;
+    ASSERT_EQ(res.checks.size(), kAllChecks.size());
+    std::set<std::string> programs;
+    for (size_t i = 0; i < kAllChecks.size(); ++i) {
+        const Check& c = res.checks[i];
+        EXPECT_EQ(c.name, kAllChecks[i]);
+        EXPECT_EQ(c.verdict, "pass") << c.name << ": " << c.reason;
+        EXPECT_EQ(c.subsystem, c.name.substr(0, c.name.find('.')));
+        EXPECT_EQ(lines[i].substr(0, 6 + c.name.size()), "PASS  " + c.name);
+        EXPECT_NE(lines[i].find(c.reason), std::string::npos);
+        if (!c.program.empty()) programs.insert(c.program);
+        for (const std::string& e : c.evidence) EXPECT_TRUE(testutil::file_exists(out + "/" + e)) << e;
+    }
+    EXPECT_EQ(lines.back(), "report: " + out + "/report.html");
+    EXPECT_EQ(programs, (std::set<std::string>{"pcmcapture", "otgpower", "otgpoweriddq", "otgpowersave", "wlanpower",
+                                               "configlist", "lanterna", "veilglass", "tilemosaic"}));
+
+    // What the board and the judging saw.
+    EXPECT_EQ(res.board.get("controller").str, "2.94a");
+    EXPECT_NE(res.board.get("egl_vendor").str, "");
+    EXPECT_EQ(res.board.get("simulated").str, board);
+    const Check* audio = find(res, "audio.capture");
+    EXPECT_EQ(audio->figures.get("blocks_intact").num, audio->figures.get("blocks").num);
+    EXPECT_GT(audio->figures.get("resyncs").num, 0);
+    for (const char* daemon : {"usb.otgpower", "usb.otgpoweriddq", "usb.otgpowersave"}) {
+        const Check* d = find(res, daemon);
+        EXPECT_EQ(d->figures.get("devices").items.size(), 1u) << daemon;
+        EXPECT_GT(d->figures.get("power_ons").items[0].num, 0) << daemon;
+        EXPECT_TRUE(d->figures.get("violations").items.empty()) << daemon;
+    }
+    // otgpowersave leaves port 1 alone; the other two switch it too.
+    EXPECT_EQ(find(res, "usb.otgpowersave")->figures.get("power_ons").items[1].num, 0);
+    EXPECT_GT(find(res, "usb.otgpower")->figures.get("power_ons").items[1].num, 0);
+    for (const char* demo : {"gpu.lanterna", "gpu.veilglass", "gpu.tilemosaic"}) {
+        const Check* g = find(res, demo);
+        EXPECT_GT(g->figures.get("fps").num, 0) << demo;
+        EXPECT_EQ(g->figures.get("width").num, 640) << demo;
+        EXPECT_EQ(testutil::read_file(out + "/gpu/" + g->program + ".png").compare(0, 8, "\x89PNG\r\n\x1a\n"), 0);
+    }
+
+    // The report: the verdict table first, then every subsystem's evidence drawn in the page.
+    std::string html = testutil::read_file(out + "/report.html");
+    EXPECT_LT(html.find("<table>"), html.find("<h2>"));
+    for (const char* part : {"<h2>Audio</h2>", "<h2>USB</h2>", "<h2>Wi-Fi</h2>", "<h2>GPU</h2>", "<h2>EGL</h2>",
+                             "Level over time", "Spectrum", "Port power over the run", "frames per second",
+                             "<th>ES 2.0 window</th>"})
+        EXPECT_NE(html.find(part), std::string::npos) << part;
+    for (const std::string& name : kAllChecks) EXPECT_NE(html.find("<section id=\"" + name + "\">"), std::string::npos);
+    EXPECT_EQ(count(html, "data:image/png;base64,"), 3u);
+    EXPECT_EQ(count(html, "<svg "), 5u);  // level, spectrum, three timelines
+    EXPECT_EQ(html.find("src=\"http"), std::string::npos);
+
+    // The JUnit file and the verdict list say the same as results.json, check for check.
+    EXPECT_EQ(junit_verdicts(out + "/results.xml"), verdict_lines(res));
+    EXPECT_EQ(testutil::read_file(out + "/verdicts.txt"), verdict_lines(res));
+
+    // --render makes the same page again from the files alone.
+    ASSERT_EQ(unlink((out + "/report.html").c_str()), 0);
+    RunResult again = check({"--render", out});
+    EXPECT_EQ(again.exit_code, 0) << again.err;
+    EXPECT_EQ(again.out, "report: " + out + "/report.html\n");
+    EXPECT_EQ(testutil::read_file(out + "/report.html"), html);
+}
+
+TEST(BringupCheck, BrokenBoardFailsAndSaysWhy) {
+    // A controller no daemon supports, an audio driver whose read position query fails from its
+    // 300th answer on, and a port without its busconnected attribute.
+    std::string dir = testutil::make_temp_dir("bringupcheck-broken");
+    std::string board = make_board(dir, {"--profile", "otg-2.20a", "audio.fault.readpos_fail=300-",
+                                         "usb.port1.missing=busconnected"});
+    std::string out = dir + "/out";
+    RunResult r = check({"--sim", board, "--switch", "--only", "audio,usb", "--seconds", "2", "--boardsim", boardsim(),
+                         "--out", out});
+    EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+    Results res = load(out);
+    std::vector<std::string> names, fails;
+    for (const Check& c : res.checks) {
+        names.push_back(c.name);
+        if (c.verdict == "fail") fails.push_back(c.name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"audio.capture", "usb.controller", "usb.ports", "usb.otgpower",
+                                               "usb.otgpoweriddq", "usb.otgpowersave"}));
+    EXPECT_EQ(fails, (std::vector<std::string>{"audio.capture", "usb.controller", "usb.ports"}));
+    for (const std::string& f : fails) EXPECT_NE(r.out.find("FAIL  " + f), std::string::npos) << f;
+    EXPECT_NE(find(res, "audio.capture")->reason.find(" s of audio in 10 s of capture"), std::string::npos)
+        << find(res, "audio.capture")->reason;
+    EXPECT_EQ(find(res, "usb.controller")->reason,
+              "controller version \"2.20a\" is not supported by any of the power daemons");
+    EXPECT_EQ(find(res, "usb.ports")->reason, "lm1: no busconnected attribute");
+    // The daemons refuse such a controller, as they should: nothing to judge, nothing switched.
+    for (const char* d : {"usb.otgpower", "usb.otgpoweriddq", "usb.otgpowersave"}) {
+        EXPECT_EQ(find(res, d)->verdict, "skip") << d;
+        EXPECT_NE(find(res, d)->reason.find("refused to start, as it should"), std::string::npos) << d;
+    }
+    std::string html = testutil::read_file(out + "/report.html");
+    EXPECT_NE(html.find("<td class=\"fail\">fail</td>"), std::string::npos);
+    EXPECT_NE(html.find("is not supported by any of the power daemons"), std::string::npos);
+    EXPECT_EQ(junit_verdicts(out + "/results.xml"), verdict_lines(res));
+}
+
+TEST(BringupCheck, UsageErrors) {
+    std::string dir = testutil::make_temp_dir("bringupcheck-usage");
+    std::string board = make_board(dir, {});
+    std::string out = dir + "/never";
+    const std::vector<std::vector<std::string>> bad = {
+        {"--bogus"},
+        {"--seconds", "0"},
+        {"--seconds", "ten"},
+        {"--seconds"},
+        {"--only", "audio,sound"},
+        {"--only", ""},
+        {"--sim", dir + "/no-board"},
+        {"--attach", "1"},
+        {"--sim", board, "--attach", "2", "--boardsim", boardsim()},
+        {"--sim", board, "--preload", dir + "/no-lib.so"},
+        {"--sim", board, "--boardsim", dir + "/no-boardsim"},
+        {"--render", dir, "--switch"},
+        {"extra"},
+    };
+    for (std::vector<std::string> args : bad) {
+        args.push_back("--out");
+        args.push_back(out);
+        RunResult r = check(args, {"PATH=/usr/bin:/bin"});
+        std::string what = args[0] + (args.size() > 3 ? " " + args[1] : "");
+        EXPECT_EQ(r.exit_code, 2) << what;
+        EXPECT_EQ(r.out, "") << what;
+        EXPECT_EQ(r.err.compare(0, 15, "bringup-check: "), 0) << what << ": " << r.err;
+        EXPECT_NE(r.err.find("usage: bringup-check"), std::string::npos) << what;
+        EXPECT_FALSE(testutil::file_exists(out)) << what;
+    }
+    RunResult help = check({"--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out.compare(0, 20, "usage: bringup-check"), 0);
+
+    // --render on a folder without results, or with results that are not ours, writes nothing.
+    RunResult none = check({"--render", dir});
+    EXPECT_EQ(none.exit_code, 1);
+    EXPECT_NE(none.err.find("results.json"), std::string::npos);
+    for (const char* text : {"{\"board\": {}, \"checks\": [", "[]",
+                             "{\"board\": {}, \"checks\": [{\"name\": \"a\", \"verdict\": \"maybe\"}]}",
+                             "{\"board\": {}, \"checks\": [{\"name\": \"a\", \"verdict\": \"pass\", \"evidence\": [\"../../etc/passwd\"]}]}"}) {
+        testutil::write_file(dir + "/results.json", text);
+        RunResult r = check({"--render", dir});
+        EXPECT_EQ(r.exit_code, 1) << text;
+        EXPECT_FALSE(testutil::file_exists(dir + "/report.html")) << text;
+    }
+}
+
+TEST(BringupCheck, SkipsWhatItMayNotDo) {
+    // Without --switch nothing changes the board's power; without a display the demos are left out.
+    std::string dir = testutil::make_temp_dir("bringupcheck-skip");
+    std::string board = make_board(dir, {});
+    std::string out = dir + "/out";
+    RunResult r = check({"--sim", board, "--only", "usb,wifi,gpu", "--boardsim", boardsim(), "--out", out}, {"DISPLAY="});
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    Results res = load(out);
+    ASSERT_EQ(res.checks.size(), 10u);
+    for (const Check& c : res.checks) {
+        if (c.name == "usb.controller" || c.name == "usb.ports") {
+            EXPECT_EQ(c.verdict, "pass") << c.name;
+            continue;
+        }
+        EXPECT_EQ(c.verdict, "skip") << c.name;
+        EXPECT_NE(c.reason.find(c.subsystem == "gpu" ? "no display in DISPLAY" : "run with --switch"), std::string::npos)
+            << c.name << ": " << c.reason;
+    }
+    std::string trace = testutil::read_file(board + "/trace.log");
+    EXPECT_EQ(trace.find("\twrite\t"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("\tioctl\t"), std::string::npos) << trace;
+}
+
+TEST(BringupCheck, BoardFarmStepsReportEveryCheck) {
+    // The definition's run steps, run by the shell with a stand-in lava-test-case that logs its calls.
+    std::string yaml = testutil::read_file(testutil::source_dir() + "/packaging/lava/bringup-check.yaml");
+    EXPECT_NE(yaml.find("format: Lava-Test Test Definition 1.0"), std::string::npos);
+    std::string script;
+    bool in_steps = false;
+    for (const std::string& line : testutil::split_lines(yaml)) {
+        if (line == "  steps:") in_steps = true;
+        else if (in_steps && line.compare(0, 6, "    - ") == 0) script += line.substr(6) + "\n";
+        else if (in_steps && !line.empty()) in_steps = false;
+    }
+    ASSERT_NE(script, "");
+    std::string dir = testutil::make_temp_dir("bringupcheck-lava");
+    std::string board = make_board(dir, {});
+    mkdir((dir + "/bin").c_str(), 0755);
+    testutil::write_file(dir + "/bin/lava-test-case", "#!/bin/sh\necho \"$*\" >>\"$LAVA_CASES\"\n");
+    chmod((dir + "/bin/lava-test-case").c_str(), 0755);
+    const char* path = getenv("PATH");
+    testutil::RunOptions o;
+    o.argv = {"/bin/sh", "-e", "-c", script};
+    o.env = {"PATH=" + dir + "/bin:" + testutil::stage_dir() + "/bin:" + (path ? path : "/usr/bin:/bin"),
+             "OUT=" + dir + "/out", "LAVA_CASES=" + dir + "/cases",
+             "ARGS=--sim " + board + " --boardsim " + boardsim() + " --switch --only usb,wifi --seconds 2"};
+    o.timeout_s = 120;
+    RunResult r = testutil::run(o);
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    Results res = load(dir + "/out");
+    ASSERT_EQ(res.checks.size(), 7u);
+    std::string expected;
+    for (const Check& c : res.checks) expected += c.name + " --result " + c.verdict + "\n";
+    EXPECT_EQ(testutil::read_file(dir + "/cases"), expected);
+}
+
+TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
+    // Without --sim the programs run on this machine's devices; a boardsim that offers trace-only
+    // runs (a stand-in here, beside a libboardsim.so) wraps each board program and its trace is kept.
+    std::string dir = testutil::make_temp_dir("bringupcheck-real");
+    mkdir((dir + "/bin").c_str(), 0755);
+    testutil::write_file(dir + "/bin/boardsim",
+                         "#!/bin/sh\n"
+                         "if [ \"$1\" != run ]; then echo 'usage: boardsim run --trace-only [--trace FILE] -- <program>' >&2; exit 2; fi\n"
+                         "[ \"$2\" = --trace-only ] && [ \"$3\" = --trace ] && [ \"$5\" = -- ] || exit 99\n"
+                         "printf '1.000000\\t%s\\tioctl\\t/dev/wifi_power\\t0x6d01\\t0\\n' $$ >>\"$4\"\n"
+                         "shift 5\nexec \"$@\"\n");
+    chmod((dir + "/bin/boardsim").c_str(), 0755);
+    testutil::write_file(dir + "/bin/libboardsim.so", "");
+    const char* path = getenv("PATH");
+    std::string out = dir + "/out";
+    RunResult r = check({"--switch", "--only", "wifi", "--out", out},
+                        {"PATH=" + dir + "/bin:" + (path ? path : "/usr/bin:/bin")});
+    Results res = load(out);
+    ASSERT_EQ(res.checks.size(), 2u) << r.out << r.err;
+    EXPECT_FALSE(res.board.has("simulated"));
+    for (const Check& c : res.checks) {
+        EXPECT_NE(std::find(c.evidence.begin(), c.evidence.end(), "wifi/" + std::string("wlanpower-") +
+                                                                       (c.name == "wifi.on" ? "1" : "0") + ".trace"),
+                  c.evidence.end())
+            << c.name;
+        ASSERT_EQ(c.figures.get("requests").items.size(), 1u) << c.name;
+        EXPECT_EQ(c.figures.get("requests").items[0].str, "0x6d01 accepted");
+    }
+}
+
+}  // namespace
