@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD  := build/$(PRESET)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run test test-asan test-tsan bench clean
+.PHONY: all deps configure build run test test-asan test-tsan bench fuzz clean
 
 all: build
 
@@ -30,6 +30,13 @@ test-tsan:
 
 bench: build
 	tools/run-bench.sh $(BUILD)
+
+# Every fuzz target for FUZZ_SECONDS each (clang, libFuzzer, address and undefined sanitizers).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+	tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build
