@@ -25,6 +25,7 @@
 #include <mutex>
 #include <string>
 
+#include "audio_stream.h"
 #include "boardsim.h"
 #include "internal.h"
 
@@ -51,6 +52,7 @@ const char kCounterProfile[] = "audio.content = counter\n";
 
 struct Config {
     long long rate;
+    boardsim::AudioStream stream;
     long long ring;
     long long align;
     bool counter;
@@ -80,6 +82,9 @@ const Config& config() {
         c->align = std::max(1LL, boardsim::setting_int("audio.align", 4));
         c->counter = boardsim::setting("audio.content", "tone") == "counter";
         c->tone_hz = double(boardsim::setting_int("audio.tone_hz", 440));
+        c->stream.rate = c->rate;
+        c->stream.counter = c->counter;
+        c->stream.tone_hz = c->tone_hz;
         c->present = boardsim::setting_int("audio.present", 1) != 0;
         c->absent_opens = boardsim::setting_int("audio.fault.absent_opens", 0);
         c->size_answer = boardsim::setting("audio.fault.size", "");
@@ -118,18 +123,8 @@ long long produced(const Stream& s) {
 }
 
 uint8_t byte_at(long long offset) {
-    if (offset < 0) return 0;
     const Config& c = config();
-    if (c.counter) {
-        uint32_t word = uint32_t(offset / 4);
-        return uint8_t(word >> (8 * (offset % 4)));
-    }
-    long long frame = offset / 4;
-    double frames_per_s = std::max(1.0, double(c.rate) / 4.0);
-    double phase = fmod(double(frame) * c.tone_hz / frames_per_s, 1.0);
-    int16_t sample = int16_t(lrint(12000.0 * sin(2.0 * M_PI * phase)));
-    uint16_t bits = uint16_t(sample);
-    return uint8_t(offset % 2 ? bits >> 8 : bits);
+    return boardsim::stream_byte(c.stream, offset);
 }
 
 // Fills `buf` with the ring's bytes for the stream offsets [from, from + count), as they are when

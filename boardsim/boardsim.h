@@ -8,12 +8,8 @@
 //   trace.log      one line per device or attribute operation, appended in order
 //   state/         run-time state of the emulated drivers (attached devices, power, counters)
 //
-// Trace line: "<seconds since the epoch, 6 decimals>\t<pid>\t<op>\t<path>\t<detail>\t<result>\n"
-// written with one write() on an O_APPEND descriptor so that lines of several processes and
-// threads never interleave. op is one of: open, read, write, close, ioctl, access, stat, fault.
-// detail for write is the bytes written as a C string literal ("on", "1", ...); for ioctl the
-// request in hex and, where the request takes one, its argument ("0x40044102 4096"); for open the
-// fopen mode or the open flags.
+// Trace line: its format is defined once, in trace_line.h. Each line is appended with one write()
+// on an O_APPEND descriptor so that lines of several processes and threads never interleave.
 #pragma once
 
 #include <sys/types.h>

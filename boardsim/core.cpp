@@ -20,6 +20,7 @@
 
 #include "boardsim.h"
 #include "internal.h"
+#include "trace_line.h"
 
 namespace boardsim {
 
@@ -121,18 +122,8 @@ void trace(const char* op, const char* path, const std::string& detail, long lon
     if (board_dir().empty()) return;
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
-    char head[64];
-    snprintf(head, sizeof head, "%lld.%06ld\t%d\t", (long long)ts.tv_sec, ts.tv_nsec / 1000,
-             (int)getpid());
-    std::string line = head;
-    line += op;
-    line += '\t';
-    line += path ? path : "";
-    line += '\t';
-    line += detail;
-    line += '\t';
-    line += std::to_string(result);
-    line += '\n';
+    std::string line = format_trace_line((long long)ts.tv_sec, ts.tv_nsec / 1000, (long)getpid(), op,
+                                         path, detail, result);
     int saved = errno;
     int fd = core::raw_open((board_dir() + kTraceFile).c_str(),
                             O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
@@ -259,28 +250,7 @@ bool denied(const char* path) {
     return false;
 }
 
-std::string c_literal(const char* bytes, size_t count) {
-    std::string out = "\"";
-    for (size_t i = 0; i < count; ++i) {
-        unsigned char c = (unsigned char)bytes[i];
-        switch (c) {
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
-            default:
-                if (c < 0x20 || c >= 0x7f) {
-                    char esc[8];
-                    snprintf(esc, sizeof esc, "\\%03o", c);
-                    out += esc;
-                } else {
-                    out += char(c);
-                }
-        }
-    }
-    return out + "\"";
-}
+std::string c_literal(const char* bytes, size_t count) { return trace_literal(bytes, count); }
 
 bool in_call_list(const std::string& list, long long call) {
     size_t pos = 0;
