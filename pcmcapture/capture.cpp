@@ -1,5 +1,6 @@
 // The capture layer: device set-up, the ring reader, the capture thread, start and stop.
 #include "capture.h"
+#include "messages.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -13,7 +14,7 @@
 
 namespace {
 
-const char kTag[] = "qvAudio_Test";
+using pcmlog::kTag;
 const char kDevicePath[] = "/dev/qvaudio_out";
 
 // Requests of the audio output driver, _IOW('A', n, int).
@@ -26,12 +27,12 @@ const unsigned long kCmdOutReadPos = 0x40044109;
 const unsigned int kPassMicros = 4000;
 const unsigned int kOpenRetrySeconds = 5;
 
-const char kMsgInitError[] = "qvAudio_OutInit Error!";
-const char kMsgShortRead[] = "qvAudio_out fail to read! Ret = %d, PosBytes = %d \n";
-const char kMsgShortReadToEnd[] = "qvAudio_out fail to read! Ret = %d, left_size = %d \n";
-const char kMsgOpenFailed[] = "The device qvaudio_out cant't be opened!";
-const char kMsgSize[] = "qvAudio_OutSize = 0x%x !\n";
-const char kMsgThreadFailed[] = "Fail to create thread!";
+using pcmlog::kMsgInitError;
+using pcmlog::kMsgOpenFailed;
+using pcmlog::kMsgShortRead;
+using pcmlog::kMsgShortReadToEnd;
+using pcmlog::kMsgSize;
+using pcmlog::kMsgThreadFailed;
 
 // Passes of the capture thread.
 enum CaptureState { StateBegin = 0, StateInit = 1, StateCheck = 2, StateRead = 3 };

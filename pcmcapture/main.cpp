@@ -4,15 +4,16 @@
 #include <unistd.h>
 
 #include "capture.h"
+#include "messages.h"
 
 namespace {
 
 const char kOutputPath[] = "output.pcm";
 const unsigned int kRunSeconds = 10;
 
-const char kMsgStart[] = "Audio capture start!";
-const char kMsgFinish[] = "Audio capture finish!";
-const char kMsgWrite[] = "write %x %x to file\n";
+using pcmlog::kMsgFinish;
+using pcmlog::kMsgStart;
+using pcmlog::kMsgWrite;
 
 // Null when "output.pcm" could not be opened; the sink then drops every block.
 FILE* outputFile = nullptr;
