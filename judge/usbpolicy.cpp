@@ -51,7 +51,8 @@ PolicyReport judge_power_policy(const Trace& trace, const PolicyOptions& o) {
     };
     auto power = [&](double t, int port, bool on) {
         r.changes.push_back({t, port, on});
-        if (!o.managed[port]) violate(t, port, "switched, though the daemon does not manage it");
+        // A daemon powers down the ports it leaves alone; it never powers one up.
+        if (on && !o.managed[port]) violate(t, port, "powered on, though the daemon does not manage it");
         if (on) {
             r.power_ons[port]++;
             if (!powered[port] && t - off_since[port] > o.max_off_s)
