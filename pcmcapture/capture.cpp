@@ -142,7 +142,9 @@ int32_t qvAudio_OutHandle() {
     int32_t rd = queryPosition(kCmdOutReadPos);
     if (rd == -1) return -1;
 
-    int32_t avail = ((hw - rd) + qvAudio_OutSize) % qvAudio_OutSize;
+    // Worked out in 64 bits: with a ring above 2^30 bytes, (hw - rd) + size can pass INT32_MAX.
+    // The result lies in [0, size) and so fits back into 32 bits.
+    int32_t avail = int32_t((int64_t(hw) - rd + qvAudio_OutSize) % qvAudio_OutSize);
     avail &= ~3;
     if (avail == 0) return 0;
     // New data that runs over the end of the driver's ring is taken up to that end only.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -145,6 +146,24 @@ long long bytes_read(const Capture& c) {
     return n;
 }
 
+// Follows the capture buffer's fill through the trace (back to empty at each re-sync and whenever
+// it is full) and checks that every read asks for 1 to the room left in it.
+void expect_reads_fit_the_buffer(const Capture& c) {
+    long long fill = 0;
+    int reads = 0;
+    for (const TraceLine& t : c.trace) {
+        if (t.path != kNode) continue;
+        if (t.op == "ioctl" && t.detail.compare(0, 11, "0x40044102 ") == 0) fill = 0;
+        if (t.op != "read") continue;
+        long long count = atoll(t.detail.c_str());
+        ++reads;
+        ASSERT_GE(count, 1) << "read " << reads;
+        ASSERT_LE(count, 19200 - fill) << "read " << reads << " with " << fill << " bytes in the buffer";
+        if (t.result == count) fill = (fill + count) % 19200;
+    }
+    EXPECT_GT(reads, 0);
+}
+
 // What every run has: exit status 0, the start line first and the finish line last.
 void expect_frame(const Capture& c) {
     EXPECT_EQ(c.run.exit_code, 0);
@@ -198,6 +217,7 @@ TEST(Capture, NormalRuns) {
     ASSERT_FALSE(c.blocks.empty());
     expect_halves_in_turn(c);
     EXPECT_EQ(stream_gaps(c), 0);
+    expect_reads_fit_the_buffer(c);
     // The partly filled half at the stop is read but never delivered.
     long long undelivered = bytes_read(c) - (long long)c.pcm.size();
     EXPECT_GE(undelivered, 0);
@@ -230,6 +250,7 @@ TEST(Capture, NormalRuns) {
     for (const TraceLine& t : o.trace)
         if (t.op == "read" && t.result % 4 != 0) ++odd_reads;
     EXPECT_GT(odd_reads, 0) << "a read up to the ring's end of a length that is no multiple of 4";
+    expect_reads_fit_the_buffer(o);
 
     Capture u = unwritable.get();
     expect_frame(u);
@@ -358,6 +379,58 @@ TEST(Capture, FastDriverFillsTheWholeBufferAtOnce) {
     EXPECT_EQ(c.pcm.size() % 19200, 0u);
     EXPECT_EQ(stream_gaps(c), 0);
     EXPECT_EQ(count_ops(c, "fault", "overrun"), 0);
+}
+
+TEST(Capture, RingsAboveAGigabyte) {
+    // Sizes near the largest positive 32-bit value, where new bytes plus the ring size pass it.
+    // In the first two the size command says so of a 4 MiB ring that the stream never laps in
+    // 10 s; the third is a real ring of that size.
+    auto said_max = std::async(std::launch::async, [] {
+        return capture("size-7fffffff", {"audio.content=counter", kBigRing, "audio.fault.size=0x7fffffff"});
+    });
+    auto said_word = std::async(std::launch::async, [] {
+        return capture("size-7ffffffc", {"audio.content=counter", kBigRing, "audio.fault.size=0x7ffffffc"});
+    });
+    auto real = std::async(std::launch::async, [] {
+        return capture("ring-7fffffff", {"audio.content=counter", "audio.ring=2147483647"});
+    });
+    // A 64 KiB ring, lapped every third of a second, whose size command says 0x7fffffff: the reads
+    // that run to the ring's end come back short and each costs a re-sync, but nothing worse.
+    auto lapped = std::async(std::launch::async, [] {
+        return capture("size-lie", {"audio.content=counter", "audio.fault.size=0x7fffffff"});
+    });
+    struct Case {
+        Capture c;
+        const char* size_line;
+    } cases[] = {
+        {said_max.get(), "I/qvAudio_Test: qvAudio_OutSize = 0x7fffffff !"},
+        {said_word.get(), "I/qvAudio_Test: qvAudio_OutSize = 0x7ffffffc !"},
+        {real.get(), "I/qvAudio_Test: qvAudio_OutSize = 0x7fffffff !"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.c.board);
+        expect_frame(k.c);
+        EXPECT_EQ(k.c.other, (std::vector<std::string>{kStart, k.size_line, kFinish}));
+        EXPECT_GE(k.c.blocks.size(), 100u);
+        EXPECT_EQ(k.c.pcm.size() % 9600, 0u);
+        expect_halves_in_turn(k.c);
+        EXPECT_EQ(stream_gaps(k.c), 0);
+        expect_reads_fit_the_buffer(k.c);
+    }
+
+    Capture l = lapped.get();
+    expect_frame(l);
+    EXPECT_EQ(l.other[1], "I/qvAudio_Test: qvAudio_OutSize = 0x7fffffff !");
+    for (size_t i = 2; i + 1 < l.other.size(); ++i) {
+        long got, asked;
+        int end = 0;
+        EXPECT_TRUE(sscanf(l.other[i].c_str(), "E/qvAudio_Test: qvAudio_out fail to read! Ret = %ld, left_size = %ld %n",
+                           &got, &asked, &end) == 2 && size_t(end) == l.other[i].size() && got < asked)
+            << l.other[i];
+    }
+    EXPECT_EQ(l.pcm.size() % 9600, 0u);
+    EXPECT_GE(stream_gaps(l), 0);
+    expect_reads_fit_the_buffer(l);
 }
 
 }  // namespace

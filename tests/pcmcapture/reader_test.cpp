@@ -212,6 +212,81 @@ TEST_F(Reader, StopsAtTheEndOfTheDriversRing) {
     EXPECT_EQ(writePos, buffer + 998);
 }
 
+TEST_F(Reader, LargeRingsNeverAskForMoreThanTheRoomLeft) {
+    // Rings above 2^30 bytes: the new bytes plus the ring size pass INT32_MAX.
+    struct Case {
+        int32_t size, rd, hw, start;
+        const char* read;
+        int32_t flags;
+    } cases[] = {
+        // Plenty of new data: the capture buffer's room, as with any large ring.
+        {0x7fffffff, 0, 0x7ffff000, 0, "read 7 19200", kFirstHalfFull | kSecondHalfFull},
+        {0x7ffffffc, 1000, 769000, 100, "read 7 19100", kFirstHalfFull | kSecondHalfFull},
+        {0x40000001, 0x3fff0000, 0x40000000, 12000, "read 7 7200", kSecondHalfFull},
+        // A little new data: exactly what arrived, in whole words.
+        {0x7fffffff, 1000, 1403, 0, "read 7 400", 0},
+        {0x7fffffff, 5, 9605, 0, "read 7 9600", kFirstHalfFull},
+        // New data over the ring's end: up to that end only.
+        {0x7ffffffc, 0x7ffffffc - 100, 50, 0, "read 7 100", 0},
+        {0x7fffffff, 0x7fffffff - 7, 0x7fffff00, 0, "read 7 7", 0},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        dev.size = qvAudio_OutSize = c.size;
+        dev.rd = c.rd;
+        dev.hw = c.hw;
+        writePos = buffer + c.start;
+        EXPECT_EQ(qvAudio_OutHandle(), 0) << c.size << " " << c.rd << " " << c.hw;
+        EXPECT_EQ(reads(), (std::vector<std::string>{c.read})) << c.size << " " << c.rd << " " << c.hw;
+        EXPECT_EQ(halfFlags, c.flags) << c.read;
+        EXPECT_EQ(buffer[c.start], uint8_t(c.rd)) << "the first byte read is the ring's at rd";
+    }
+}
+
+TEST_F(Reader, EveryReadFitsTheRoomAndTheRingForAnySize) {
+    // Sizes from tiny to the largest the size command can return, positions anywhere in the ring,
+    // any fill of the capture buffer: each read asks for 1 to room bytes and stops at the ring's end.
+    const int32_t sizes[] = {1, 2, 3, 4, 5, 7, 4099, 65536, 1000002, 0x3fffffff, 0x40000000,
+                             0x40000001, 0x7ffff000, 0x7ffffffc, 0x7ffffffe, 0x7fffffff};
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t bound) {
+        seed = seed * 1103515245u + 12345u;
+        return uint32_t((uint64_t(seed >> 1) * bound) >> 31);
+    };
+    for (int32_t size : sizes) {
+        for (int i = 0; i < 400; ++i) {
+            SetUp();
+            dev.size = qvAudio_OutSize = size;
+            // Half the positions near the ring's ends, where the arithmetic is tightest.
+            auto position = [&]() -> int32_t {
+                uint32_t near = next(64) % uint32_t(size);
+                switch (next(4)) {
+                    case 0: return int32_t(near);
+                    case 1: return size - 1 - int32_t(near);
+                    default: return int32_t(next(uint32_t(size)));
+                }
+            };
+            dev.rd = position();
+            dev.hw = position();
+            int32_t start = int32_t(next(kCaptureBytes));
+            writePos = buffer + start;
+            int32_t room = kCaptureBytes - start;
+            int32_t rd = dev.rd;
+            ASSERT_EQ(qvAudio_OutHandle(), 0);
+            for (const std::string& r : reads()) {
+                long count = 0;
+                ASSERT_EQ(sscanf(r.c_str(), "read 7 %ld", &count), 1) << r;
+                ASSERT_GE(count, 1) << size << " rd " << dev.rd << " hw " << dev.hw;
+                ASSERT_LE(count, room) << size;
+                ASSERT_LE(count, long(size) - rd) << size;
+            }
+            ASSERT_LE(reads().size(), 1u);
+            ASSERT_GE(writePos, buffer);
+            ASSERT_LT(writePos, buffer + kCaptureBytes);
+        }
+    }
+}
+
 TEST_F(Reader, FirstHalfFillsUpInSteps) {
     EXPECT_EQ(handle(0, 4000), 0);
     EXPECT_EQ(halfFlags, 0);
