@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD  := build/$(PRESET)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run test test-asan test-tsan bench fuzz clean
+.PHONY: all deps configure build run test test-asan test-tsan bench fuzz soak clean
 
 all: build
 
@@ -37,6 +37,14 @@ fuzz: deps
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz
 	tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
+
+# A long fault campaign on the simulated board (SOAK_MINUTES, an hour by default), with a random
+# seed that it prints; ends with its figures: runs, schedules, faults injected, invariant failures.
+SOAK_MINUTES ?= 60
+SOAK_JOBS ?= 3
+soak: build
+	cmake --install $(BUILD) --prefix $(BUILD)/installed >/dev/null
+	$(BUILD)/tests/campaign/campaign --random-seed --minutes $(SOAK_MINUTES) --long --jobs $(SOAK_JOBS)
 
 clean:
 	rm -rf build

@@ -323,7 +323,23 @@ int main(int argc, char** argv) {
     };
     std::vector<std::thread> workers;
     for (int j = 0; j < options.jobs; ++j) workers.emplace_back(worker);
+    // A long campaign says how it goes every five minutes.
+    std::atomic<bool> done{false};
+    std::thread progress([&] {
+        double next_report = start + 300;
+        while (!done) {
+            sleep_for(0.5);
+            if (now_realtime() < next_report) continue;
+            next_report += 300;
+            std::lock_guard<std::mutex> guard(totals.lock);
+            printf("... %.0f min: %ld runs, %ld faults injected, %ld invariant failures\n",
+                   (now_realtime() - start) / 60, totals.runs, totals.faults, totals.failures);
+            fflush(stdout);
+        }
+    });
     for (std::thread& t : workers) t.join();
+    done = true;
+    progress.join();
 
     printf("campaign %s: %ld runs (pcmcapture %ld, usb daemons %ld, wlanpower %ld), %ld schedules, "
            "%ld faults injected, %ld invariant failures in %ld runs, %.1f min\n",

@@ -382,7 +382,8 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
         outcome.fail("policy: port " + std::to_string(v.port) + " at " + std::to_string(v.time - started).substr(0, 5) +
                      " s: " + v.what);
     }
-    if (supported && runs && !ended && report.looks.empty() && (readable_status[0] || readable_status[1]))
+    if (supported && runs && !ended && report.looks.empty() &&
+        ((readable_status[0] && present[0]) || (readable_status[1] && present[1])))
         outcome.fail("never looked at a port's status");
 
     // Against what the schedule did: an off step needs the port idle at its last status read.
