@@ -43,7 +43,8 @@ EGLDisplay display() { return reinterpret_cast<EGLDisplay>(static_cast<uintptr_t
 EGLint takeCount() {
     const int v = take() | (take() << 8);
     if (v >= 0xff00) return -(v & 0xff) - 1;
-    return v % 300;
+    if (v >= 0xf000) return v % 300;
+    return v % 40;
 }
 
 }  // namespace
