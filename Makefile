@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD  := build/$(PRESET)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run test test-asan test-tsan bench mutate clean
+.PHONY: all deps configure build run test test-asan test-tsan bench mutate fuzz soak clean
 
 all: build
 
@@ -38,6 +38,21 @@ bench: deps
 # (MUTANTS="name ..." tries only those).
 mutate: deps
 	tools/mutate.sh $(MUTANTS)
+
+# Every fuzz target for FUZZ_SECONDS each (clang, libFuzzer, address and undefined sanitizers).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+	tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
+
+# A long fault campaign on the simulated board (SOAK_MINUTES, an hour by default), with a random
+# seed that it prints; ends with its figures: runs, schedules, faults injected, invariant failures.
+SOAK_MINUTES ?= 60
+SOAK_JOBS ?= 3
+soak: build
+	cmake --install $(BUILD) --prefix $(BUILD)/installed >/dev/null
+	$(BUILD)/tests/campaign/campaign --random-seed --minutes $(SOAK_MINUTES) --long --jobs $(SOAK_JOBS)
 
 clean:
 	rm -rf build

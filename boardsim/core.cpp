@@ -69,25 +69,7 @@ void load_settings() {
     if (board_dir().empty()) return;
     std::string text;
     if (!core::read_text(board_dir() + kSettingsFile, &text)) return;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t nl = text.find('\n', pos);
-        if (nl == std::string::npos) nl = text.size();
-        std::string line = text.substr(pos, nl - pos);
-        pos = nl + 1;
-        size_t hash = line.find('#');
-        if (hash != std::string::npos) line.erase(hash);
-        size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        std::string key = trim(line.substr(0, eq));
-        std::string value = trim(line.substr(eq + 1));
-        if (key.empty()) continue;
-        std::string& slot = (*g_settings)[key];
-        if (is_list_key(key) && !slot.empty() && !value.empty())
-            slot += "," + value;
-        else
-            slot = value;
-    }
+    core::parse_settings(text, g_settings);
 }
 
 template <typename T>
@@ -199,6 +181,28 @@ void register_profile(const Profile* profile) { add_entry(g_profiles, g_profile_
 void register_builder(void (*build)()) { add_entry(g_builders, g_builder_count, build); }
 
 namespace core {
+
+void parse_settings(const std::string& text, std::map<std::string, std::string>* settings) {
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        if (nl == std::string::npos) nl = text.size();
+        std::string line = text.substr(pos, nl - pos);
+        pos = nl + 1;
+        size_t hash = line.find('#');
+        if (hash != std::string::npos) line.erase(hash);
+        size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = trim(line.substr(0, eq));
+        std::string value = trim(line.substr(eq + 1));
+        if (key.empty()) continue;
+        std::string& slot = (*settings)[key];
+        if (is_list_key(key) && !slot.empty() && !value.empty())
+            slot += "," + value;
+        else
+            slot = value;
+    }
+}
 
 int raw_open(const char* path, int flags, mode_t mode) {
     return (int)syscall(SYS_openat, AT_FDCWD, path, flags, mode);

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,11 @@ int raw_open(const char* path, int flags, mode_t mode = 0);
 ssize_t raw_read(int fd, void* buf, size_t count);
 ssize_t raw_write(int fd, const void* buf, size_t count);
 int raw_close(int fd);
+
+// Adds the settings of a board.conf text: "key = value" lines, '#' starts a comment, lines
+// without '=' or with an empty key are skipped; a later line replaces an earlier one for the same
+// key, except for list keys (fault.deny), whose values add up comma-separated.
+void parse_settings(const std::string& text, std::map<std::string, std::string>* settings);
 
 // Whole-file helpers on top of the raw calls; read_text returns false when the file cannot be read.
 bool read_text(const std::string& path, std::string* text);

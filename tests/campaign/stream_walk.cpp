@@ -1,0 +1,71 @@
+// Walking a capture of the counter stream piece by piece.
+#include "stream_walk.h"
+
+#include <algorithm>
+
+#include "audio_stream.h"
+
+namespace campaign {
+
+// The longest run of bytes from `pos` that is a slice of the counter stream starting at one of the
+// places its first four bytes allow; its length, and its stream offset in *start.
+static size_t anchor(const uint8_t* data, size_t pos, size_t end, long long* start) {
+    boardsim::AudioStream stream;
+    stream.counter = true;
+    size_t best = 0;
+    for (size_t k = 0; k < 4 && pos + k + 4 <= end; ++k) {
+        const uint32_t word = uint32_t(data[pos + k]) | uint32_t(data[pos + k + 1]) << 8 |
+                              uint32_t(data[pos + k + 2]) << 16 | uint32_t(data[pos + k + 3]) << 24;
+        const long long first = (long long)word * 4 - (long long)k;
+        if (first < 0) continue;
+        size_t r = 0;
+        while (pos + r < end && data[pos + r] == boardsim::stream_byte(stream, first + (long long)r)) ++r;
+        if (r > best) best = r, *start = first;
+    }
+    return best;
+}
+
+long long stream_breaks(const std::string& pcm, const std::vector<uint32_t>& blocks) {
+    boardsim::AudioStream stream;
+    stream.counter = true;
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(pcm.data());
+    const size_t kPlaced = 8;  // a piece this long tells where it comes from
+    long long breaks = 0;
+    long long expected = -1;  // stream offset of the next byte if nothing was lost; -1 at the start
+    size_t at = 0;
+    for (uint32_t length : blocks) {
+        const size_t end = std::min(pcm.size(), at + length);
+        size_t pos = at;
+        while (pos < end) {
+            size_t run = 0;
+            if (expected >= 0)
+                while (pos + run < end && data[pos + run] == boardsim::stream_byte(stream, expected + (long long)run)) ++run;
+            if (run > 0) {
+                expected += (long long)run;
+                pos += run;
+                continue;
+            }
+            bool placed = false;
+            for (size_t skip = 0; skip < 4 && pos + skip < end && !placed; ++skip) {
+                long long start = 0;
+                const size_t r = anchor(data, pos + skip, end, &start);
+                if (r < kPlaced && pos + skip + r < end) continue;  // too short, unless it ends the block
+                if (expected != -1) ++breaks;
+                if (skip > 0) ++breaks;
+                expected = start + (long long)r;
+                pos += skip + r;
+                placed = true;
+            }
+            if (!placed) {
+                if (end - pos >= kPlaced + 3) return -1;
+                ++breaks;  // a short tail that cannot be placed
+                pos = end;
+                expected = -2;
+            }
+        }
+        at = end;
+    }
+    return breaks;
+}
+
+}  // namespace campaign

@@ -1,0 +1,56 @@
+// The piecewise walk over captures of the counter stream: clean captures, re-syncs and overruns
+// between and inside blocks, pieces cut short at an odd ring's end, and bytes from nowhere.
+#include "stream_walk.h"
+
+#include <gtest/gtest.h>
+
+#include "audio_stream.h"
+
+namespace {
+
+std::string slice(long long start, size_t length) {
+    boardsim::AudioStream stream;
+    stream.counter = true;
+    std::string s;
+    for (size_t i = 0; i < length; ++i) s += char(boardsim::stream_byte(stream, start + (long long)i));
+    return s;
+}
+
+using Blocks = std::vector<uint32_t>;
+
+TEST(StreamWalk, ContiguousBlocksHaveNoBreak) {
+    EXPECT_EQ(0, campaign::stream_breaks(slice(0, 9600 * 3), {9600, 9600, 9600}));
+    // Any phase: a capture may start at an offset that is not a multiple of 4.
+    EXPECT_EQ(0, campaign::stream_breaks(slice(123457, 19200 + 9600), {19200, 9600}));
+    EXPECT_EQ(0, campaign::stream_breaks("", {}));
+}
+
+TEST(StreamWalk, EachJumpIsOneBreak) {
+    // Between blocks (a re-sync).
+    EXPECT_EQ(1, campaign::stream_breaks(slice(0, 9600) + slice(50000, 9600), {9600, 9600}));
+    // Inside a block (an overrun between two reads), twice.
+    EXPECT_EQ(2, campaign::stream_breaks(slice(0, 4000) + slice(90001, 3000) + slice(200002, 2600), {9600}));
+}
+
+TEST(StreamWalk, ShortPiecesAtAnOddRingsEndCountAsTheirOwn) {
+    // Two bytes that follow on, then a jump: one break.
+    EXPECT_EQ(1, campaign::stream_breaks(slice(1000, 4098) + slice(7000, 5502), {9600}));
+    // Three bytes from elsewhere between two pieces: the jump into them and out of them.
+    EXPECT_EQ(2, campaign::stream_breaks(slice(0, 4000) + slice(777777, 3) + slice(4003, 5597), {9600}));
+}
+
+TEST(StreamWalk, BytesFromNowhereAreNoSlice) {
+    std::string pcm = slice(0, 9600);
+    for (size_t i = 4000; i < 4100; ++i) pcm[i] = char(0xA5);
+    EXPECT_EQ(-1, campaign::stream_breaks(pcm, {9600}));
+    EXPECT_EQ(-1, campaign::stream_breaks(std::string(9600, '\0') + slice(0, 9600), {9600, 9600}));
+}
+
+TEST(StreamWalk, ALoneChangedByteIsABreakOnEachSide) {
+    std::string pcm = slice(4, 9600);
+    pcm[5000] ^= 0x40;
+    // A changed byte breaks the run twice: that needs two explanations the trace will not give.
+    EXPECT_GE(campaign::stream_breaks(pcm, {9600}), 2);
+}
+
+}  // namespace
