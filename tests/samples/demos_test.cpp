@@ -389,6 +389,29 @@ TEST(DemoClose, WindowDestroyedByAnotherClientEndsWithZero)
     }
 }
 
+// The window is destroyed from outside after the demo has taken a close request but before it
+// closes the window itself: its own destroy of the window that is gone is no error either.
+TEST(DemoClose, WindowDestroyedWhileTheDemoEndsEndsWithZero)
+{
+    for (const Demo* demo : {&lanterna, &veilglass}) {
+        std::string dir = make_temp_dir(std::string(demo->name) + "-late-destroy");
+        RunOptions o = demoOptions(*demo, installedFolder(*demo));
+        addEnv(o, {preloadFakeEgl, "FAKEEGL_END_HOLD_FILE=" + dir + "/go"});
+        Running running(o);
+        ASSERT_TRUE(wait_for_window(demo->name, 30)) << demo->name;
+        EXPECT_TRUE(send_close_request(demo->name)) << demo->name;
+        for (int i = 0; i < 600 && !file_exists(dir + "/go.reached"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_TRUE(file_exists(dir + "/go.reached")) << demo->name;
+        EXPECT_TRUE(destroy_window(demo->name)) << demo->name;
+        write_file(dir + "/go", "");
+        RunResult r = running.finish();
+        EXPECT_EQ(r.exit_code, 0) << demo->name << ": " << r.err;
+        EXPECT_EQ(r.out, "") << demo->name;
+        EXPECT_EQ(r.err, "") << demo->name;
+    }
+}
+
 // ---- failures ----
 
 TEST(DemoFailure, WithoutEtc1EachDemoSaysSoAndEndsWithOneBeforeAnyFrame)
