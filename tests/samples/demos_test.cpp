@@ -469,7 +469,10 @@ TEST(DemoFailure, BrokenTextureLevelEndsWithOneBeforeAnyFrame)
         std::string dir = make_temp_dir(std::string(c.demo->name) + "-badtexture");
         RunOptions o = demoOptions(*c.demo, folder);
         addEnv(o, {preloadFakeEgl, "FAKEEGL_SWAP_LOG=" + dir + "/swaps"});
+        // It ends during set-up; one that misses the failure would draw until killed.
+        o.timeout_s = 30;
         RunResult r = run(o);
+        EXPECT_FALSE(r.timed_out);
         EXPECT_EQ(r.exit_code, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err.rfind("loadCompressedMipmaps: ", 0), 0u) << r.err;
