@@ -378,7 +378,10 @@ TEST(DemoClose, CloseBeforeTheFirstFrameDrawsOneFrameAndEndsWithZero)
 TEST(DemoClose, WindowDestroyedByAnotherClientEndsWithZero)
 {
     for (const Demo* demo : allDemos) {
-        Running running(demoOptions(*demo, installedFolder(*demo)));
+        RunOptions o = demoOptions(*demo, installedFolder(*demo));
+        // One that misses the destroy would draw on until killed.
+        o.timeout_s = 40;
+        Running running(o);
         lookAtScene(*demo, [demo](const Shot& shot, Problems& p) { expectClearAroundQuads(*demo, shot, p); });
         EXPECT_TRUE(destroy_window(demo->name)) << demo->name;
         RunResult r = running.finish();
