@@ -2,6 +2,7 @@
 #include "Platform.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xproto.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
@@ -21,6 +22,18 @@ Atom wmDeleteWindow = None;
 int closeRequested = 0;
 // Set once the server has said the window is gone (another client destroyed it).
 bool windowGone = false;
+
+// While closeWindow runs: the window may have been destroyed by another client after the last
+// look at the events, which makes our own destroy fail with BadWindow. That alone is ignored;
+// every other error goes to the handler that was in place.
+XErrorHandler previousErrorHandler = nullptr;
+int ignoreWindowAlreadyGone(Display* display, XErrorEvent* error) {
+    if (error->error_code == BadWindow && error->request_code == X_DestroyWindow &&
+        error->resourceid == xWindow) {
+        return 0;
+    }
+    return previousErrorHandler != nullptr ? previousErrorHandler(display, error) : 0;
+}
 
 // The window title is the program's name, so that tools and tests can find the window.
 void programName(char* name, size_t size) {
@@ -127,7 +140,14 @@ int Platform::windowClosed() {
 
 void Platform::closeWindow() {
     if (xDisplay == nullptr) return;
-    if (!windowGone) XDestroyWindow(xDisplay, xWindow);
+    if (!windowGone) {
+        XSync(xDisplay, False);
+        previousErrorHandler = XSetErrorHandler(ignoreWindowAlreadyGone);
+        XDestroyWindow(xDisplay, xWindow);
+        XSync(xDisplay, False);
+        XSetErrorHandler(previousErrorHandler);
+        previousErrorHandler = nullptr;
+    }
     XCloseDisplay(xDisplay);
     xDisplay = nullptr;
     xWindow = 0;

@@ -378,12 +378,38 @@ TEST(DemoClose, CloseBeforeTheFirstFrameDrawsOneFrameAndEndsWithZero)
 TEST(DemoClose, WindowDestroyedByAnotherClientEndsWithZero)
 {
     for (const Demo* demo : allDemos) {
-        Running running(demoOptions(*demo, installedFolder(*demo)));
+        RunOptions o = demoOptions(*demo, installedFolder(*demo));
+        // One that misses the destroy would draw on until killed.
+        o.timeout_s = 40;
+        Running running(o);
         lookAtScene(*demo, [demo](const Shot& shot, Problems& p) { expectClearAroundQuads(*demo, shot, p); });
         EXPECT_TRUE(destroy_window(demo->name)) << demo->name;
         RunResult r = running.finish();
         EXPECT_EQ(r.exit_code, 0) << demo->name << ": " << r.err;
         EXPECT_FALSE(r.timed_out) << demo->name;
+        EXPECT_EQ(r.out, "") << demo->name;
+        EXPECT_EQ(r.err, "") << demo->name;
+    }
+}
+
+// The window is destroyed from outside after the demo has taken a close request but before it
+// closes the window itself: its own destroy of the window that is gone is no error either.
+TEST(DemoClose, WindowDestroyedWhileTheDemoEndsEndsWithZero)
+{
+    for (const Demo* demo : {&lanterna, &veilglass}) {
+        std::string dir = make_temp_dir(std::string(demo->name) + "-late-destroy");
+        RunOptions o = demoOptions(*demo, installedFolder(*demo));
+        addEnv(o, {preloadFakeEgl, "FAKEEGL_END_HOLD_FILE=" + dir + "/go"});
+        Running running(o);
+        ASSERT_TRUE(wait_for_window(demo->name, 30)) << demo->name;
+        EXPECT_TRUE(send_close_request(demo->name)) << demo->name;
+        for (int i = 0; i < 600 && !file_exists(dir + "/go.reached"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_TRUE(file_exists(dir + "/go.reached")) << demo->name;
+        EXPECT_TRUE(destroy_window(demo->name)) << demo->name;
+        write_file(dir + "/go", "");
+        RunResult r = running.finish();
+        EXPECT_EQ(r.exit_code, 0) << demo->name << ": " << r.err;
         EXPECT_EQ(r.out, "") << demo->name;
         EXPECT_EQ(r.err, "") << demo->name;
     }
@@ -446,7 +472,10 @@ TEST(DemoFailure, BrokenTextureLevelEndsWithOneBeforeAnyFrame)
         std::string dir = make_temp_dir(std::string(c.demo->name) + "-badtexture");
         RunOptions o = demoOptions(*c.demo, folder);
         addEnv(o, {preloadFakeEgl, "FAKEEGL_SWAP_LOG=" + dir + "/swaps"});
+        // It ends during set-up; one that misses the failure would draw until killed.
+        o.timeout_s = 30;
         RunResult r = run(o);
+        EXPECT_FALSE(r.timed_out);
         EXPECT_EQ(r.exit_code, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err.rfind("loadCompressedMipmaps: ", 0), 0u) << r.err;

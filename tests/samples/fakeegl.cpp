@@ -3,6 +3,9 @@
 //   FAKEEGL_MAKECURRENT_ERROR=<code>  eglMakeCurrent fails and eglGetError then reports <code>
 //   FAKEEGL_HOLD_FILE=<path>          eglMakeCurrent first waits (up to 60 s) for <path> to exist,
 //                                     so a test can act on the window before the first frame
+//   FAKEEGL_END_HOLD_FILE=<path>      eglTerminate first creates <path>.reached, then waits (up to
+//                                     60 s) for <path> to exist, so a test can act between the
+//                                     last frame and the window's close
 //   FAKEEGL_SWAP_LOG=<path>           every eglSwapBuffers appends one line to <path>
 //   FAKEEGL_NO_PROGRAM=1              glCreateProgram returns 0, as when no program can be made
 #include <EGL/egl.h>
@@ -13,6 +16,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -50,6 +54,19 @@ extern "C" EGLBoolean eglMakeCurrent(EGLDisplay display, EGLSurface draw, EGLSur
         }
     }
     return real(display, draw, read, context);
+}
+
+extern "C" EGLBoolean eglTerminate(EGLDisplay display)
+{
+    using Terminate = EGLBoolean (*)(EGLDisplay);
+    static Terminate real = next<Terminate>("eglTerminate");
+    if (const char* hold = std::getenv("FAKEEGL_END_HOLD_FILE")) {
+        std::string reached = std::string(hold) + ".reached";
+        int fd = open(reached.c_str(), O_WRONLY | O_CREAT, 0644);
+        if (fd >= 0) close(fd);
+        for (int i = 0; i < 6000 && access(hold, F_OK) != 0; ++i) usleep(10000);
+    }
+    return real(display);
 }
 
 extern "C" EGLint eglGetError(void)
