@@ -183,14 +183,9 @@ class Recorder {
         if (version.found == Found::Missing) {
             set("usb.version", "none");
         } else {
-            std::string text = version.text;
-            if (!text.empty() && text.back() == '\n') text.pop_back();
-            else if (version.found == Found::Read) note("the version file has no line end; the recording adds one");
-            if (version.found == Found::Unreadable) {
-                text = "unknown";
-                denied_.push_back(OTG_VERSION_PATH);
-            }
-            set("usb.version", conf_escape(text));
+            if (version.found == Found::Unreadable) denied_.push_back(OTG_VERSION_PATH);
+            // Quoted: the file's whole content, line end or not.
+            set("usb.version", "\"" + conf_escape(version.text) + "\"");
         }
 
         const char* const kPortAttrs[] = {OTG_ATTR_GOTGCTL, OTG_ATTR_BUSCONNECTED, OTG_ATTR_PULLUP,

@@ -125,8 +125,8 @@ void usb_after_write(const std::string& sys_path, const std::string&, const std:
 
 const boardsim::SysfsHook usb_hook = {usb_before_read, usb_after_write};
 
-// Board profiles. Settings read when the board is made: usb.version (the version file's text,
-// "none" for no file), usb.ports (the lm devices present, e.g. "0,1"), usb.phy ("sleepm", "iddq"
+// Board profiles. Settings read when the board is made: usb.version (the version file's text and
+// a line end, or in double quotes its whole content; "none" for no file), usb.ports (the lm devices present, e.g. "0,1"), usb.phy ("sleepm", "iddq"
 // or "both": the PHY power attributes of each port), usb.phy_control and usb.mod_class (1 or 0:
 // the PHY-control device and the module power class exist), usb.port<N>.missing (attributes of
 // the port left out, e.g. "busconnected,peri_otg_disable"). Read at every access:
@@ -183,7 +183,10 @@ void usb_build() {
     if (version != "none") {
         std::string path = board + OTG_VERSION_PATH;
         make_dirs(path.substr(0, path.rfind('/')));
-        boardsim::usb_state_write(path, boardsim::usb_unescape(version) + "\n");
+        // A text in double quotes is the file's whole content; otherwise a line end is added.
+        bool quoted = version.size() >= 2 && version.front() == '"' && version.back() == '"';
+        boardsim::usb_state_write(path, quoted ? boardsim::usb_unescape(version.substr(1, version.size() - 2))
+                                               : boardsim::usb_unescape(version) + "\n");
     }
     std::string ports = boardsim::setting("usb.ports", "0,1");
     std::string phy = boardsim::setting("usb.phy", "both");

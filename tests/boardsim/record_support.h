@@ -62,6 +62,8 @@ inline const Case kCases[] = {
      {"usb.port0.gotgctl=GOTGCTL = 0x000c0021\\n", "usb.port1.busconnected=Bus Connected = 0x01\\n",
       "usb.port1.missing=pullup"},
      {"otgpower"}},
+    // A version file without a line end, with a '#' after the version.
+    {"version_text", {"usb.version=\"2.94a\\x231\""}, {"otgpoweriddq", "B"}},
 };
 
 }  // namespace rectest

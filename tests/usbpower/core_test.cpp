@@ -7,9 +7,9 @@
 
 namespace {
 
-const unsigned int PERIPHERAL = 1u << 16;
-const unsigned int A_VALID = 1u << 18;
-const unsigned int B_VALID = 1u << 19;
+const unsigned int PERIPHERAL = OTG_GOTGCTL_PERIPHERAL;
+const unsigned int A_VALID = OTG_GOTGCTL_A_VALID;
+const unsigned int B_VALID = OTG_GOTGCTL_B_VALID;
 const unsigned int BUS_VALID = A_VALID | B_VALID;
 
 #ifdef OTG_PROFILE_IDDQ
