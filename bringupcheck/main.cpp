@@ -201,6 +201,7 @@ int main(int argc, char** argv) {
         ctx.trace_only = has_trace_only(boardsim);
     }
     ctx.boardsim = boardsim;
+    forward_termination();
     ctx.prefix = dirname_of(self_dir());
     ctx.progress = isatty(1);
 

@@ -1,5 +1,6 @@
 // The installed bringup-check on simulated boards: its verdicts, files, exit statuses, the report
 // made again by --render, and the board farm's run steps with a stand-in reporter.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -324,6 +325,25 @@ TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
         ASSERT_EQ(c.figures.get("requests").items.size(), 1u) << c.name;
         EXPECT_EQ(c.figures.get("requests").items[0].str, "0x6d01 accepted");
     }
+}
+
+TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
+    // A daemon switching the board's power must not outlive a bringup-check that is stopped.
+    std::string dir = testutil::make_temp_dir("bringupcheck-stop");
+    std::string board = make_board(dir, {});
+    testutil::RunOptions o;
+    o.argv = {check_bin(), "--sim", board, "--switch", "--only", "usb", "--seconds", "60", "--boardsim", boardsim(),
+              "--out", dir + "/out"};
+    o.term_after_s = 3;
+    o.timeout_s = 60;
+    RunResult r = testutil::run(o);
+    EXPECT_EQ(r.signal, SIGTERM) << r.out << r.err;
+    EXPECT_LT(r.seconds, 30);
+    usleep(500000);
+    size_t before = testutil::read_file(board + "/trace.log").size();
+    EXPECT_GT(before, 0u);
+    usleep(2500000);  // otgpower looks at its ports every second
+    EXPECT_EQ(testutil::read_file(board + "/trace.log").size(), before);
 }
 
 }  // namespace
