@@ -223,6 +223,13 @@ TEST(BringupCheck, UsageErrors) {
         EXPECT_NE(r.err.find("usage: bringup-check"), std::string::npos) << what;
         EXPECT_FALSE(testutil::file_exists(out)) << what;
     }
+    // An output folder that cannot be written is found before anything runs.
+    testutil::write_file(dir + "/a-file", "");
+    RunResult blocked = check({"--sim", board, "--boardsim", boardsim(), "--out", dir + "/a-file"});
+    EXPECT_EQ(blocked.exit_code, 1);
+    EXPECT_EQ(blocked.err, "bringup-check: cannot write into " + dir + "/a-file\n");
+    EXPECT_EQ(blocked.out, "");
+
     RunResult help = check({"--help"});
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.compare(0, 20, "usage: bringup-check"), 0);
