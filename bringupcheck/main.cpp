@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
@@ -201,6 +202,7 @@ int main(int argc, char** argv) {
         ctx.trace_only = has_trace_only(boardsim);
     }
     ctx.boardsim = boardsim;
+    forward_termination();
     ctx.prefix = dirname_of(self_dir());
     ctx.progress = isatty(1);
 
@@ -210,8 +212,10 @@ int main(int argc, char** argv) {
     std::string kernel = uname(&u) == 0 ? std::string(u.sysname) + " " + u.release + " " + u.machine : "";
     if (out.empty()) out = std::string(host) + "-" + local_time("%Y%m%d-%H%M%S");
     ctx.out = absolute(out);
-    if (!make_dirs(ctx.out)) {
-        fprintf(stderr, "bringup-check: cannot make %s\n", ctx.out.c_str());
+    struct stat st;
+    if (!make_dirs(ctx.out) || stat(ctx.out.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        access(ctx.out.c_str(), W_OK) != 0) {
+        fprintf(stderr, "bringup-check: cannot write into %s\n", ctx.out.c_str());
         return 1;
     }
     ctx.results.started = local_time("%Y-%m-%dT%H:%M:%S%z");

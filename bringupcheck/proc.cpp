@@ -14,6 +14,38 @@
 
 extern char** environ;
 
+namespace {
+
+// The process groups of the children that run now (a daemon, and a device attached meanwhile);
+// 0 marks a free slot.
+volatile sig_atomic_t g_child_groups[4] = {0, 0, 0, 0};
+
+void on_termination(int sig) {
+    for (int i = 0; i < 4; ++i)
+        if (g_child_groups[i] > 0) kill(-pid_t(g_child_groups[i]), SIGTERM);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+int watch_group(pid_t pid) {
+    for (int i = 0; i < 4; ++i)
+        if (g_child_groups[i] == 0) {
+            g_child_groups[i] = pid;
+            return i;
+        }
+    return -1;
+}
+
+void unwatch_group(int slot) {
+    if (slot >= 0) g_child_groups[slot] = 0;
+}
+
+}  // namespace
+
+void forward_termination() {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, on_termination);
+}
+
 double now_s() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -110,6 +142,11 @@ ChildResult run_child(const ChildSpec& spec) {
         (void)w;
         _exit(127);
     }
+    int slot = -1;
+    if (pid > 0) {
+        setpgid(pid, pid);  // also here, so that the group exists before we may signal it
+        slot = watch_group(pid);
+    }
     close(out);
     close(err);
     close(in);
@@ -126,6 +163,7 @@ ChildResult run_child(const ChildSpec& spec) {
     int status = 0;
     if (got == ssize_t(sizeof exec_errno)) {
         waitpid(pid, &status, 0);
+        unwatch_group(slot);
         r.error = "cannot run " + spec.argv[0] + ": " + strerror(exec_errno);
         return r;
     }
@@ -150,6 +188,7 @@ ChildResult run_child(const ChildSpec& spec) {
         }
         usleep(20000);
     }
+    unwatch_group(slot);
     r.seconds = now_s() - start;
     if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
     else if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);

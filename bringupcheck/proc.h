@@ -30,6 +30,10 @@ struct ChildResult {
 
 ChildResult run_child(const ChildSpec& spec);
 
+// When we are interrupted or terminated, the running child's process group gets SIGTERM first, so
+// that no daemon is left switching the board's power on its own.
+void forward_termination();
+
 // "exit status 0", "ended by signal 15 (ours, after 6 s)", "killed at the time limit of 60 s".
 std::string describe_end(const ChildResult& r, const ChildSpec& spec);
 

@@ -6,6 +6,15 @@
 
 namespace {
 
+// An X error (a window gone meanwhile, a window partly off the screen for XGetImage) must not end
+// the run the way Xlib's default handler does: it is noted and the call counts as failed.
+bool g_x_error = false;
+
+int note_error(Display*, XErrorEvent*) {
+    g_x_error = true;
+    return 0;
+}
+
 // One connection for the whole run, opened on first use.
 Display* display_or(std::string* error) {
     static Display* d = nullptr;
@@ -13,6 +22,7 @@ Display* display_or(std::string* error) {
     if (!tried) {
         tried = true;
         d = XOpenDisplay(nullptr);
+        if (d) XSetErrorHandler(note_error);
     }
     if (!d && error) *error = "cannot open the X display";
     return d;
@@ -51,10 +61,16 @@ std::vector<unsigned long> windows_titled(const std::string& title, std::string*
 bool copy_window(unsigned long window, std::vector<uint32_t>* pixels, int* w, int* h) {
     Display* d = display_or(nullptr);
     if (!d) return false;
+    XSync(d, False);
+    g_x_error = false;
     XWindowAttributes a;
     if (!XGetWindowAttributes(d, window, &a) || a.width <= 0 || a.height <= 0) return false;
     XImage* image = XGetImage(d, window, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap);
-    if (!image) return false;
+    XSync(d, False);
+    if (!image || g_x_error) {
+        if (image) XDestroyImage(image);
+        return false;
+    }
     *w = a.width;
     *h = a.height;
     pixels->resize(size_t(a.width) * size_t(a.height));

@@ -1,5 +1,6 @@
 // The installed bringup-check on simulated boards: its verdicts, files, exit statuses, the report
 // made again by --render, and the board farm's run steps with a stand-in reporter.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -222,6 +223,13 @@ TEST(BringupCheck, UsageErrors) {
         EXPECT_NE(r.err.find("usage: bringup-check"), std::string::npos) << what;
         EXPECT_FALSE(testutil::file_exists(out)) << what;
     }
+    // An output folder that cannot be written is found before anything runs.
+    testutil::write_file(dir + "/a-file", "");
+    RunResult blocked = check({"--sim", board, "--boardsim", boardsim(), "--out", dir + "/a-file"});
+    EXPECT_EQ(blocked.exit_code, 1);
+    EXPECT_EQ(blocked.err, "bringup-check: cannot write into " + dir + "/a-file\n");
+    EXPECT_EQ(blocked.out, "");
+
     RunResult help = check({"--help"});
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.compare(0, 20, "usage: bringup-check"), 0);
@@ -324,6 +332,25 @@ TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
         ASSERT_EQ(c.figures.get("requests").items.size(), 1u) << c.name;
         EXPECT_EQ(c.figures.get("requests").items[0].str, "0x6d01 accepted");
     }
+}
+
+TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
+    // A daemon switching the board's power must not outlive a bringup-check that is stopped.
+    std::string dir = testutil::make_temp_dir("bringupcheck-stop");
+    std::string board = make_board(dir, {});
+    testutil::RunOptions o;
+    o.argv = {check_bin(), "--sim", board, "--switch", "--only", "usb", "--seconds", "60", "--boardsim", boardsim(),
+              "--out", dir + "/out"};
+    o.term_after_s = 3;
+    o.timeout_s = 60;
+    RunResult r = testutil::run(o);
+    EXPECT_EQ(r.signal, SIGTERM) << r.out << r.err;
+    EXPECT_LT(r.seconds, 30);
+    usleep(500000);
+    size_t before = testutil::read_file(board + "/trace.log").size();
+    EXPECT_GT(before, 0u);
+    usleep(2500000);  // otgpower looks at its ports every second
+    EXPECT_EQ(testutil::read_file(board + "/trace.log").size(), before);
 }
 
 }  // namespace
