@@ -53,13 +53,15 @@ long long stream_breaks(const std::string& pcm, const std::vector<uint32_t>& blo
                 long long start = 0;
                 const size_t r = anchor(data, pos + skip, end, &start);
                 if (r < kPlaced && pos + skip + r < end) continue;  // too short, unless it ends the block
+                // A piece too short to tell where it comes from places nothing.
+                const bool sure = r >= kPlaced;
                 // The stream only moves on: a piece from before the last one is data twice, unless
                 // it is the ring's previous lap right where the last piece ended (bytes the
                 // hardware had not yet produced, taken after an overrun).
-                if (r > 0 && start < reached && !(expected >= 0 && start == expected - ring)) return -1;
+                if (sure && start < reached && !(expected >= 0 && start == expected - ring)) return -1;
                 if (expected != -1) ++breaks;
                 if (skip > 0) breaks += skip > 3 ? 2 : 1;
-                expected = r > 0 ? start + (long long)r : -2;
+                expected = sure ? start + (long long)r : -2;
                 reached = std::max(reached, expected);
                 pos += skip + r;
                 placed = true;

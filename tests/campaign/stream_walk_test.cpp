@@ -51,6 +51,13 @@ TEST(StreamWalk, ThePreviousLapRightAfterAPieceIsABreak) {
     EXPECT_EQ(-1, campaign::stream_breaks(slice(1000, 5000) + slice(90000, 19) + slice(90019 - kRing + 40, 4581), {9600}, kRing));
 }
 
+TEST(StreamWalk, AShortPieceEndingABlockPlacesNothing) {
+    // Four bytes at a block's end that happen to read as a word far ahead in the stream must not
+    // make the next block look like a step back.
+    std::string pcm = slice(0, 9596) + std::string("\x40\x00\x00\x90", 4) + slice(20000, 9600);
+    EXPECT_EQ(2, campaign::stream_breaks(pcm, {9600, 9600}, kRing));
+}
+
 TEST(StreamWalk, DataFromBeforeIsNoSlice) {
     // A repeated stretch: the stream never goes back.
     EXPECT_EQ(-1, campaign::stream_breaks(slice(1000, 9600) + slice(5000, 9600), {9600, 9600}, kRing));
