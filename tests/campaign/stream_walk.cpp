@@ -56,9 +56,9 @@ long long stream_breaks(const std::string& pcm, const std::vector<uint32_t>& blo
                 // A piece too short to tell where it comes from places nothing.
                 const bool sure = r >= kPlaced;
                 // The stream only moves on: a piece from before the last one is data twice, unless
-                // it is the ring's previous lap right where the last piece ended (bytes the
-                // hardware had not yet produced, taken after an overrun).
-                if (sure && start < reached && !(expected >= 0 && start == expected - ring)) return -1;
+                // it is the ring's previous lap of bytes not seen yet (bytes the hardware had not
+                // produced, taken after an overrun).
+                if (sure && start < reached && start + ring < reached) return -1;
                 if (expected != -1) ++breaks;
                 if (skip > 0) breaks += skip > 3 ? 2 : 1;
                 expected = sure ? start + (long long)r : -2;
