@@ -48,11 +48,13 @@ fuzz: deps
 
 # A long fault campaign on the simulated board (SOAK_MINUTES, an hour by default), with a random
 # seed that it prints; ends with its figures: runs, schedules, faults injected, invariant failures.
+# The sanitizer settings let a sanitized program (PRESET=asan) run with the board library preloaded.
 SOAK_MINUTES ?= 60
 SOAK_JOBS ?= 3
 soak: build
 	cmake --install $(BUILD) --prefix $(BUILD)/installed >/dev/null
-	$(BUILD)/tests/campaign/campaign --random-seed --minutes $(SOAK_MINUTES) --long --jobs $(SOAK_JOBS)
+	ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(BUILD)/tests/campaign/campaign --random-seed --minutes $(SOAK_MINUTES) --long --jobs $(SOAK_JOBS)
 
 clean:
 	rm -rf build

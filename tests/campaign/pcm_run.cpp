@@ -173,7 +173,7 @@ Outcome run_pcmcapture(Rng& rng, const RunDirs& dirs, double) {
     // as inside: the reader then takes bytes the hardware has not produced. The content is only
     // promised while the driver tells the truth about its size.
     if (counter && answered == ring) {
-        const long long breaks = stream_breaks(pcm, log.block_lengths);
+        const long long breaks = stream_breaks(pcm, log.block_lengths, ring);
         if (breaks < 0)
             outcome.fail("output.pcm holds bytes that are no slice of the stream");
         else if (breaks > std::max(0LL, resyncs - 1) + overruns)

@@ -134,6 +134,10 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
     bool peripheral[2] = {false, false};
     bool plain_status[2] = {true, true};     // the kernel model answers both status attributes
     bool readable_status[2] = {true, true};  // both status attributes read and parse
+    // The message a fixed status text calls for ("" for a good text or none), and whether the
+    // attribute cannot be opened at all (then nothing is said of it).
+    std::string gotgctl_message[2], bus_message[2];
+    bool gotgctl_blocked[2] = {false, false}, bus_blocked[2] = {false, false};
     bool attached[2] = {false, false};
     std::set<std::string> allowed_messages = {kRefused};
     std::set<std::string> denied;
@@ -152,6 +156,7 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
             const FixedText& t = kGotgctlTexts[rng.between(0, std::size(kGotgctlTexts) - 1)];
             settings.push_back(key + "gotgctl=" + t.setting);
             if (*t.message) allowed_messages.insert(t.message);
+            gotgctl_message[port] = t.message;
             unsigned word = 0;
             if (sscanf(t.setting, "GOTGCTL = 0x%x", &word) == 1) peripheral[port] = (word >> 16) & 1;
             if (*t.message) readable_status[port] = false;
@@ -163,6 +168,7 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
             settings.push_back(key + "busconnected=" + t.setting);
             if (*t.message) allowed_messages.insert(t.message);
             if (*t.message) readable_status[port] = false;
+            bus_message[port] = t.message;
             plain_status[port] = false;
             outcome.faults++;
         }
@@ -174,6 +180,8 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
                 if (rng.chance(0.3)) missing += (missing.empty() ? "" : ",") + a;
             if (!missing.empty()) {
                 settings.push_back(key + "missing=" + missing);
+                if (missing.find("gotgctl") != std::string::npos) gotgctl_blocked[port] = true;
+                if (missing.find("busconnected") != std::string::npos) bus_blocked[port] = true;
                 if (missing.find("gotgctl") != std::string::npos ||
                     missing.find("busconnected") != std::string::npos)
                     plain_status[port] = readable_status[port] = false;
@@ -184,6 +192,8 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
             const std::string attr = rng.pick(std::vector<std::string>{"gotgctl", "busconnected", "peri_sleepm",
                                                                         "peri_iddq", "peri_otg_disable", "pullup"});
             denied.insert(attribute_path(port, attr));
+            if (attr == "gotgctl") gotgctl_blocked[port] = true;
+            if (attr == "busconnected") bus_blocked[port] = true;
             if (attr == "gotgctl" || attr == "busconnected") plain_status[port] = readable_status[port] = false;
             outcome.faults++;
         }
@@ -318,6 +328,18 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
     if (supported) {
         for (const std::string& l : testutil::split_lines(out)) {
             if (allowed_messages.count(l) == 0) outcome.fail("message \"" + l + "\" not called for by the board");
+        }
+    }
+
+    // A malformed status text on a port the daemon looks at is reported.
+    if (supported && runs && !ended && stopped - started > 2.0) {
+        for (int port = 0; port < 2; ++port) {
+            const bool looked_at = save ? present[port] : managed[port];
+            if (!looked_at || gotgctl_blocked[port]) continue;
+            std::string due = gotgctl_message[port];
+            if (gotgctl_message[port].empty() && !bus_blocked[port]) due = bus_message[port];
+            if (!due.empty() && out.find(due + "\n") == std::string::npos)
+                outcome.fail("port " + std::to_string(port) + ": no \"" + due + "\" for its malformed status text");
         }
     }
 
