@@ -181,6 +181,20 @@ std::vector<std::string> fixed_pieces(const std::string& format) {
     return pieces;
 }
 
+// A source file, or every C++ source and header of a folder, relative to the source tree.
+std::vector<std::string> source_files(const std::string& entry) {
+    std::string path = testutil::source_dir() + "/" + entry;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {path};
+    std::vector<std::string> files;
+    for (const std::string& name : list_dir(path)) {
+        size_t dot = name.rfind('.');
+        std::string ext = dot == std::string::npos ? "" : name.substr(dot);
+        if (ext == ".cpp" || ext == ".h") files.push_back(path + "/" + name);
+    }
+    return files;
+}
+
 std::string expanded_source(const std::string& page) {
     return read_file(std::string(MAN_EXPANDED_DIR) + "/" + page_name(page) + ".scd");
 }
@@ -256,11 +270,15 @@ TEST(ManPages, MessagesAreTheProgramsOwn) {
         ASSERT_FALSE(quoted.empty());
 
         std::vector<std::string> literals, printed;
-        for (const std::string& file : split(files, ',')) {
-            std::string code = read_file(testutil::source_dir() + "/" + file);
-            ASSERT_FALSE(code.empty()) << file;
-            for (const std::string& s : string_literals(code)) literals.push_back(s);
-            for (const std::string& s : printed_texts(code)) printed.push_back(s);
+        for (const std::string& entry : split(files, ',')) {
+            std::vector<std::string> paths = source_files(entry);
+            ASSERT_FALSE(paths.empty()) << entry;
+            for (const std::string& path : paths) {
+                std::string code = read_file(path);
+                ASSERT_FALSE(code.empty()) << path;
+                for (const std::string& s : string_literals(code)) literals.push_back(s);
+                for (const std::string& s : printed_texts(code)) printed.push_back(s);
+            }
         }
         for (const std::string& text : quoted) {
             bool found = false;
