@@ -73,10 +73,14 @@ std::map<std::string, std::string> built_pages() {
 
 std::string page_name(const std::string& page) { return page.substr(0, page.rfind('.')); }
 
-testutil::RunResult render(const std::string& file, int width) {
+// Renders a page as a reader's man does; raw, the troff output as the Debian package checker asks
+// for it (UTF-8, no formatting by grotty).
+testutil::RunResult render(const std::string& file, int width, bool raw = false) {
     testutil::RunOptions options;
     options.argv = {"/usr/bin/man", "--warnings", "-l", file};
-    options.env = {"MANWIDTH=" + std::to_string(width), "MANPAGER=cat", "PAGER=cat", "LC_ALL=C.UTF-8"};
+    if (raw) options.argv = {"/usr/bin/man", "--warnings", "-E", "UTF-8", "-l", "-Tutf8", "-Z", file};
+    options.env = {"MANWIDTH=" + std::to_string(width), "MANPAGER=cat", "PAGER=cat", "LC_ALL=C.UTF-8",
+                   "MANROFFSEQ="};
     options.timeout_s = 60;
     return run(options);
 }
@@ -216,6 +220,11 @@ TEST(ManPages, RenderWithoutWarningsAndWithEverySection) {
             testutil::RunResult r = render(file, width);
             EXPECT_EQ(r.exit_code, 0);
             EXPECT_EQ(r.err, "") << "at width " << width;
+            if (width == 60) {
+                testutil::RunResult raw = render(file, width, true);
+                EXPECT_EQ(raw.exit_code, 0);
+                EXPECT_EQ(raw.err, "") << "as troff output";
+            }
             if (width != 80) continue;
             std::vector<std::string> found = headings(r.out);
             for (const std::string& section : required)
