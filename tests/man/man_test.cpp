@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -140,49 +143,123 @@ std::vector<std::string> quoted_texts(const std::vector<std::string>& lines) {
     return texts;
 }
 
-// The string literals of a C++ source, with their escapes decoded.
-std::vector<std::string> string_literals(const std::string& source) {
-    std::vector<std::string> literals;
-    static const std::regex literal(R"re("((?:[^"\\\n]|\\.)*)")re");
-    for (auto it = std::sregex_iterator(source.begin(), source.end(), literal); it != std::sregex_iterator(); ++it) {
-        std::string raw = (*it)[1].str(), text;
-        for (size_t i = 0; i < raw.size(); ++i) {
-            if (raw[i] != '\\' || i + 1 == raw.size()) {
-                text += raw[i];
-                continue;
+bool ident_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A string literal of a C++ source: where it starts, and its text with the escapes decoded.
+struct Literal {
+    size_t start;
+    std::string text;
+};
+
+// The string literals of a C++ source, outside comments and character literals.
+std::vector<Literal> string_literals(const std::string& source) {
+    std::vector<Literal> literals;
+    size_t i = 0;
+    const size_t n = source.size();
+    while (i < n) {
+        char c = source[i];
+        if (c == '/' && i + 1 < n && source[i + 1] == '/') {
+            i = source.find('\n', i);
+            if (i == std::string::npos) break;
+        } else if (c == '/' && i + 1 < n && source[i + 1] == '*') {
+            i = source.find("*/", i + 2);
+            if (i == std::string::npos) break;
+            i += 2;
+        } else if (c == '\'') {
+            for (++i; i < n && source[i] != '\''; ++i)
+                if (source[i] == '\\') ++i;
+            ++i;
+        } else if (c == '"') {
+            Literal literal{i, ""};
+            for (++i; i < n && source[i] != '"' && source[i] != '\n'; ++i) {
+                if (source[i] == '\\' && i + 1 < n) {
+                    char e = source[++i];
+                    literal.text += e == 'n' ? '\n' : e == 't' ? '\t' : e;
+                } else {
+                    literal.text += source[i];
+                }
             }
-            char e = raw[++i];
-            text += e == 'n' ? '\n' : e == 't' ? '\t' : e;
+            ++i;
+            literals.push_back(literal);
+        } else {
+            ++i;
         }
-        literals.push_back(text);
     }
     return literals;
 }
 
 // The texts a program prints as messages: literals handed straight to an output call, and the
-// named message constants.
+// named message constants (kMsg..., ..._MESSAGE).
 std::vector<std::string> printed_texts(const std::string& source) {
-    static const std::regex printed(
-        R"re((?:\bputs|\breportError|Platform::log|\berror|fprintf\(\s*stderr,|\bk?Msg\w*\[\]\s*=|_MESSAGE\[\]\s*=)\s*\(?\s*("(?:[^"\\\n]|\\.)*"))re");
+    static const char* const calls[] = {"puts(", "reportError(", "Platform::log(", "error(", "fprintf(stderr,"};
     std::vector<std::string> texts;
-    for (auto it = std::sregex_iterator(source.begin(), source.end(), printed); it != std::sregex_iterator(); ++it) {
-        for (const std::string& text : string_literals((*it)[1].str())) texts.push_back(text);
+    for (const Literal& literal : string_literals(source)) {
+        // What stands before the literal, without blanks.
+        std::string before;
+        for (size_t i = literal.start > 80 ? literal.start - 80 : 0; i < literal.start; ++i)
+            if (!std::isspace(static_cast<unsigned char>(source[i]))) before += source[i];
+        bool printed = false;
+        for (const char* call : calls) {
+            if (!ends_with(before, call)) continue;
+            size_t at = before.size() - std::string(call).size();
+            printed = printed || at == 0 || !ident_char(before[at - 1]);
+        }
+        if (ends_with(before, "[]=")) {
+            size_t end = before.size() - 3, begin = end;
+            while (begin > 0 && ident_char(before[begin - 1])) --begin;
+            std::string name = before.substr(begin, end - begin);
+            printed = printed || name.rfind("kMsg", 0) == 0 || ends_with(name, "_MESSAGE");
+        }
+        if (printed) texts.push_back(literal.text);
     }
     return texts;
 }
 
 // The fixed pieces of a printf format: the text between its conversions, trimmed.
 std::vector<std::string> fixed_pieces(const std::string& format) {
-    static const std::regex conversion(R"(%[-+ #0-9.]*(?:ll|l|h)?[diouxXsc])");
     std::vector<std::string> pieces;
-    for (auto it = std::sregex_token_iterator(format.begin(), format.end(), conversion, -1);
-         it != std::sregex_token_iterator(); ++it) {
-        std::string piece = it->str();
+    std::string piece;
+    auto keep = [&]() {
         size_t b = piece.find_first_not_of(" \n");
         size_t e = piece.find_last_not_of(" \n");
         if (b != std::string::npos) pieces.push_back(piece.substr(b, e - b + 1));
+        piece.clear();
+    };
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%' || i + 1 == format.size()) {
+            piece += format[i];
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < format.size() && std::strchr("-+ #0123456789.lhz", format[j])) ++j;
+        if (j < format.size() && std::strchr("diouxXscp", format[j])) {
+            keep();
+            i = j;
+        } else {
+            piece += format[i];
+        }
     }
+    keep();
     return pieces;
+}
+
+// The pages of the suite's sections (1 and 8) that a page names: "*name*(section)" as "name.section".
+std::vector<std::string> page_references(const std::string& source) {
+    std::vector<std::string> references;
+    for (size_t i = source.find("*("); i != std::string::npos; i = source.find("*(", i + 1)) {
+        if (i + 3 >= source.size() || (source[i + 2] != '1' && source[i + 2] != '8') || source[i + 3] != ')')
+            continue;
+        size_t begin = i;
+        while (begin > 0 && (std::islower(static_cast<unsigned char>(source[begin - 1])) || source[begin - 1] == '-'))
+            --begin;
+        if (begin == i || begin == 0 || source[begin - 1] != '*') continue;
+        references.push_back(source.substr(begin, i - begin) + "." + source[i + 2]);
+    }
+    return references;
 }
 
 // A source file, or every C++ source and header of a folder, relative to the source tree.
@@ -246,15 +323,13 @@ TEST(ManPages, RenderWithoutWarningsAndWithEverySection) {
 
 TEST(ManPages, SeeAlsoNamesOnlyPagesOfTheSuite) {
     std::map<std::string, std::string> pages = built_pages();
-    static const std::regex reference(R"(\*([a-z-]+)\*\(([18])\))");
     for (const auto& entry : pages) {
         const std::string& page = entry.first;
         SCOPED_TRACE(page);
         std::string source = expanded_source(page);
         ASSERT_FALSE(source.empty());
         int references = 0;
-        for (auto it = std::sregex_iterator(source.begin(), source.end(), reference); it != std::sregex_iterator(); ++it) {
-            std::string target = (*it)[1].str() + "." + (*it)[2].str();
+        for (const std::string& target : page_references(source)) {
             EXPECT_TRUE(pages.count(target)) << target;
             EXPECT_NE(target, page) << "a page names itself";
             ++references;
@@ -285,7 +360,7 @@ TEST(ManPages, MessagesAreTheProgramsOwn) {
             for (const std::string& path : paths) {
                 std::string code = read_file(path);
                 ASSERT_FALSE(code.empty()) << path;
-                for (const std::string& s : string_literals(code)) literals.push_back(s);
+                for (const Literal& literal : string_literals(code)) literals.push_back(literal.text);
                 for (const std::string& s : printed_texts(code)) printed.push_back(s);
             }
         }
