@@ -198,10 +198,19 @@ std::vector<std::string> printed_texts(const std::string& source) {
     static const char* const calls[] = {"puts(", "reportError(", "Platform::log(", "error(", "fprintf(stderr,"};
     std::vector<std::string> texts;
     for (const Literal& literal : string_literals(source)) {
-        // What stands before the literal, without blanks.
+        // What stands before the literal, with blanks kept only between two words.
         std::string before;
-        for (size_t i = literal.start > 80 ? literal.start - 80 : 0; i < literal.start; ++i)
-            if (!std::isspace(static_cast<unsigned char>(source[i]))) before += source[i];
+        bool blank = false;
+        for (size_t i = literal.start > 80 ? literal.start - 80 : 0; i < literal.start; ++i) {
+            char c = source[i];
+            if (std::isspace(static_cast<unsigned char>(c))) {
+                blank = true;
+                continue;
+            }
+            if (blank && !before.empty() && ident_char(before.back()) && ident_char(c)) before += ' ';
+            blank = false;
+            before += c;
+        }
         bool printed = false;
         for (const char* call : calls) {
             if (!ends_with(before, call)) continue;
