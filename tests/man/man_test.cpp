@@ -323,9 +323,14 @@ TEST(ManPages, RenderWithoutWarningsAndWithEverySection) {
             }
             EXPECT_TRUE(arguments);
             EXPECT_TRUE(messages);
-            // The page's title names it.
+            // The page's title names it, and so does its whatis entry (what apropos and mandb read).
             std::string name = page_name(page), section = page.substr(page.rfind('.') + 1);
             EXPECT_EQ(r.out.rfind(name + "(" + section + ")", 0), 0u) << r.out.substr(0, 80);
+            testutil::RunOptions whatis;
+            whatis.argv = {"/usr/bin/lexgrog", file};
+            testutil::RunResult w = run(whatis);
+            EXPECT_EQ(w.exit_code, 0) << w.out << w.err;
+            EXPECT_NE(w.out.find(": \"" + name + " - "), std::string::npos) << w.out;
         }
     }
 }
