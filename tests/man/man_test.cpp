@@ -88,6 +88,21 @@ testutil::RunResult render(const std::string& file, int width, bool raw = false)
     return run(options);
 }
 
+// Whether a rendered line still shows scdoc markup that was not turned into bold or underline:
+// an asterisk, or a word between two underscores that no letter or digit follows.
+bool leftover_markup(const std::string& line) {
+    if (line.find('*') != std::string::npos) return true;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != '_') continue;
+        size_t j = i + 1;
+        while (j < line.size() && std::isalpha(static_cast<unsigned char>(line[j]))) ++j;
+        if (j > i + 1 && j < line.size() && line[j] == '_' &&
+            (j + 1 == line.size() || !std::isalnum(static_cast<unsigned char>(line[j + 1]))))
+            return true;
+    }
+    return false;
+}
+
 // The section headings of a rendered page, in order.
 std::vector<std::string> headings(const std::string& rendered) {
     std::vector<std::string> found;
@@ -312,6 +327,8 @@ TEST(ManPages, RenderWithoutWarningsAndWithEverySection) {
                 EXPECT_EQ(raw.err, "") << "as troff output";
             }
             if (width != 80) continue;
+            for (const std::string& line : testutil::split_lines(r.out))
+                EXPECT_FALSE(leftover_markup(line)) << line;
             std::vector<std::string> found = headings(r.out);
             for (const std::string& section : required)
                 EXPECT_NE(std::find(found.begin(), found.end(), section), found.end()) << section;
