@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD  := build/$(PRESET)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run test test-asan test-tsan bench clean
+.PHONY: all deps configure build run test test-asan test-tsan bench package clean
 
 all: build
 
@@ -30,6 +30,11 @@ test-tsan:
 
 bench: build
 	tools/run-bench.sh $(BUILD)
+
+# Debian packages of the preset's target into out/packages/ (a release build of its own, installing
+# into Debian's places without RPATH), each checked by lintian.
+package: deps
+	packaging/make-packages.sh $(PRESET)
 
 clean:
 	rm -rf build
