@@ -7,6 +7,40 @@
 #   board-bringup-sim     sim     the simulated board: boardsim and libboardsim.so
 #
 # Every package carries the copyright file and the changelog made from CHANGELOG.md.
+
+# The USB power daemons' service units and the maintainer scripts that register them are made in
+# every build, so that the tests can check them; the rest only for the packages.
+set(BRINGUP_UNITS otgpower otgpoweriddq otgpowersave)
+set(daemon_otgpower "USB OTG port power daemon (sleep-mode PHY)")
+set(daemon_otgpoweriddq "USB OTG port power daemon (IDDQ PHY)")
+set(daemon_otgpowersave "USB OTG port power daemon (port 0 power saving)")
+foreach(DAEMON ${BRINGUP_UNITS})
+  set(DESCRIPTION "${daemon_${DAEMON}}")
+  set(CONFLICTS ${BRINGUP_UNITS})
+  list(REMOVE_ITEM CONFLICTS ${DAEMON})
+  list(TRANSFORM CONFLICTS APPEND .service)
+  list(JOIN CONFLICTS " " CONFLICTS)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/systemd/usbpower.service.in
+    ${CMAKE_BINARY_DIR}/packaging/systemd/${DAEMON}.service @ONLY)
+  if(BRINGUP_PACKAGING)
+    install(FILES ${CMAKE_BINARY_DIR}/packaging/systemd/${DAEMON}.service
+      DESTINATION lib/systemd/system COMPONENT tools)
+  endif()
+endforeach()
+
+# The maintainer scripts of board-bringup-tools: the units are registered disabled, stopped on
+# removal and forgotten on purge.
+set(UNITS ${BRINGUP_UNITS})
+list(TRANSFORM UNITS APPEND .service)
+list(JOIN UNITS " " UNITS)
+set(BRINGUP_TOOLS_SCRIPTS "")
+foreach(script postinst prerm postrm)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/${script}.in
+    ${CMAKE_BINARY_DIR}/packaging/debian/${script} @ONLY
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  list(APPEND BRINGUP_TOOLS_SCRIPTS ${CMAKE_BINARY_DIR}/packaging/debian/${script})
+endforeach()
+
 if(NOT BRINGUP_PACKAGING)
   return()
 endif()
@@ -15,7 +49,6 @@ set(BRINGUP_MAINTAINER "The board bring-up suite developers <maintainers@board-b
 set(BRINGUP_SOURCE_PACKAGE board-bringup)
 set(BRINGUP_DEBIAN_REVISION 1)
 set(BRINGUP_PACKAGE_VERSION ${PROJECT_VERSION}-${BRINGUP_DEBIAN_REVISION})
-set(BRINGUP_UNITS otgpower otgpoweriddq otgpowersave)
 
 # The Debian architecture of the target (not of the machine building it).
 set(BRINGUP_DEB_ARCHES "x86_64=amd64" "aarch64=arm64")
@@ -40,35 +73,6 @@ file(RELATIVE_PATH sim_link_target /usr/${BRINGUP_BIN_DIR} /usr/${BRINGUP_SIM_DI
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)
 file(CREATE_LINK ${sim_link_target} ${CMAKE_BINARY_DIR}/packaging/boardsim SYMBOLIC)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/boardsim DESTINATION ${BRINGUP_BIN_DIR} COMPONENT sim)
-
-# The USB power daemons' service units, made from one template.
-set(daemon_otgpower "USB OTG port power daemon (sleep-mode PHY)")
-set(daemon_otgpoweriddq "USB OTG port power daemon (IDDQ PHY)")
-set(daemon_otgpowersave "USB OTG port power daemon (port 0 power saving)")
-foreach(DAEMON ${BRINGUP_UNITS})
-  set(DESCRIPTION "${daemon_${DAEMON}}")
-  set(CONFLICTS ${BRINGUP_UNITS})
-  list(REMOVE_ITEM CONFLICTS ${DAEMON})
-  list(TRANSFORM CONFLICTS APPEND .service)
-  list(JOIN CONFLICTS " " CONFLICTS)
-  configure_file(${PROJECT_SOURCE_DIR}/packaging/systemd/usbpower.service.in
-    ${CMAKE_BINARY_DIR}/packaging/systemd/${DAEMON}.service @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/packaging/systemd/${DAEMON}.service
-    DESTINATION lib/systemd/system COMPONENT tools)
-endforeach()
-
-# The maintainer scripts of board-bringup-tools: the units are registered disabled, stopped on
-# removal and forgotten on purge.
-set(UNITS ${BRINGUP_UNITS})
-list(TRANSFORM UNITS APPEND .service)
-list(JOIN UNITS " " UNITS)
-set(BRINGUP_TOOLS_SCRIPTS "")
-foreach(script postinst prerm postrm)
-  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/${script}.in
-    ${CMAKE_BINARY_DIR}/packaging/debian/${script} @ONLY
-    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-  list(APPEND BRINGUP_TOOLS_SCRIPTS ${CMAKE_BINARY_DIR}/packaging/debian/${script})
-endforeach()
 
 # The Debian changelog: the newest entry of CHANGELOG.md ("## <version> (<yyyy-mm-dd>)" and its
 # "- " items), which must be the project's version.
