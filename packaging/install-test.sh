@@ -55,6 +55,16 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $d
 echo "installed in $(( $(date +%s) - start )) s:"
 dpkg-query -W -f='  ${Package} ${Version} ${Installed-Size} KiB\n' $packages
 
+# Packaged binaries find their libraries in the system's places, not through an RPATH.
+no_rpath() {
+    for f in "$@"; do
+        if readelf -d "$f" | grep -Eq 'RPATH|RUNPATH'; then echo "$f has an RPATH"; return 1; fi
+    done
+}
+check "installed binaries carry no RPATH" no_rpath $(for p in $packages; do dpkg -L "$p"; done |
+    grep -E '^/usr/(s?bin/|lib/)' | while read -r f; do [ -f "$f" ] && [ ! -L "$f" ] &&
+    head -c 4 "$f" | grep -q ELF && echo "$f"; done)
+
 # --- the tools on the simulated board --------------------------------------------------------
 board="$work/board"
 sim() { boardsim run "$board" -- "$@"; }

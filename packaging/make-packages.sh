@@ -12,8 +12,8 @@ cd "$root"
 cmake --preset "$preset" -B "$build" -DBRINGUP_PACKAGING=ON -DCMAKE_BUILD_TYPE=Release \
     -DBRINGUP_TESTS=OFF -DBRINGUP_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build "$build" -j 2
-arch=$(sed -n 's/^CPACK_DEBIAN_PACKAGE_ARCHITECTURE:.*=//p; s/^set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "\(.*\)")$/\1/p' \
-    "$build/CPackConfig.cmake" | head -n 1)
+arch=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+[ -n "$arch" ] || { echo "make-packages: no package architecture in $build/CPackConfig.cmake" >&2; exit 1; }
 rm -rf "$build/cpack"
 (cd "$build" && cpack -G DEB -B "$build/cpack")
 mkdir -p "$out"
