@@ -4,10 +4,21 @@
 # there with apt-get and runs the tools on the simulated board and configlist on surfaceless Mesa
 # inside it. Needs root, debootstrap and an arm64 binfmt entry (tools/install-deps.sh
 # tools/packages-cross.txt sets it up). Prints how long each step took.
-# Usage: packaging/arm64-root-test.sh [root-folder]   (default: a fresh folder under /var/tmp)
+# Usage: packaging/arm64-root-test.sh [root-folder]
+# Without a folder, the root is made in a fresh folder under /var/tmp and removed at the end. A
+# folder given is kept, and a root already made there is used again (its packages replaced).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-root=${1:-$(mktemp -d /var/tmp/bringup-arm64-root.XXXXXX)}
+if [ $# -gt 0 ]; then
+    root=$(realpath -m "$1")
+    keep=1
+    mkdir -p "$root"
+else
+    root=$(mktemp -d /var/tmp/bringup-arm64-root.XXXXXX)
+    keep=
+fi
+# apt's download user must reach the root's lists.
+chmod 755 "$root"
 suite=bookworm
 passed=0
 failed=0
@@ -22,8 +33,9 @@ step_start=$(date +%s)
 step() { now=$(date +%s); echo "-- $1: $((now - step_start)) s"; step_start=$now; }
 
 cleanup() {
-    for m in proc dev/pts dev; do umount "$root/$m" 2>/dev/null || true; done
-    rm -rf "$root" "$root.last.log"
+    for m in proc dev; do umount "$root/$m" 2>/dev/null || true; done
+    rm -f "$root.last.log" "$root.log"
+    [ -n "$keep" ] || rm -rf "$root"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
@@ -37,21 +49,25 @@ mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/*.sources 2
 [ -n "$mirror" ] || mirror=$(awk '$1 == "deb" && $0 !~ /security/ { print $2; exit }' /etc/apt/sources.list 2>/dev/null)
 [ -n "$mirror" ] || { echo "arm64-root-test: no Debian archive configured" >&2; exit 1; }
 
-debootstrap --arch=arm64 --variant=minbase --foreign "$suite" "$root" "$mirror" >"$root.log" 2>&1 \
-    || { tail -20 "$root.log"; exit 1; }
-step "debootstrap, first stage"
-chroot "$root" /debootstrap/debootstrap --second-stage >"$root.log" 2>&1 || { tail -20 "$root.log"; exit 1; }
-rm -f "$root.log"
-step "debootstrap, second stage (arm64 under qemu)"
+if [ -e "$root/etc/debian_version" ] && [ ! -d "$root/debootstrap" ]; then
+    echo "using the arm64 root already in $root"
+else
+    debootstrap --arch=arm64 --variant=minbase --foreign "$suite" "$root" "$mirror" >"$root.log" 2>&1 \
+        || { tail -20 "$root.log"; exit 1; }
+    step "debootstrap, first stage"
+    chroot "$root" /debootstrap/debootstrap --second-stage >"$root.log" 2>&1 || { tail -20 "$root.log"; exit 1; }
+    step "debootstrap, second stage (arm64 under qemu)"
+fi
 
 mount -t proc proc "$root/proc"
 mount --bind /dev "$root/dev"
+rm -rf "$root/srv/packages"
 mkdir -p "$root/srv/packages"
 cp $debs "$root/srv/packages/"
 in_root apt-get update -qq
 # Mesa's EGL and drivers are only recommended by the EGL loader: configlist needs them here.
-in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    /srv/packages/*.deb libegl-mesa0 libgl1-mesa-dri >/dev/null
+in_root sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    /srv/packages/*.deb libegl-mesa0 libgl1-mesa-dri' >"$root.log" 2>&1 || { tail -20 "$root.log"; exit 1; }
 in_root dpkg-query -W -f='  ${Package} ${Version} ${Architecture}\n' board-bringup-tools board-bringup-demos \
     libdemobase0 libdemobase-dev board-bringup-sim
 step "apt-get install of the arm64 packages"
