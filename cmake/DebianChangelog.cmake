@@ -65,8 +65,8 @@ function(bringup_debian_changelog markdown version source maintainer text_var er
   list(GET months ${month_index} month)
 
   set(text "${source} (${version}) unstable; urgency=medium\n${items}\n\n -- ${maintainer}  ${wday}, ${day} ${month} ${y} 00:00:00 +0000\n")
-  # Debian's changelog lines stay within 80 columns.
-  string(REPLACE "\n" ";" text_lines "${text}")
+  # The items' lines stay within 80 columns (the trailer with the maintainer may be wider).
+  string(REPLACE "\n" ";" text_lines "${items}")
   foreach(line IN LISTS text_lines)
     string(LENGTH "${line}" length)
     if(length GREATER 80)

@@ -12,10 +12,11 @@ function(expect what expected actual)
     message("FAILED: ${what}\n  expected: [${expected}]\n  actual:   [${actual}]")
   endif()
 endfunction()
+set(MAINTAINER "A <a@b.example>")
 # changelog(<markdown text> <version> <text-var> <error-var>)
 function(changelog markdown version text_var error_var)
   file(WRITE ${WORK}/CHANGELOG.md "${markdown}")
-  bringup_debian_changelog(${WORK}/CHANGELOG.md ${version} pkg "A <a@b.example>" text error)
+  bringup_debian_changelog(${WORK}/CHANGELOG.md ${version} pkg "${MAINTAINER}" text error)
   set(${text_var} "${text}" PARENT_SCOPE)
   set(${error_var} "${error}" PARENT_SCOPE)
 endfunction()
@@ -53,8 +54,13 @@ if(at EQUAL -1)
   expect("long line" "a line ... is 84 columns wide ..." "${error}")
 endif()
 
+# A maintainer's trailer may be wider than 80 columns.
+set(MAINTAINER "The board bring-up suite developers <maintainers@board-bringup.example>")
+changelog("## 0.1.0 (2026-12-08)\n- x\n" 0.1.0-1 text error)
+expect("wide trailer" "" "${error}")
+
 # The project's own changelog makes the packages' changelog for the project's version.
-bringup_debian_changelog(${SOURCE_DIR}/CHANGELOG.md ${VERSION}-1 pkg "A <a@b.example>" text error)
+bringup_debian_changelog(${SOURCE_DIR}/CHANGELOG.md ${VERSION}-1 pkg "${MAINTAINER}" text error)
 expect("CHANGELOG.md for ${VERSION}" "" "${error}")
 
 message("${passes} passed, ${failures} failed")
