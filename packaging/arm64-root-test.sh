@@ -85,5 +85,5 @@ done
 check "configlist on surfaceless Mesa" sh -c 'EGL_PLATFORM=surfaceless configlist >/tmp/configlist.out && test -s /tmp/configlist.out'
 step "smoke runs"
 
-echo "arm64 root test: $passed passed, $failed failed"
+echo "arm64-root-test: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

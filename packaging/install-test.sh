@@ -167,5 +167,5 @@ done
 left=$(echo $left)
 if [ -z "$left" ]; then ok "purge leaves no file behind"; else fail "purge left: $left"; fi
 
-echo "install test: $passed passed, $failed failed"
+echo "install-test: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
