@@ -12,7 +12,7 @@
 # Programs that drive the board's hardware: system administration commands, so /usr/sbin in the
 # packages and the `tools` component. Every other program is a user command in the `demos` one.
 set(BRINGUP_HARDWARE_TOOLS pcmcapture otgpower otgpoweriddq otgpowersave wlanpower
-    bringup-check bringup_check)
+    bringup-check)
 
 if(BRINGUP_PACKAGING)
   if(NOT CMAKE_LIBRARY_ARCHITECTURE)

@@ -170,7 +170,7 @@ set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debia
 
 # Programs of each package, for the check that each has its manual page.
 set(programs_tools pcmcapture otgpower otgpoweriddq otgpowersave wlanpower)
-if(TARGET bringup-check OR TARGET bringup_check)
+if(TARGET bringup-check)
   list(APPEND programs_tools bringup-check)
 endif()
 set(programs_demos lanterna veilglass tilemosaic configlist)
