@@ -2,13 +2,17 @@
 PRESET ?= dev
 BUILD  := build/$(PRESET)
 MAKEFLAGS += --no-print-directory
+# The aarch64 preset needs the cross packages and runs its arm64 programs under qemu-user, pinned
+# to one CPU (docs/cross.md).
+DEPS_aarch64 := tools/packages-cross.txt
+LAUNCH_aarch64 := cmake/qemu-aarch64.sh --pin
 
-.PHONY: all deps configure build run test test-asan test-tsan bench mutate fuzz soak clean
+.PHONY: all deps configure build run test test-asan test-tsan bench mutate fuzz soak package clean
 
 all: build
 
 deps:
-	@tools/install-deps.sh
+	@tools/install-deps.sh $(DEPS_$(PRESET))
 
 configure: deps
 	cmake --preset $(PRESET) >/dev/null
@@ -17,7 +21,7 @@ build: configure
 	cmake --build --preset $(PRESET)
 
 run: build
-	tools/run-suite.sh $(BUILD)
+	$(LAUNCH_$(PRESET)) tools/run-suite.sh $(BUILD)
 
 test: build
 	ctest --preset $(PRESET)
@@ -55,6 +59,11 @@ soak: build
 	cmake --install $(BUILD) --prefix $(BUILD)/installed >/dev/null
 	ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(BUILD)/tests/campaign/campaign --random-seed --minutes $(SOAK_MINUTES) --long --jobs $(SOAK_JOBS)
+
+# Debian packages of the preset's target into out/packages/ (a release build of its own, installing
+# into Debian's places without RPATH), each checked by lintian.
+package: deps
+	packaging/make-packages.sh $(PRESET)
 
 clean:
 	rm -rf build

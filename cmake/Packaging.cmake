@@ -1,0 +1,213 @@
+# Debian packages, one per install component (make package; BRINGUP_PACKAGING builds only):
+#
+#   board-bringup-tools   tools   the hardware tools in /usr/sbin, the USB daemons' service units
+#   board-bringup-demos   demos   the ETC1 demos and configlist in /usr/bin, the demos' folders
+#   libdemobase0          lib     libdemobase.so.0 in /usr/lib/<multiarch>
+#   libdemobase-dev       dev     headers, libdemobase.so, demobase.pc, the CMake package
+#   board-bringup-sim     sim     the simulated board: boardsim and libboardsim.so
+#
+# Every package carries the copyright file and the changelog made from CHANGELOG.md.
+
+# The USB power daemons' service units and the maintainer scripts that register them are made in
+# every build, so that the tests can check them; the rest only for the packages.
+set(BRINGUP_UNITS otgpower otgpoweriddq otgpowersave)
+set(daemon_otgpower "USB OTG port power daemon (sleep-mode PHY)")
+set(daemon_otgpoweriddq "USB OTG port power daemon (IDDQ PHY)")
+set(daemon_otgpowersave "USB OTG port power daemon (port 0 power saving)")
+foreach(DAEMON ${BRINGUP_UNITS})
+  set(DESCRIPTION "${daemon_${DAEMON}}")
+  set(CONFLICTS ${BRINGUP_UNITS})
+  list(REMOVE_ITEM CONFLICTS ${DAEMON})
+  list(TRANSFORM CONFLICTS APPEND .service)
+  list(JOIN CONFLICTS " " CONFLICTS)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/systemd/usbpower.service.in
+    ${CMAKE_BINARY_DIR}/packaging/systemd/${DAEMON}.service @ONLY)
+  if(BRINGUP_PACKAGING)
+    install(FILES ${CMAKE_BINARY_DIR}/packaging/systemd/${DAEMON}.service
+      DESTINATION lib/systemd/system COMPONENT tools)
+  endif()
+endforeach()
+
+# The maintainer scripts of board-bringup-tools: the units are registered disabled, stopped on
+# removal and forgotten on purge.
+set(UNITS ${BRINGUP_UNITS})
+list(TRANSFORM UNITS APPEND .service)
+list(JOIN UNITS " " UNITS)
+set(BRINGUP_TOOLS_SCRIPTS "")
+foreach(script postinst prerm postrm)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/${script}.in
+    ${CMAKE_BINARY_DIR}/packaging/debian/${script} @ONLY
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  list(APPEND BRINGUP_TOOLS_SCRIPTS ${CMAKE_BINARY_DIR}/packaging/debian/${script})
+endforeach()
+
+if(NOT BRINGUP_PACKAGING)
+  return()
+endif()
+
+set(BRINGUP_MAINTAINER "The board bring-up suite developers <maintainers@board-bringup.example>")
+set(BRINGUP_SOURCE_PACKAGE board-bringup)
+set(BRINGUP_DEBIAN_REVISION 1)
+set(BRINGUP_PACKAGE_VERSION ${PROJECT_VERSION}-${BRINGUP_DEBIAN_REVISION})
+
+# The Debian architecture of the target (not of the machine building it).
+set(BRINGUP_DEB_ARCHES "x86_64=amd64" "aarch64=arm64")
+foreach(pair ${BRINGUP_DEB_ARCHES})
+  string(REPLACE "=" ";" pair ${pair})
+  list(GET pair 0 cpu)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL cpu)
+    list(GET pair 1 BRINGUP_DEB_ARCH)
+  endif()
+endforeach()
+if(NOT BRINGUP_DEB_ARCH)
+  message(FATAL_ERROR "no Debian architecture known for ${CMAKE_SYSTEM_PROCESSOR}")
+endif()
+
+# --- the components' files beyond the programs and the library -------------------------------
+
+# The simulated board's command finds libboardsim.so beside its own executable (after resolving
+# links), so both go to a private folder and /usr/bin/boardsim links to the command.
+install(TARGETS boardsim RUNTIME DESTINATION ${BRINGUP_SIM_DIR} COMPONENT sim)
+install(TARGETS boardsim_preload LIBRARY DESTINATION ${BRINGUP_SIM_DIR} COMPONENT sim)
+file(RELATIVE_PATH sim_link_target /usr/${BRINGUP_BIN_DIR} /usr/${BRINGUP_SIM_DIR}/boardsim)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)
+file(CREATE_LINK ${sim_link_target} ${CMAKE_BINARY_DIR}/packaging/boardsim SYMBOLIC)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/boardsim DESTINATION ${BRINGUP_BIN_DIR} COMPONENT sim)
+
+# The Debian changelog: the newest entry of CHANGELOG.md, which must be the project's version.
+include(${CMAKE_CURRENT_LIST_DIR}/DebianChangelog.cmake)
+bringup_debian_changelog(${PROJECT_SOURCE_DIR}/CHANGELOG.md ${BRINGUP_PACKAGE_VERSION}
+  ${BRINGUP_SOURCE_PACKAGE} "${BRINGUP_MAINTAINER}" changelog_text changelog_error)
+if(changelog_error)
+  message(FATAL_ERROR "CHANGELOG.md: ${changelog_error}")
+endif()
+file(WRITE ${CMAKE_BINARY_DIR}/packaging/changelog.Debian "${changelog_text}")
+execute_process(COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/packaging/changelog.Debian RESULT_VARIABLE gzip_result)
+if(NOT gzip_result EQUAL 0)
+  message(FATAL_ERROR "gzip failed on the Debian changelog")
+endif()
+
+set(MAINTAINER_EMAIL maintainers@board-bringup.example)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/packaging/copyright @ONLY)
+
+# --- the packages --------------------------------------------------------------------------
+
+set(BRINGUP_COMPONENTS tools sim)
+if(BRINGUP_GL)
+  list(APPEND BRINGUP_COMPONENTS demos lib dev)
+endif()
+
+set(pkg_tools board-bringup-tools)
+set(section_tools admin)
+set(summary_tools "board bring-up tools: audio capture, USB port power, Wi-Fi power")
+set(description_tools "Small programs for bringing up an AArch64 board's audio output, USB OTG
+controller and Wi-Fi module: pcmcapture records ten seconds of the audio the
+driver plays out, otgpower, otgpoweriddq and otgpowersave keep idle USB ports
+powered down (with a systemd service unit each, installed disabled), wlanpower
+switches the Wi-Fi module on or off, and bringup-check runs the suite on a
+board and reports.")
+
+set(pkg_demos board-bringup-demos)
+set(section_demos x11)
+set(summary_demos "ETC1 texture demos and EGL configuration lister")
+set(description_demos "Three OpenGL ES 2.0 demos of ETC1-compressed textures (lanterna: a mipmapped
+texture, veilglass: alpha from a second texture, tilemosaic: a colour and alpha
+atlas), each drawing nine textured quads in an X window, with their assets
+under /usr/share/board-bringup/samples; and configlist, which lists the EGL
+frame-buffer configurations of the default display.")
+set(depends_demos "libdemobase0 (= ${BRINGUP_PACKAGE_VERSION}), fonts-dejavu-core")
+
+set(pkg_lib libdemobase0)
+set(section_lib libs)
+set(summary_lib "demo framework library for OpenGL ES 2.0 programs")
+set(description_lib "The framework the board bring-up demos stand on: an X11 window closed by the
+window manager or the Escape key, EGL set-up for OpenGL ES 2.0, shader loading
+with the compile log on failure, ETC1 (PKM) mip-chain loading and on-screen
+text.")
+
+set(pkg_dev libdemobase-dev)
+set(section_dev libdevel)
+set(summary_dev "demo framework library for OpenGL ES 2.0 programs - development files")
+set(description_dev "Headers, the link library, a pkg-config file (demobase) and a CMake package
+(find_package(demobase), target demobase::demobase) for writing demos against
+the board bring-up suite's demo framework.")
+set(depends_dev "libdemobase0 (= ${BRINGUP_PACKAGE_VERSION}), libegl-dev, libgles-dev")
+
+set(pkg_sim board-bringup-sim)
+set(section_sim devel)
+set(summary_sim "simulated board for the board bring-up tools")
+set(description_sim "A preloaded library (libboardsim.so) and the boardsim command that run the
+board bring-up tools unchanged on a host: sysfs paths are redirected into a
+board folder, the audio and Wi-Fi power devices are emulated, and every device
+and attribute operation is traced. Also for recording a real board's state.")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ${BRINGUP_SOURCE_PACKAGE})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The board bring-up suite developers")
+set(CPACK_PACKAGE_CONTACT "${BRINGUP_MAINTAINER}")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES TRUE)
+set(CPACK_COMPONENTS_ALL ${BRINGUP_COMPONENTS})
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${BRINGUP_DEBIAN_REVISION})
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${BRINGUP_DEB_ARCH})
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${BRINGUP_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SOURCE ${BRINGUP_SOURCE_PACKAGE})
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dpkg-shlibdeps finds libdemobase.so.0 in the build tree; the dependency on its package is
+# written out below, as the library is built in the same run.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_CONTROL_EXTRA ${BRINGUP_TOOLS_SCRIPTS})
+
+set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/triggers)
+
+# Programs of each package, for the check that each has its manual page.
+set(programs_tools pcmcapture otgpower otgpoweriddq otgpowersave wlanpower)
+if(TARGET bringup-check)
+  list(APPEND programs_tools bringup-check)
+endif()
+set(programs_demos lanterna veilglass tilemosaic configlist)
+set(programs_sim boardsim)
+
+foreach(c ${BRINGUP_COMPONENTS})
+  string(TOUPPER ${c} C)
+  # lintian overrides: those of every package, the package's own, and one for each program whose
+  # manual page source is not written yet.
+  file(READ ${PROJECT_SOURCE_DIR}/packaging/lintian/common overrides)
+  if(EXISTS ${PROJECT_SOURCE_DIR}/packaging/lintian/${pkg_${c}})
+    file(READ ${PROJECT_SOURCE_DIR}/packaging/lintian/${pkg_${c}} own)
+    string(APPEND overrides "${own}")
+  endif()
+  foreach(program ${programs_${c}})
+    file(GLOB page ${PROJECT_SOURCE_DIR}/docs/man/${program}.*scd)
+    if(NOT page)
+      if(program IN_LIST BRINGUP_HARDWARE_TOOLS)
+        set(dir ${BRINGUP_SBIN_DIR})
+      else()
+        set(dir ${BRINGUP_BIN_DIR})
+      endif()
+      string(APPEND overrides "# No manual page source for ${program} in docs/man yet.\nno-manual-page [usr/${dir}/${program}]\n")
+    endif()
+  endforeach()
+  file(WRITE ${CMAKE_BINARY_DIR}/packaging/lintian/${pkg_${c}} "${overrides}")
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/lintian/${pkg_${c}}
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT ${c})
+
+  set(CPACK_DEBIAN_${C}_PACKAGE_NAME ${pkg_${c}})
+  set(CPACK_DEBIAN_${C}_PACKAGE_SECTION ${section_${c}})
+  set(CPACK_DEBIAN_${C}_DESCRIPTION "${summary_${c}}\n${description_${c}}")
+  if(depends_${c})
+    set(CPACK_DEBIAN_${C}_PACKAGE_DEPENDS "${depends_${c}}")
+  endif()
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${pkg_${c}} COMPONENT ${c})
+endforeach()
+
+include(CPack)
