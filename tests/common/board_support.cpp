@@ -153,7 +153,7 @@ std::string stop(Daemon& d) {
 
 bool wait_until(const std::string& dir, bool (*pred)(const std::vector<TraceLine>&, const void*),
                 const void* ctx, double timeout_s) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s * testutil::time_scale());
     while (true) {
         if (pred(trace(dir), ctx)) return true;
         if (std::chrono::steady_clock::now() > end) return false;

@@ -47,7 +47,8 @@ struct Daemon {
 Daemon start(const std::string& dir, const std::vector<std::string>& argv);
 // SIGTERM, wait; returns what it printed.
 std::string stop(Daemon& d);
-// Polls the board's trace until pred is true (true) or timeout_s passes (false).
+// Polls the board's trace until pred is true (true) or timeout_s (times testutil::time_scale())
+// passes (false).
 template <typename Pred>
 bool wait_for(const std::string& dir, Pred pred, double timeout_s = 30);
 bool wait_until(const std::string& dir, bool (*pred)(const std::vector<TraceLine>&, const void*),

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -58,10 +59,34 @@ void remove_temp_dirs() {
     }
 }
 
+#ifdef BRINGUP_EMULATED
+// Under qemu-user a program's thread with a real-time policy at the top priority (pcmcapture's
+// capture thread) can keep the emulator from making progress when its threads are spread over
+// several CPUs; pinned to one CPU it runs. The program keeps asking for what it asks on the
+// board: only the emulator is held to one CPU (the one this child is on).
+void pin_to_one_cpu() {
+    int cpu = sched_getcpu();
+    if (cpu < 0) return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    sched_setaffinity(0, sizeof set, &set);
+}
+#endif
+
 }  // namespace
+
+double time_scale() {
+    const char* text = std::getenv("BRINGUP_TIME_SCALE");
+    if (!text) return 1;
+    char* end = nullptr;
+    double scale = std::strtod(text, &end);
+    return end != text && *end == '\0' && scale >= 1 && scale <= 100 ? scale : 1;
+}
 
 RunResult run(const RunOptions& options) {
     if (options.argv.empty()) throw std::runtime_error("run: empty argv");
+    const double timeout_s = options.timeout_s * time_scale();
     int out_pipe[2], err_pipe[2], in_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC) || pipe2(in_pipe, O_CLOEXEC))
         throw std::runtime_error("run: pipe failed");
@@ -84,6 +109,9 @@ RunResult run(const RunOptions& options) {
         dup2(err_pipe[1], 2);
         setpgid(0, 0);
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+#ifdef BRINGUP_EMULATED
+        pin_to_one_cpu();
+#endif
         execve(argvp[0], argvp.data(), envp.data());
         _exit(127);
     }
@@ -108,7 +136,7 @@ RunResult run(const RunOptions& options) {
             kill(pid, SIGTERM);
             term_sent = true;
         }
-        if (!result.timed_out && elapsed >= options.timeout_s) {
+        if (!result.timed_out && elapsed >= timeout_s) {
             kill(-pid, SIGKILL);
             kill(pid, SIGKILL);
             result.timed_out = true;

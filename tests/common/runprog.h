@@ -10,7 +10,8 @@ struct RunOptions {
     std::vector<std::string> argv;     // argv[0] is the program path
     std::vector<std::string> env;      // NAME=VALUE added to (or replacing in) the test's environment
     std::string cwd;                   // working directory; empty: the test's own
-    double timeout_s = 120;            // SIGKILL after this long (the result then says timed_out)
+    double timeout_s = 120;            // SIGKILL after this long times time_scale() (the result then
+                                       // says timed_out)
     double term_after_s = -1;          // SIGTERM after this long (for daemons that run until killed)
     std::string stdin_text;            // fed to standard input, then closed
 };
@@ -25,6 +26,11 @@ struct RunResult {
 };
 
 RunResult run(const RunOptions& options);
+
+// How many times longer than natively a program may take on this host: BRINGUP_TIME_SCALE from the
+// environment (more than 1 when the programs run under an emulator), 1 when unset or not a number
+// of at least 1. Time limits are multiplied by it; how long a test lets a program run is not.
+double time_scale();
 
 // Paths of this build.
 std::string stage_dir();               // the installed layout (bin/, lib/, share/)

@@ -27,11 +27,14 @@ Listing runConfiglist(const std::string& scenario) {
             "ASAN_OPTIONS=verify_asan_link_order=0:allocator_may_return_null=1:max_allocation_size_mb=1024");
         options.env.push_back("TSAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=1024");
 #ifndef BRINGUP_SANITIZED
-        options.argv = {"/bin/sh", "-c", "ulimit -v 2000000 && exec \"$0\"", command};
+        // The stand-in is preloaded into configlist alone, not into the shell: in a cross build
+        // the shell is a host program that cannot load it.
+        options.argv = {"/bin/sh", "-c", "ulimit -v 2000000 && LD_PRELOAD=\"$1\" && export LD_PRELOAD && exec \"$0\"",
+                        command, FAKEEGL_PATH};
 #endif
     }
     if (options.argv.empty()) options.argv = {command};
-    options.env.push_back(std::string("LD_PRELOAD=") + FAKEEGL_PATH);
+    if (options.argv[0] == command) options.env.push_back(std::string("LD_PRELOAD=") + FAKEEGL_PATH);
     options.env.push_back("FAKEEGL_SCENARIO=" + scenario);
     options.env.push_back("FAKEEGL_TRACE=" + tracePath);
     options.timeout_s = 60;

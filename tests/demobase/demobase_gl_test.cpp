@@ -294,7 +294,7 @@ struct Probe {
 TEST(DemobaseWindow, ShowsItsFrameAndClosesOnTheWindowManagersRequest) {
     Probe probe;
     probe.start({}, {"0", "255", "0"});
-    ASSERT_TRUE(testutil::wait_for_window("windowprobe", 30));
+    ASSERT_TRUE(testutil::wait_for_window("windowprobe", 30 * testutil::time_scale()));
     // The first frame may still be on its way after the window is mapped.
     std::vector<uint32_t> pixels;
     int w = 0, h = 0;
@@ -320,7 +320,7 @@ TEST(DemobaseWindow, ShowsItsFrameAndClosesOnTheWindowManagersRequest) {
 TEST(DemobaseWindow, ClosesOnEscape) {
     Probe probe;
     probe.start({}, {});
-    ASSERT_TRUE(testutil::wait_for_window("windowprobe", 30));
+    ASSERT_TRUE(testutil::wait_for_window("windowprobe", 30 * testutil::time_scale()));
     EXPECT_TRUE(testutil::send_escape_key("windowprobe"));
     probe.join();
     EXPECT_EQ(probe.result.exit_code, 0) << probe.result.err;

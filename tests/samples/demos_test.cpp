@@ -190,13 +190,13 @@ void raiseWindow(const char* title)
     XCloseDisplay(display);
 }
 
-// Looks at the demo's window until it shows what the check wants, for up to 30 s; a window that
-// never does fails the test with what the last look found.
+// Looks at the demo's window until it shows what the check wants, for up to 30 s (times the time
+// scale); a window that never does fails the test with what the last look found.
 Shot lookAtScene(const Demo& demo, const SceneCheck& check)
 {
     Shot shot;
     Problems problems;
-    for (int i = 0; i < 150; ++i) {
+    for (int i = 0; i < 150 * time_scale(); ++i) {
         raiseWindow(demo.name);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         problems = Problems();
@@ -360,7 +360,7 @@ TEST(DemoClose, CloseBeforeTheFirstFrameDrawsOneFrameAndEndsWithZero)
         RunOptions o = demoOptions(*demo, installedFolder(*demo));
         addEnv(o, {preloadFakeEgl, "FAKEEGL_HOLD_FILE=" + dir + "/go", "FAKEEGL_SWAP_LOG=" + dir + "/swaps"});
         Running running(o);
-        ASSERT_TRUE(wait_for_window(demo->name, 30)) << demo->name;
+        ASSERT_TRUE(wait_for_window(demo->name, 30 * testutil::time_scale())) << demo->name;
         EXPECT_TRUE(send_close_request(demo->name)) << demo->name;
         // Let the server deliver the request before the demo polls.
         std::this_thread::sleep_for(std::chrono::milliseconds(200));

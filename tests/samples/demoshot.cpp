@@ -1,6 +1,9 @@
 // Looks at a running demo's window: waits for it, optionally saves a screenshot, then asks it to
 // close the way a window manager does. For the suite's demo story and for documentation pictures.
 // Usage: demoshot <window-title> [<screenshot.ppm>] [<seconds to wait before the screenshot>]
+// A window still all of one colour after the wait has not shown its first frame yet (an emulated
+// program can take many seconds for it): the screenshot waits for the frame, up to a minute more.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,9 +28,14 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::duration<double>(delay));
         std::vector<uint32_t> pixels;
         int w = 0, h = 0;
-        if (!testutil::screenshot_window(title, pixels, w, h)) {
-            std::fprintf(stderr, "demoshot: cannot copy the window \"%s\"\n", title);
-            return 1;
+        for (int look = 0;; ++look) {
+            if (!testutil::screenshot_window(title, pixels, w, h)) {
+                std::fprintf(stderr, "demoshot: cannot copy the window \"%s\"\n", title);
+                return 1;
+            }
+            const bool blank = std::all_of(pixels.begin(), pixels.end(), [&](uint32_t p) { return p == pixels[0]; });
+            if (!blank || look == 300) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
         FILE* out = std::fopen(argv[2], "wb");
         if (out == nullptr) {
