@@ -32,4 +32,6 @@ run fuzz_sysfs_sleepm "$BUILD/tests/fuzz/fuzz_sysfs_sleepm" "$SRC/tests/usbpower
 run fuzz_sysfs_iddq   "$BUILD/tests/fuzz/fuzz_sysfs_iddq"   "$SRC/tests/usbpower/corpus_sysfs"
 run fuzz_configlist   "$BUILD/tests/fuzz/fuzz_configlist"   "$SRC/tests/configlist/corpus_walk"
 run fuzz_boardconf    "$BUILD/tests/fuzz/fuzz_boardconf"    "$SRC/tests/boardsim/corpus_boardconf"
+run fuzz_record       "$BUILD/boardsim/fuzz_record"         "$SRC/tests/boardsim/corpus_record"
+run fuzz_bringup_files "$BUILD/bringupcheck/fuzz_bringup_files" "$SRC/tests/bringupcheck/corpus"
 exit $status
