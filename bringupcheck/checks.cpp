@@ -74,18 +74,6 @@ const double kCaptureLimitS = 45;
 const double kWindowWaitS = 20;
 const double kCloseWaitS = 15;
 
-std::vector<std::string> split_lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t nl = text.find('\n', pos);
-        out.push_back(text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos));
-        if (nl == std::string::npos) break;
-        pos = nl + 1;
-    }
-    return out;
-}
-
 std::string fmt(const char* format, double v) {
     char buf[64];
     snprintf(buf, sizeof buf, format, v);
