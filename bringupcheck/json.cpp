@@ -84,10 +84,10 @@ struct Parser {
                 case 'r': *out += '\r'; break;
                 case 't': *out += '\t'; break;
                 case 'u': {
-                    unsigned cp;
+                    unsigned cp = 0;
                     if (!hex4(&cp)) return false;
                     if (cp >= 0xd800 && cp < 0xdc00) {
-                        unsigned lo;
+                        unsigned lo = 0;
                         if (s.compare(i, 2, "\\u") != 0) return fail("lone surrogate");
                         i += 2;
                         if (!hex4(&lo) || lo < 0xdc00 || lo >= 0xe000) return fail("bad surrogate pair");
