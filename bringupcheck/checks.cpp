@@ -74,18 +74,6 @@ const double kCaptureLimitS = 45;
 const double kWindowWaitS = 20;
 const double kCloseWaitS = 15;
 
-std::vector<std::string> split_lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t nl = text.find('\n', pos);
-        out.push_back(text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos));
-        if (nl == std::string::npos) break;
-        pos = nl + 1;
-    }
-    return out;
-}
-
 std::string fmt(const char* format, double v) {
     char buf[64];
     snprintf(buf, sizeof buf, format, v);
@@ -306,7 +294,11 @@ void check_audio(Context& ctx) {
     o.content = board_content(ctx);
     o.rate = ctx.sim.empty() ? ctx.audio_rate : atoll(board_setting(ctx.sim, "audio.rate", "192000").c_str());
     o.tone_hz = atof(board_setting(ctx.sim, "audio.tone_hz", "440").c_str());
-    if (ran.traced) o.resyncs = judge::count_resyncs(ran.trace);
+    long long overruns = 0;
+    if (ran.traced) {
+        o.resyncs = judge::count_resyncs(ran.trace);
+        overruns = judge::count_overruns(ran.trace);
+    }
     std::string pcm;
     bool have_pcm = read_file(dir + "/output.pcm", &pcm);
     if (have_pcm) c.evidence.push_back("audio/output.pcm");
@@ -336,6 +328,7 @@ void check_audio(Context& ctx) {
         f.set("gaps", Json::number(double(r.gaps)));
     }
     if (o.resyncs >= 0) f.set("resyncs", Json::number(double(o.resyncs)));
+    if (ran.traced) f.set("overruns", Json::number(double(overruns)));
     Json problems = Json::array();
     for (const std::string& p : r.problems) problems.push(Json::string(p));
     f.set("problems", problems);
@@ -351,7 +344,14 @@ void check_audio(Context& ctx) {
     } else if (!ran.err_text.empty()) {
         verdict(c, "fail", "pcmcapture wrote to standard error: " + split_lines(ran.err_text)[0]);
     } else if (!r.ok()) {
-        verdict(c, "fail", first_of(r.problems));
+        // Re-syncs beyond the first tell of a reader that kept failing (a silent position query);
+        // overruns, of a reader that was held up.
+        std::string why = first_of(r.problems);
+        if (o.resyncs > 1) why += "; the reader re-synced " + std::to_string(o.resyncs - 1) + " times";
+        if (overruns > 0)
+            why += "; the driver's ring overran " + std::to_string(overruns) +
+                   " times (the capture thread was held up for longer than the ring lasts)";
+        verdict(c, "fail", why);
     } else {
         std::string s = fmt("%.2f s of audio", r.audio_seconds) + " at " + std::to_string(o.rate) + " bytes/s in " +
                         std::to_string(r.log.block_lengths.size()) + " blocks";

@@ -3,9 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-namespace {
-
-std::vector<std::string> lines_of(const std::string& text) {
+std::vector<std::string> split_lines(const std::string& text) {
     std::vector<std::string> out;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -16,6 +14,8 @@ std::vector<std::string> lines_of(const std::string& text) {
     }
     return out;
 }
+
+namespace {
 
 // The text between `after` and `before` in line, or false.
 bool between(const std::string& line, const char* after, const char* before, std::string* out) {
@@ -37,7 +37,7 @@ bool EglConfig::es2_window() const {
 EglReport parse_egl_report(const std::string& text) {
     EglReport r;
     EglConfig* cur = nullptr;
-    for (const std::string& line : lines_of(text)) {
+    for (const std::string& line : split_lines(text)) {
         char vendor[256];
         int major = 0, minor = 0, n = 0;
         if (line.compare(0, 13, "EGL_VENDOR = ") == 0) {

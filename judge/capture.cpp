@@ -203,6 +203,13 @@ long long count_resyncs(const Trace& trace) {
     return n;
 }
 
+long long count_overruns(const Trace& trace) {
+    long long n = 0;
+    for (const TraceRecord& r : trace.records)
+        if (r.op == "fault" && r.path == kAudioNode && r.detail.compare(0, 8, "overrun ") == 0) ++n;
+    return n;
+}
+
 CaptureReport analyse_capture(const std::string& log_text, const std::string& pcm,
                               const CaptureOptions& o) {
     CaptureReport r;

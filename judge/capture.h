@@ -88,6 +88,9 @@ CaptureReport analyse_capture(const std::string& log, const std::string& pcm,
 
 // Re-syncs of pcmcapture's reader in a board trace: each one sets the driver's read position.
 long long count_resyncs(const Trace& trace);
+// Overruns of the simulated driver's ring in a board trace: each one lost data the reader had not
+// taken in time.
+long long count_overruns(const Trace& trace);
 
 // ---- Pictures of the audio (16-bit little-endian stereo frames at rate / 4 per second).
 

@@ -24,9 +24,11 @@ if [ -z "$DISPLAY" ]; then
     echo "(the demos draw on a private X server, Xvfb $DISPLAY)"
 fi
 
-echo "==== A good board: controller 2.94a with two idle host ports, a 48 kHz stereo tone playing;"
+echo "==== A good board: controller 2.94a with two idle host ports, a 48 kHz stereo tone playing"
+echo "     from a 1 MiB ring;"
 echo "     a device comes and goes on port 1 during each USB daemon's run"
-"$sim" create "$out/boards/good" >/dev/null
+# A ring of 1 MiB (5 s of audio), so that a busy machine cannot make it overrun.
+"$sim" create "$out/boards/good" audio.ring=1048576 >/dev/null
 echo "\$ bringup-check --sim out/boards/good --switch --attach 1 --seconds 5 --out out/run"
 status=0
 "$check" --sim "$out/boards/good" --switch --attach 1 --seconds 5 --boardsim "$sim" --out "$out/run" || status=$?

@@ -1,6 +1,7 @@
 // Trace lines as the board writes them, read back.
 #include <gtest/gtest.h>
 
+#include "capture.h"
 #include "trace.h"
 
 namespace {
@@ -24,6 +25,18 @@ TEST(Trace, WrittenLinesReadBack) {
     EXPECT_EQ(back, bytes);
     EXPECT_EQ(t.records[1].result, -1);
     EXPECT_FALSE(judge::record_bytes(t.records[1], &back));
+}
+
+TEST(Trace, ResyncsAndOverrunsOfTheAudioDriver) {
+    judge::Trace t = judge::parse_trace(
+        "1.0\t1\tioctl\t/dev/qvaudio_out\t0x40044102 4096\t0\n"
+        "1.0\t1\tioctl\t/dev/qvaudio_out\t0x40044101\t4096\n"
+        "1.0\t1\tfault\t/dev/qvaudio_out\toverrun 70000\t0\n"
+        "1.0\t1\tioctl\t/dev/qvaudio_out\t0x40044102 0\t0\n"
+        "1.0\t1\tioctl\t/dev/wifi_power\t0x40044102\t0\n"
+        "1.0\t1\tfault\tpthread_create\trefused\t11\n");
+    EXPECT_EQ(judge::count_resyncs(t), 2);
+    EXPECT_EQ(judge::count_overruns(t), 1);
 }
 
 TEST(Trace, MalformedLinesAreCountedNotTaken) {
