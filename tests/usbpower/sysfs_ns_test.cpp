@@ -16,6 +16,8 @@ const int SKIP = 77;
 
 // Runs the program in a new mount namespace over a tmpfs "/sys" holding <dir>/sys, for at most
 // seconds (SIGTERM then, exit status 124), and copies the resulting tree to <dir>/after.
+// The seconds are the time the program has to get where a test looks: they grow with the time
+// scale, as the program starts and runs slower under an emulator.
 const char SCRIPT[] =
     "set -e\n"
     "board=$1; seconds=$2; shift 2\n"
@@ -67,7 +69,8 @@ testutil::RunResult run_in_namespace(const std::string& dir, const std::vector<s
     testutil::RunOptions o;
     o.argv = g_unshare;
     o.argv.push_back(SCRIPT);
-    o.argv.insert(o.argv.end(), {"sh", dir, std::to_string(seconds), testutil::stage_bin(argv[0])});
+    o.argv.insert(o.argv.end(),
+                  {"sh", dir, std::to_string(seconds * testutil::time_scale()), testutil::stage_bin(argv[0])});
     o.argv.insert(o.argv.end(), argv.begin() + 1, argv.end());
     o.timeout_s = seconds + 60;
     return testutil::run(o);
