@@ -28,9 +28,11 @@ const std::string SCRIPT = std::string("set -e\nboard=$1; seconds=$2; shift 2\n"
 
 testutil::RunResult run_in_namespace(const std::string& dir, const std::vector<std::string>& argv,
                                      double seconds) {
-    std::vector<std::string> args = {dir, std::to_string(seconds), testutil::stage_bin(argv[0])};
+    // The seconds are the time the program has to get where a test looks: they grow with the time
+    // scale, as the program starts and runs slower under an emulator.
+    std::vector<std::string> args = {dir, std::to_string(seconds * testutil::time_scale()), testutil::stage_bin(argv[0])};
     args.insert(args.end(), argv.begin() + 1, argv.end());
-    return sysns::run(SCRIPT, args, seconds + 60);
+    return sysns::run(SCRIPT, args, seconds * testutil::time_scale() + 60);
 }
 
 std::string after(const std::string& dir, const std::string& sys_path) {
