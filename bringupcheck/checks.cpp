@@ -750,6 +750,14 @@ void check_gpu(Context& ctx) {
                     if (std::find(before.begin(), before.end(), id) == before.end()) window = id;
                 return;
             }
+            // A slow GPU (or an emulated one) can take seconds over its first frame: with the
+            // frame counter, the picture waits for two frames, up to the window wait past the run.
+            if (!shot && t >= ctx.seconds && !lib.empty() && t < ctx.seconds + kWindowWaitS) {
+                std::string counted;
+                long long n = 0;
+                if (!read_file(swaps_path, &counted) || sscanf(counted.c_str(), "swaps %lld", &n) != 1 || n < 2)
+                    return;
+            }
             if (!shot && t >= ctx.seconds) {
                 raise_window(window);
                 usleep(300000);  // a frame or two after the raise
