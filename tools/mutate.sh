@@ -51,6 +51,11 @@ done
     [ -e "$incoming/$f" ] || rm -f "$tree/$f"
 done
 rm -rf "$incoming"
+# A run that was killed while a fault was planted may have built it: rebuild that file.
+if [ -s "$scratch/planted" ]; then
+    touch "$tree/$(cat "$scratch/planted")"
+    rm -f "$scratch/planted"
+fi
 
 build() {
     (cd "$tree" && cmake --preset dev >/dev/null && cmake --build --preset dev) > "$1" 2>&1
@@ -88,6 +93,7 @@ while IFS="$tab" read -r name file tests text replacement; do
         verdict="NOT PLANTED (text found $count times in $file)"
     else
         cp "$target" "$scratch/pristine"
+        printf '%s\n' "$file" > "$scratch/planted"
         # Put the file back however the run ends.
         trap 'cat "$scratch/pristine" > "$target"; exit 3' INT TERM HUP
         FROM="$text" TO="$replacement" perl -0777 -pi -e 's/\Q$ENV{FROM}\E/$ENV{TO}/' "$target"
@@ -102,6 +108,7 @@ while IFS="$tab" read -r name file tests text replacement; do
         # A fresh file time, so the next build puts the unchanged code back.
         cat "$scratch/pristine" > "$target"
         trap - INT TERM HUP
+        rm -f "$scratch/planted"
     fi
     seconds=$(($(date +%s) - start))
     printf '%-34s %-8s %4ss  %s\n' "$name" "$verdict" "$seconds" "$tests" | tee -a "$results"
