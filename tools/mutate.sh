@@ -35,11 +35,27 @@ else
     done
 fi
 
-# Refresh the scratch copy from the working tree (tracked and new files, nothing ignored), file
-# times kept so that its build stays incremental.
-find "$tree" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
+# Refresh the scratch copy from the working tree (tracked and new files, nothing ignored). Only
+# files whose content differs are copied, with a fresh file time, so the scratch build stays
+# incremental and never keeps an object built from a planted fault.
+incoming="$scratch/incoming"
+rm -rf "$incoming" && mkdir -p "$incoming" || exit 2
 (cd "$top" && git ls-files -z --cached --others --exclude-standard |
-     tar --null --ignore-failed-read -T - -cf - 2>/dev/null) | tar -xf - -C "$tree" || exit 2
+     tar --null --ignore-failed-read -T - -cf - 2>/dev/null) | tar -xf - -C "$incoming" || exit 2
+(cd "$incoming" && find . -type f) | while IFS= read -r f; do
+    if ! cmp -s "$incoming/$f" "$tree/$f"; then
+        mkdir -p "$(dirname "$tree/$f")" && cat "$incoming/$f" > "$tree/$f" && chmod --reference="$incoming/$f" "$tree/$f"
+    fi
+done
+(cd "$tree" && find . -path ./build -prune -o -type f -print) | while IFS= read -r f; do
+    [ -e "$incoming/$f" ] || rm -f "$tree/$f"
+done
+rm -rf "$incoming"
+# A run that was killed while a fault was planted may have built it: rebuild that file.
+if [ -s "$scratch/planted" ]; then
+    touch "$tree/$(cat "$scratch/planted")"
+    rm -f "$scratch/planted"
+fi
 
 build() {
     (cd "$tree" && cmake --preset dev >/dev/null && cmake --build --preset dev) > "$1" 2>&1
@@ -77,6 +93,9 @@ while IFS="$tab" read -r name file tests text replacement; do
         verdict="NOT PLANTED (text found $count times in $file)"
     else
         cp "$target" "$scratch/pristine"
+        printf '%s\n' "$file" > "$scratch/planted"
+        # Put the file back however the run ends.
+        trap 'cat "$scratch/pristine" > "$target"; exit 3' INT TERM HUP
         FROM="$text" TO="$replacement" perl -0777 -pi -e 's/\Q$ENV{FROM}\E/$ENV{TO}/' "$target"
         if ! build "$log"; then
             verdict="NOT PLANTED (does not build; see $log)"
@@ -88,6 +107,8 @@ while IFS="$tab" read -r name file tests text replacement; do
         fi
         # A fresh file time, so the next build puts the unchanged code back.
         cat "$scratch/pristine" > "$target"
+        trap - INT TERM HUP
+        rm -f "$scratch/planted"
     fi
     seconds=$(($(date +%s) - start))
     printf '%-34s %-8s %4ss  %s\n' "$name" "$verdict" "$seconds" "$tests" | tee -a "$results"

@@ -118,7 +118,7 @@ RunOptions demoOptions(const Demo& demo, const std::string& folder)
     o.cwd = folder;
     o.timeout_s = 120;
 #ifdef DEMO_KEEP_LOADED
-    o.env = {"LD_PRELOAD=" DEMO_KEEP_LOADED, "LSAN_OPTIONS=suppressions=" DEMO_LSAN_SUPPRESSIONS};
+    o.env = {"LD_PRELOAD=" DEMO_KEEP_LOADED, "LSAN_OPTIONS=print_suppressions=0:suppressions=" DEMO_LSAN_SUPPRESSIONS};
 #endif
     return o;
 }
