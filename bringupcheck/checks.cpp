@@ -706,8 +706,10 @@ void look_at(const std::vector<uint32_t>& px, double* drawn, size_t* colours) {
 }
 
 std::string swapcount_lib(const Context& ctx) {
-    for (const std::string& p : {self_dir() + "/../lib/" + kSwapCountLib, self_dir() + "/" + kSwapCountLib,
-                                 ctx.prefix + "/lib/" + kSwapCountLib})
+    // The install prefix's private library folder (the packages' board-bringup folder, the
+    // relocatable tree's lib/), then the build tree's lib/ beside bin/, then beside the program.
+    for (const std::string& p : {ctx.prefix + "/" BRINGUP_PRIVATE_LIB_DIR "/" + kSwapCountLib,
+                                 self_dir() + "/../lib/" + kSwapCountLib, self_dir() + "/" + kSwapCountLib})
         if (access(p.c_str(), R_OK) == 0) return p;
     return "";
 }
