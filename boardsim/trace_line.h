@@ -23,6 +23,13 @@ struct TraceRecord {
     long long result = 0;
 };
 
+// An ioctl request as the trace writes it: its number in hexadecimal ("0x40044102").
+inline std::string trace_request(unsigned long request) {
+    char text[24];
+    snprintf(text, sizeof text, "0x%lx", request);
+    return text;
+}
+
 // Bytes as a C string literal with its quotes: "on", "1\n", "\001".
 inline std::string trace_literal(const char* bytes, size_t count) {
     std::string out = "\"";

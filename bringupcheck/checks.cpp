@@ -23,15 +23,18 @@
 #include "proc.h"
 #include "usbpolicy.h"
 #include "x11.h"
+#include "bringup/otg.h"
+#include "usbpower/messages.h"
+#include "wlanpower/messages.h"
 
 namespace {
 
 // ---- The board's USB controller as the daemons see it.
 
-const char kVersionPath[] = "/sys/bus/logicmodule/drivers/dwc_otg/version";
-const char kPortDir[] = "/sys/devices/lm";  // then the port digit
-const char kGotgctlPrefix[] = "GOTGCTL = 0x";
-const char kBusPrefix[] = "Bus Connected = 0x";
+const char kVersionPath[] = OTG_VERSION_PATH;
+const char kPortDir[] = OTG_PORT_DIR_PREFIX;  // then the port digit
+const char kGotgctlPrefix[] = OTG_GOTGCTL_PREFIX;
+const char kBusPrefix[] = OTG_BUSCONNECTED_PREFIX;
 
 // The daemons, the controller versions each one runs on (by its build profile) and its policy.
 struct Daemon {
@@ -41,9 +44,9 @@ struct Daemon {
     bool save_policy;           // port 0 only, kept powered while either port is in use
 };
 const Daemon kDaemons[] = {
-    {"otgpower", "2.60a 2.94a 3.10a", true, false},
-    {"otgpoweriddq", "2.60a 2.94a", false, false},
-    {"otgpowersave", "2.60a 2.94a 3.10a", true, true},
+    {"otgpower", OTG_VERSION_PHY_CONTROL " " OTG_VERSION_PER_PORT " " OTG_VERSION_PER_PORT_2, true, false},
+    {"otgpoweriddq", OTG_VERSION_PHY_CONTROL " " OTG_VERSION_PER_PORT, false, false},
+    {"otgpowersave", OTG_VERSION_PHY_CONTROL " " OTG_VERSION_PER_PORT " " OTG_VERSION_PER_PORT_2, true, true},
 };
 
 // What the daemons may print, and whether it tells of trouble.
@@ -51,18 +54,17 @@ struct DaemonMessage {
     const char* text;
     bool trouble;
 };
-const char kUnsupported[] = "This dwc_otg version not support. Please check!";
 const DaemonMessage kDaemonMessages[] = {
-    {"Has devices on this port,can't power off!", false},  // a device came between look and switch
-    {"Failed to read gotgctl", true},
-    {"gotgctl txt is error", true},
-    {"Failed to read busconnected", true},
-    {"busconnected txt is error", true},
+    {usbmsg::kHasDevices, false},  // a device came between look and switch
+    {usbmsg::kGotgctlReadFailed, true},
+    {usbmsg::kGotgctlBad, true},
+    {usbmsg::kBusconnectedReadFailed, true},
+    {usbmsg::kBusconnectedBad, true},
 };
 
 // What wlanpower prints only when something went wrong.
-const char* const kWifiMessages[] = {"wrong number of arguments", "Device open failed !!!",
-                                     "Set Wi-Fi power up error!!!", "Set Wi-Fi power down error!!!"};
+const char* const kWifiMessages[] = {wifimsg::kUsage, wifimsg::kOpenFailed, wifimsg::kPowerUpFailed,
+                                     wifimsg::kPowerDownFailed};
 
 const char* const kDemos[] = {"lanterna", "veilglass", "tilemosaic"};
 const char kSamplesDir[] = "/share/board-bringup/samples/";
@@ -475,7 +477,7 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
         return;
     }
     if (!supported) {
-        bool refused = ran.res.exit_code == 255 && lines.size() == 1 && lines[0] == kUnsupported;
+        bool refused = ran.res.exit_code == 255 && lines.size() == 1 && lines[0] == usbmsg::kUnsupported;
         if (refused)
             verdict(c, "skip", "controller version \"" + version.substr(0, 5) + "\" is not one " + d.name +
                                    " runs on: it refused to start, as it should");
@@ -706,8 +708,10 @@ void look_at(const std::vector<uint32_t>& px, double* drawn, size_t* colours) {
 }
 
 std::string swapcount_lib(const Context& ctx) {
-    for (const std::string& p : {self_dir() + "/../lib/" + kSwapCountLib, self_dir() + "/" + kSwapCountLib,
-                                 ctx.prefix + "/lib/" + kSwapCountLib})
+    // The install prefix's private library folder (the packages' board-bringup folder, the
+    // relocatable tree's lib/), then the build tree's lib/ beside bin/, then beside the program.
+    for (const std::string& p : {ctx.prefix + "/" BRINGUP_PRIVATE_LIB_DIR "/" + kSwapCountLib,
+                                 self_dir() + "/../lib/" + kSwapCountLib, self_dir() + "/" + kSwapCountLib})
         if (access(p.c_str(), R_OK) == 0) return p;
     return "";
 }

@@ -51,6 +51,14 @@ std::string absolute(const std::string& path) {
     return std::string(cwd) + "/" + path;
 }
 
+std::string resolved(const std::string& path) {
+    char* real = realpath(path.c_str(), nullptr);
+    if (!real) return path;
+    std::string r = real;
+    free(real);
+    return r;
+}
+
 std::string dirname_of(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -187,7 +195,9 @@ int main(int argc, char** argv) {
     // The board: simulated through the preload library, or this one.
     if (!boardsim.empty() && access(boardsim.c_str(), X_OK) != 0) return usage_error("no boardsim command at " + boardsim);
     if (boardsim.empty()) boardsim = find_program("boardsim");
-    if (!boardsim.empty()) boardsim = absolute(boardsim);
+    // boardsim takes libboardsim.so from beside its own executable once links are resolved (the
+    // packages' /usr/bin/boardsim is a link into their private folder): so does this lookup.
+    if (!boardsim.empty()) boardsim = resolved(absolute(boardsim));
     if (!ctx.sim.empty()) {
         ctx.sim = absolute(ctx.sim);
         if (access((ctx.sim + "/board.conf").c_str(), R_OK) != 0)

@@ -6,6 +6,7 @@
 #   (RPATH $ORIGIN/../lib)          (no RPATH)
 #   P/share/board-bringup/samples   /usr/share/board-bringup/samples
 #   (simulated board not installed) /usr/lib/<multiarch>/board-bringup/{boardsim,libboardsim.so}
+#   P/lib/libbringup-swapcount.so   /usr/lib/<multiarch>/board-bringup/libbringup-swapcount.so
 #
 # Each file also belongs to a component, one per package: tools, demos, lib, dev, sim.
 
@@ -24,6 +25,9 @@ if(BRINGUP_PACKAGING)
   # The simulated board's command finds libboardsim.so next to its own executable, so both live
   # in a private folder and /usr/bin/boardsim is a link to the command.
   set(BRINGUP_SIM_DIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}/board-bringup")
+  # Libraries only the suite's own programs load (preloads, not for linking): the same private
+  # folder, never the public library one.
+  set(BRINGUP_PRIVATE_LIB_DIR "${BRINGUP_SIM_DIR}")
   set(BRINGUP_INSTALL_RPATH "")
   set(CMAKE_SKIP_INSTALL_RPATH ON)
   # Debian's hardening: checked buffer functions, stack protector, read-only relocations bound at
@@ -35,6 +39,7 @@ else()
   set(BRINGUP_SBIN_DIR "bin")
   set(BRINGUP_LIB_DIR "lib")
   set(BRINGUP_SIM_DIR "")
+  set(BRINGUP_PRIVATE_LIB_DIR "lib")
   set(BRINGUP_INSTALL_RPATH "$ORIGIN/../lib")
 endif()
 set(CMAKE_INSTALL_RPATH "${BRINGUP_INSTALL_RPATH}")

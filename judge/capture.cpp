@@ -8,7 +8,9 @@
 #include <complex>
 #include <numeric>
 
+#include "bringup/qvaudio.h"
 #include "pcmcapture/messages.h"
+#include "trace_line.h"
 
 namespace judge {
 
@@ -18,8 +20,8 @@ const uint32_t kHalf = 9600;
 const uint32_t kWhole = 19200;
 
 // The driver request that sets the read position: what each re-sync of the reader sends.
-const char kSetReadPosRequest[] = "0x40044102";
-const char kAudioNode[] = "/dev/qvaudio_out";
+const std::string kSetReadPosRequest = boardsim::trace_request(kCmdOutSetReadPos) + " ";
+const char kAudioNode[] = QVAUDIO_NODE;
 
 // How each message is written: level, text, and whether the text is a printf format (whose
 // numbers are read back) or a fixed text.
@@ -198,7 +200,7 @@ CaptureLog parse_capture_log(const std::string& text) {
 long long count_resyncs(const Trace& trace) {
     long long n = 0;
     for (const TraceRecord& r : trace.records)
-        if (r.op == "ioctl" && r.path == kAudioNode && r.detail.compare(0, strlen(kSetReadPosRequest), kSetReadPosRequest) == 0)
+        if (r.op == "ioctl" && r.path == kAudioNode && r.detail.compare(0, kSetReadPosRequest.size(), kSetReadPosRequest) == 0)
             ++n;
     return n;
 }

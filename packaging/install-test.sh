@@ -109,6 +109,15 @@ for demo in $demos; do
     check "$demo draws from its folder" sh -c 'cd "$1" && timeout 4 "$2" 2>"$3"; test $? -eq 124 && ! test -s "$3"' sh \
         "$folder" "/usr/bin/$demo" "$work/$demo.err"
 done
+# bringup-check from /usr/sbin: boardsim's library from the link in /usr/bin, the suite's programs
+# from /usr/sbin and /usr/bin.
+boardsim create "$board" >/dev/null
+check "bringup-check installed in /usr/sbin" test -x /usr/sbin/bringup-check
+check "bringup-check passes the simulated board" /usr/sbin/bringup-check --sim "$board" --switch \
+    --only audio,usb,wifi,egl --seconds 2 --out "$work/check"
+check "bringup-check wrote results.json and report.html" test -s "$work/check/results.json" -a -s "$work/check/report.html"
+check "the frame-counting preload is private" test -f "/usr/lib/$multiarch/board-bringup/libbringup-swapcount.so" \
+    -a ! -e "/usr/lib/$multiarch/libbringup-swapcount.so"
 check "configlist lists the configurations on X11" sh -c 'configlist >"$1" && test -s "$1"' sh "$work/configlist.x11"
 check "configlist lists the configurations on surfaceless Mesa" sh -c \
     'EGL_PLATFORM=surfaceless configlist >"$1" && test -s "$1"' sh "$work/configlist.surfaceless"

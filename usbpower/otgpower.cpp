@@ -6,11 +6,11 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "messages.h"
 #include "otg_core.h"
 
 static const unsigned int OTG_SETTLE_US = 500000;  // after a power-on, before the query
 static const unsigned int OTG_CYCLE_US = 500000;   // after each cycle
-static const char OTG_UNSUPPORTED_MESSAGE[] = "This dwc_otg version not support. Please check!";
 
 enum { OTG_PORTS = 2 };
 static int port_managed[OTG_PORTS];
@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     }
 
     if (read_otg_version() == -1) {
-        puts(OTG_UNSUPPORTED_MESSAGE);
+        puts(usbmsg::kUnsupported);
         return -1;
     }
 

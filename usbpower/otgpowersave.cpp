@@ -5,11 +5,11 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include "messages.h"
 #include "otg_core.h"
 
 static const unsigned int OTG_SETTLE_US = 500000;  // after a power-on, before the query
 static const unsigned int OTG_CYCLE_S = 1;         // after each cycle
-static const char OTG_UNSUPPORTED_MESSAGE[] = "This dwc_otg version not support. Please check!";
 
 static int port0_present;
 static int port1_present;
@@ -20,7 +20,7 @@ int main(void) {
     setvbuf(stdout, NULL, _IOLBF, 0);
 
     if (read_otg_version() == -1) {
-        puts(OTG_UNSUPPORTED_MESSAGE);
+        puts(usbmsg::kUnsupported);
         return -1;
     }
     port0_present = otg_port_present(0) == 0;

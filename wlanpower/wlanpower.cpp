@@ -9,12 +9,13 @@
 #include <unistd.h>
 
 #include "bringup/wifi_power.h"
+#include "messages.h"
 
 static const char WIFI_POWER_DEVICE[] = WIFI_POWER_NODE;
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        puts("wrong number of arguments");
+        puts(wifimsg::kUsage);
         return -1;
     }
     // Base 10 like strtol, kept to its low 32 bits.
@@ -22,17 +23,17 @@ int main(int argc, char** argv) {
 
     int fd = open(WIFI_POWER_DEVICE, O_RDWR);
     if (fd == -1) {
-        puts("Device open failed !!!");
+        puts(wifimsg::kOpenFailed);
         return 0;
     }
     if (state == 1) {
         if (ioctl(fd, WIFI_POWER_UP) < 0 && ioctl(fd, WIFI_POWER_UP_RETRY) < 0) {
-            puts("Set Wi-Fi power up error!!!");
+            puts(wifimsg::kPowerUpFailed);
             return 0;
         }
     } else {
         if (ioctl(fd, WIFI_POWER_DOWN) < 0 && ioctl(fd, WIFI_POWER_DOWN_RETRY) < 0) {
-            puts("Set Wi-Fi power down error!!!");
+            puts(wifimsg::kPowerDownFailed);
             return 0;
         }
     }

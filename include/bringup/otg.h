@@ -7,6 +7,14 @@
 
 #define OTG_VERSION_PATH "/sys/bus/logicmodule/drivers/dwc_otg/version"
 
+// The version texts the driver reports, five characters each: the PHY-control device method, a
+// version recognised but not driven, and the two of the per-port method (the IDDQ PHY has only
+// the first).
+#define OTG_VERSION_PHY_CONTROL "2.60a"
+#define OTG_VERSION_RECOGNISED "2.20a"
+#define OTG_VERSION_PER_PORT "2.94a"
+#define OTG_VERSION_PER_PORT_2 "3.10a"
+
 // Per-port devices: OTG_PORT_DIR_PREFIX followed by the port digit.
 #define OTG_PORT_DIR_PREFIX "/sys/devices/lm"
 #define OTG_PORT0_DIR OTG_PORT_DIR_PREFIX "0"

@@ -18,6 +18,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "trace.h"
+
 extern char** environ;
 
 namespace testutil {
@@ -194,11 +196,7 @@ std::string make_temp_dir(const std::string& tag) {
     return buf.data();
 }
 
-std::string request_text(unsigned long request) {
-    char text[32];
-    snprintf(text, sizeof text, "0x%lx", request);
-    return text;
-}
+std::string request_text(unsigned long request) { return boardsim::trace_request(request); }
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -235,28 +233,9 @@ std::vector<std::string> split_lines(const std::string& text) {
 }
 
 std::vector<TraceLine> read_trace(const std::string& board) {
-    std::vector<TraceLine> lines;
     std::string path = board + "/trace.log";
-    if (!file_exists(path)) return lines;
-    for (const std::string& line : split_lines(read_file(path))) {
-        std::vector<std::string> f;
-        size_t pos = 0;
-        while (true) {
-            size_t tab = line.find('\t', pos);
-            f.push_back(line.substr(pos, tab == std::string::npos ? std::string::npos : tab - pos));
-            if (tab == std::string::npos) break;
-            pos = tab + 1;
-        }
-        if (f.size() < 6) continue;
-        TraceLine t;
-        t.time = std::atof(f[0].c_str());
-        t.op = f[2];
-        t.path = f[3];
-        t.detail = f[4];
-        t.result = std::atoll(f[5].c_str());
-        lines.push_back(t);
-    }
-    return lines;
+    if (!file_exists(path)) return {};
+    return judge::parse_trace(read_file(path)).records;
 }
 
 }  // namespace testutil

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "trace_line.h"
+
 namespace testutil {
 
 struct RunOptions {
@@ -52,11 +54,7 @@ std::vector<std::string> split_lines(const std::string& text);
 std::string request_text(unsigned long request);
 
 // One line of a simulated board's trace.log (time, pid, op, path, detail, result).
-struct TraceLine {
-    double time = 0;
-    std::string op, path, detail;
-    long long result = 0;
-};
+using TraceLine = boardsim::TraceRecord;
 // The board's trace in order; empty when there is none yet. A line still being written by
 // another process is left out.
 std::vector<TraceLine> read_trace(const std::string& board);

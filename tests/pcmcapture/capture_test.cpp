@@ -13,20 +13,27 @@
 #include <vector>
 
 #include "bringup/qvaudio.h"
+#include "log_lines.h"
 #include "runprog.h"
 
 namespace {
 
-const char kStart[] = "I/qvAudio_Test: Audio capture start!";
-const char kFinish[] = "I/qvAudio_Test: Audio capture finish!";
-const char kSize64k[] = "I/qvAudio_Test: qvAudio_OutSize = 0x10000 !";
+const std::string kStart = loglines::line('I', pcmlog::kMsgStart);
+const std::string kFinish = loglines::line('I', pcmlog::kMsgFinish);
+const std::string kSize64k = loglines::line('I', pcmlog::kMsgSize, 0x10000u);
 // Runs whose stream is checked use a ring of 4 MiB (22 s of audio at 192000 bytes/s): a capture
 // thread held up for a while by a busy machine is then never lapped by the hardware.
 const char kBigRing[] = "audio.ring=4194304";
-const char kSizeBig[] = "I/qvAudio_Test: qvAudio_OutSize = 0x400000 !";
-const char kOpenFailed[] = "E/qvAudio_Test: The device qvaudio_out cant't be opened!";
-const char kInitError[] = "I/qvAudio_Test: qvAudio_OutInit Error!";
+const std::string kSizeBig = loglines::line('I', pcmlog::kMsgSize, 0x400000u);
+const std::string kOpenFailed = loglines::line('E', pcmlog::kMsgOpenFailed);
+const std::string kInitError = loglines::line('I', pcmlog::kMsgInitError);
 const char kNode[] = QVAUDIO_NODE;
+const std::string kShortReadToEndPattern = loglines::pattern('E', pcmlog::kMsgShortReadToEnd);
+const std::string kWritePattern = loglines::pattern('D', pcmlog::kMsgWrite);
+// The trace's detail of the hardware position query, and the start of the set-read-position one
+// (its argument follows).
+const std::string kHwPosQuery = testutil::request_text(kCmdOutHwPos);
+const std::string kSetReadPos = testutil::request_text(kCmdOutSetReadPos) + " ";
 
 using testutil::TraceLine;
 
@@ -73,7 +80,7 @@ Capture capture(const std::string& tag, const std::vector<std::string>& settings
         // (No std::regex here: runs are collected on several threads at once.)
         unsigned int address, length;
         int end = 0;
-        if (sscanf(line.c_str(), "D/qvAudio_Test: write %x %x to file%n", &address, &length, &end) == 2 &&
+        if (sscanf(line.c_str(), kWritePattern.c_str(), &address, &length, &end) == 2 &&
             size_t(end) == line.size())
             c.blocks.push_back({address, length});
         else
@@ -155,7 +162,7 @@ void expect_reads_fit_the_buffer(const Capture& c) {
     int reads = 0;
     for (const TraceLine& t : c.trace) {
         if (t.path != kNode) continue;
-        if (t.op == "ioctl" && t.detail.compare(0, 11, "0x40044102 ") == 0) fill = 0;
+        if (t.op == "ioctl" && t.detail.compare(0, kSetReadPos.size(), kSetReadPos) == 0) fill = 0;
         if (t.op != "read") continue;
         long long count = atoll(t.detail.c_str());
         ++reads;
@@ -172,7 +179,7 @@ void expect_reads_fit_the_buffer(const Capture& c) {
 double shortest_query_gap(const Capture& c) {
     double last = -1, shortest = 1e9;
     for (const TraceLine& t : c.trace)
-        if (t.op == "ioctl" && t.detail == "0x40044101") {
+        if (t.op == "ioctl" && t.detail == kHwPosQuery) {
             if (last >= 0) shortest = std::min(shortest, t.time - last);
             last = t.time;
         }
@@ -258,7 +265,7 @@ TEST(Capture, NormalRuns) {
 
     Capture o = odd.get();
     expect_frame(o);
-    EXPECT_EQ(o.other[1], "I/qvAudio_Test: qvAudio_OutSize = 0xf4242 !");
+    EXPECT_EQ(o.other[1], loglines::line('I', pcmlog::kMsgSize, 0xf4242u));
     EXPECT_EQ(o.pcm.size() % 9600, 0u);
     EXPECT_GE(o.blocks.size(), 100u);
     EXPECT_EQ(stream_gaps(o), 0);
@@ -284,9 +291,9 @@ TEST(Capture, StartFailures) {
         Capture c;
         std::vector<std::string> lines;
     } cases[] = {
-        {size_fail.get(), {kStart, "I/qvAudio_Test: qvAudio_OutSize = 0xffffffff !", kFinish}},
-        {size_zero.get(), {kStart, "I/qvAudio_Test: qvAudio_OutSize = 0x0 !", kFinish}},
-        {no_thread.get(), {kStart, kSize64k, "E/qvAudio_Test: Fail to create thread!", kFinish}},
+        {size_fail.get(), {kStart, loglines::line('I', pcmlog::kMsgSize, 0xffffffffu), kFinish}},
+        {size_zero.get(), {kStart, loglines::line('I', pcmlog::kMsgSize, 0x0u), kFinish}},
+        {no_thread.get(), {kStart, kSize64k, loglines::line('E', pcmlog::kMsgThreadFailed), kFinish}},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.c.board);
@@ -346,14 +353,15 @@ TEST(Capture, ReaderFailuresResynchronise) {
     EXPECT_EQ(count_lines(c, kInitError), 1);
     std::vector<std::pair<long, long>> reads;
     for (const std::string& line : c.other) {
-        long got, asked;
-        char which[16];
+        int got, asked;
         int end = 0;
-        if (sscanf(line.c_str(), "E/qvAudio_Test: qvAudio_out fail to read! Ret = %ld, %15[a-zA-Z_] = %ld %n",
-                   &got, which, &asked, &end) == 3 &&
-            size_t(end) == line.size() && line.back() == ' ' &&
-            (std::string(which) == "PosBytes" || std::string(which) == "left_size"))
-            reads.emplace_back(got, asked);
+        for (const char* form : {pcmlog::kMsgShortRead, pcmlog::kMsgShortReadToEnd}) {
+            if (sscanf(line.c_str(), loglines::pattern('E', form).c_str(), &got, &asked, &end) == 2 &&
+                size_t(end) == line.size() && line.back() == ' ') {
+                reads.emplace_back(got, asked);
+                break;
+            }
+        }
     }
     ASSERT_EQ(reads.size(), 2u) << c.run.out;
     EXPECT_EQ(reads[0].first, -1);
@@ -382,7 +390,7 @@ TEST(Capture, FastDriverFillsTheWholeBufferAtOnce) {
     // lapped.
     Capture c = capture("fast", {"audio.content=counter", "audio.rate=2500000", "audio.ring=67108864"});
     expect_frame(c);
-    EXPECT_EQ(c.other[1], "I/qvAudio_Test: qvAudio_OutSize = 0x4000000 !");
+    EXPECT_EQ(c.other[1], loglines::line('I', pcmlog::kMsgSize, 0x4000000u));
     ASSERT_GE(c.blocks.size(), 50u);
     for (size_t i = 0; i < c.blocks.size(); ++i) {
         EXPECT_EQ(c.blocks[i].length, 19200u) << i;
@@ -417,11 +425,11 @@ TEST(Capture, RingsAboveAGigabyte) {
     });
     struct Case {
         Capture c;
-        const char* size_line;
+        std::string size_line;
     } cases[] = {
-        {said_max.get(), "I/qvAudio_Test: qvAudio_OutSize = 0x7fffffff !"},
-        {said_word.get(), "I/qvAudio_Test: qvAudio_OutSize = 0x7ffffffc !"},
-        {real.get(), "I/qvAudio_Test: qvAudio_OutSize = 0x7fffffff !"},
+        {said_max.get(), loglines::line('I', pcmlog::kMsgSize, 0x7fffffffu)},
+        {said_word.get(), loglines::line('I', pcmlog::kMsgSize, 0x7ffffffcu)},
+        {real.get(), loglines::line('I', pcmlog::kMsgSize, 0x7fffffffu)},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.c.board);
@@ -436,12 +444,11 @@ TEST(Capture, RingsAboveAGigabyte) {
 
     Capture l = lapped.get();
     expect_frame(l);
-    EXPECT_EQ(l.other[1], "I/qvAudio_Test: qvAudio_OutSize = 0x7fffffff !");
+    EXPECT_EQ(l.other[1], loglines::line('I', pcmlog::kMsgSize, 0x7fffffffu));
     for (size_t i = 2; i + 1 < l.other.size(); ++i) {
-        long got, asked;
+        int got, asked;
         int end = 0;
-        EXPECT_TRUE(sscanf(l.other[i].c_str(), "E/qvAudio_Test: qvAudio_out fail to read! Ret = %ld, left_size = %ld %n",
-                           &got, &asked, &end) == 2 && size_t(end) == l.other[i].size() && got < asked)
+        EXPECT_TRUE(sscanf(l.other[i].c_str(), kShortReadToEndPattern.c_str(), &got, &asked, &end) == 2 && size_t(end) == l.other[i].size() && got < asked)
             << l.other[i];
     }
     EXPECT_EQ(l.pcm.size() % 9600, 0u);

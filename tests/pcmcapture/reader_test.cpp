@@ -12,6 +12,7 @@
 
 #include "bringup/qvaudio.h"
 #include "capture.h"
+#include "log_lines.h"
 
 namespace {
 
@@ -170,7 +171,7 @@ TEST_F(Reader, InitFailureSaysSoAndChangesNothing) {
         writePos = buffer + 100;
         testing::internal::CaptureStdout();
         EXPECT_EQ(qvAudio_OutInit(), -1) << answer;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "I/qvAudio_Test: qvAudio_OutInit Error!\n");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), loglines::line('I', pcmlog::kMsgInitError) + "\n");
         EXPECT_EQ(writePos, buffer + 100);
         EXPECT_EQ(dev.calls.size(), 1u) << "no read position set";
     }
@@ -350,12 +351,12 @@ TEST_F(Reader, FailedReadsSayWhatTheyGot) {
         long answer;
         int32_t start;
         int32_t fresh;
-        const char* line;
+        std::string line;
     } cases[] = {
-        {-1, 0, 100, "E/qvAudio_Test: qvAudio_out fail to read! Ret = -1, PosBytes = 100 \n"},
-        {40, 0, 100, "E/qvAudio_Test: qvAudio_out fail to read! Ret = 40, PosBytes = 100 \n"},
-        {-1, 19000, 1000, "E/qvAudio_Test: qvAudio_out fail to read! Ret = -1, left_size = 200 \n"},
-        {8, 19000, 1000, "E/qvAudio_Test: qvAudio_out fail to read! Ret = 8, left_size = 200 \n"},
+        {-1, 0, 100, loglines::line('E', pcmlog::kMsgShortRead, -1, 100) + "\n"},
+        {40, 0, 100, loglines::line('E', pcmlog::kMsgShortRead, 40, 100) + "\n"},
+        {-1, 19000, 1000, loglines::line('E', pcmlog::kMsgShortReadToEnd, -1, 200) + "\n"},
+        {8, 19000, 1000, loglines::line('E', pcmlog::kMsgShortReadToEnd, 8, 200) + "\n"},
     };
     for (const Case& c : cases) {
         SetUp();
@@ -416,7 +417,7 @@ TEST_F(Layer, RunsTheCaptureThreadAndDeliversHalves) {
     usleep(300000);
     EXPECT_EQ(qvAudio_Stop(), 0);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "I/qvAudio_Test: qvAudio_OutSize = 0x10000 !\n");
+    EXPECT_EQ(out, loglines::line('I', pcmlog::kMsgSize, 0x10000u) + "\n");
     EXPECT_EQ(captureBuffer, nullptr);
     EXPECT_EQ(outFd, -1);
     ASSERT_GE(dev.calls.size(), 4u);
@@ -443,7 +444,7 @@ TEST_F(Layer, StopEndsAThreadThatKeepsFailingToSync) {
     usleep(100000);
     EXPECT_EQ(qvAudio_Stop(), 0);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("I/qvAudio_Test: qvAudio_OutInit Error!\n"), std::string::npos);
+    EXPECT_NE(out.find(loglines::line('I', pcmlog::kMsgInitError) + "\n"), std::string::npos);
     EXPECT_EQ(stopRequest.load(), 0) << "the thread took the request";
     EXPECT_EQ(dev.calls.back(), "close 7");
 }
@@ -451,10 +452,10 @@ TEST_F(Layer, StopEndsAThreadThatKeepsFailingToSync) {
 TEST_F(Layer, RefusedSizesCloseTheDevice) {
     struct Case {
         int32_t size;
-        const char* line;
-    } cases[] = {{-1, "I/qvAudio_Test: qvAudio_OutSize = 0xffffffff !\n"},
-                 {0, "I/qvAudio_Test: qvAudio_OutSize = 0x0 !\n"},
-                 {-5, "I/qvAudio_Test: qvAudio_OutSize = 0xfffffffb !\n"}};
+        std::string line;
+    } cases[] = {{-1, loglines::line('I', pcmlog::kMsgSize, 0xffffffffu) + "\n"},
+                 {0, loglines::line('I', pcmlog::kMsgSize, 0x0u) + "\n"},
+                 {-5, loglines::line('I', pcmlog::kMsgSize, 0xfffffffbu) + "\n"}};
     for (const Case& c : cases) {
         dev = FakeDevice();
         dev.size_answer = c.size;
@@ -471,7 +472,7 @@ TEST_F(Layer, NoBufferNoCapture) {
     dev.malloc_fails = true;
     testing::internal::CaptureStdout();
     EXPECT_EQ(qvAudio_Start(collect), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "I/qvAudio_Test: qvAudio_OutSize = 0x10000 !\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), loglines::line('I', pcmlog::kMsgSize, 0x10000u) + "\n");
     EXPECT_EQ(dev.calls.back(), "close 7");
     EXPECT_EQ(outFd, -1);
 }
@@ -482,9 +483,8 @@ TEST_F(Layer, OpenRetriesUntilTheDeviceAppears) {
     ASSERT_EQ(qvAudio_Start(collect), 0);
     qvAudio_Stop();
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "E/qvAudio_Test: The device qvaudio_out cant't be opened!\n"
-              "E/qvAudio_Test: The device qvaudio_out cant't be opened!\n"
-              "I/qvAudio_Test: qvAudio_OutSize = 0x10000 !\n");
+              loglines::line('E', pcmlog::kMsgOpenFailed) + "\n" + loglines::line('E', pcmlog::kMsgOpenFailed) + "\n" +
+                  loglines::line('I', pcmlog::kMsgSize, 0x10000u) + "\n");
     EXPECT_EQ(dev.sleeps, 2);
 }
 
@@ -494,7 +494,7 @@ TEST_F(Layer, AStopRequestEndsTheOpenLoopAfterAWait) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(qvAudio_Start(collect), -1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "E/qvAudio_Test: The device qvaudio_out cant't be opened!\n");
+              loglines::line('E', pcmlog::kMsgOpenFailed) + "\n");
     EXPECT_EQ(dev.sleeps, 1);
     EXPECT_EQ(stopRequest.load(), 0);
     EXPECT_EQ(outFd, -1);

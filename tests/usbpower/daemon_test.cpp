@@ -10,6 +10,7 @@
 
 #include "board_support.h"
 #include "bringup/otg.h"
+#include "usbpower/messages.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ using Trace = std::vector<board::TraceLine>;
 const std::string LM0 = OTG_PORT0_DIR "/";
 const std::string LM1 = OTG_PORT1_DIR "/";
 const std::string VERSION = OTG_VERSION_PATH;
-const std::string UNSUPPORTED = "This dwc_otg version not support. Please check!\n";
+const std::string UNSUPPORTED = std::string(usbmsg::kUnsupported) + "\n";
 
 // Times at which the port's PHY power attribute took the value ("1" off, "0" on).
 std::vector<double> phy_times(const Trace& t, int port, const std::string& value,

@@ -14,7 +14,9 @@
 
 #include <string>
 
+#include "bringup/otg.h"
 #include "otg_core.h"
+#include "usbpower/messages.h"
 
 namespace {
 
@@ -26,14 +28,16 @@ int g_writes = 0;
 int g_messages = 0;
 
 const char* const kPaths[kTextCount] = {
-    "/sys/bus/logicmodule/drivers/dwc_otg/version", "/sys/devices/lm0/gotgctl",
-    "/sys/devices/lm0/busconnected",                "/sys/devices/lm1/gotgctl",
-    "/sys/devices/lm1/busconnected",
+    OTG_VERSION_PATH,
+    OTG_GOTGCTL_PATH,
+    OTG_BUSCONNECTED_PATH,
+    OTG_PORT1_DIR "/" OTG_ATTR_GOTGCTL,
+    OTG_PORT1_DIR "/" OTG_ATTR_BUSCONNECTED,
 };
 
 const char* const kMessages[] = {
-    "Failed to read gotgctl",      "gotgctl txt is error", "Failed to read busconnected",
-    "busconnected txt is error",   "Has devices on this port,can't power off!",
+    usbmsg::kGotgctlReadFailed, usbmsg::kGotgctlBad,  usbmsg::kBusconnectedReadFailed,
+    usbmsg::kBusconnectedBad,   usbmsg::kHasDevices,
 };
 
 [[noreturn]] void fail(const char* what) {
@@ -62,8 +66,8 @@ extern "C" FILE* fuzz_fopen(const char* path, const char* mode) {
 }
 
 extern "C" int fuzz_euidaccess(const char* path, int) {
-    if (strcmp(path, "/sys/devices/lm0") == 0) return 0;
-    if (strcmp(path, "/sys/devices/lm1") == 0) return (g_missing & 0x20) ? -1 : 0;
+    if (strcmp(path, OTG_PORT0_DIR) == 0) return 0;
+    if (strcmp(path, OTG_PORT1_DIR) == 0) return (g_missing & 0x20) ? -1 : 0;
     fail("presence test on an unexpected path");
 }
 

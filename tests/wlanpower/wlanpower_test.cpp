@@ -7,6 +7,7 @@
 
 #include "board_support.h"
 #include "bringup/wifi_power.h"
+#include "wlanpower/messages.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ TEST(Arguments, WrongCountEndsWith255WithoutTouchingTheDevice) {
     for (const std::vector<std::string>& args : {Texts{}, Texts{"1", "1"}, Texts{"0", "x", "y"}}) {
         testutil::RunResult r = wlanpower(dir, args);
         EXPECT_EQ(255, r.exit_code) << args.size();
-        EXPECT_EQ("wrong number of arguments\n", r.out);
+        EXPECT_EQ(std::string(wifimsg::kUsage) + "\n", r.out);
     }
     EXPECT_EQ(Texts{}, device_ops(dir));
 }
@@ -97,13 +98,13 @@ TEST(Requests, BothRefusedPrintTheDirection) {
     std::string dir = board::make("wlan_refuse", {"--profile", "wifi-refuse"});
     testutil::RunResult r = wlanpower(dir, {"1"});
     EXPECT_EQ(0, r.exit_code);
-    EXPECT_EQ("Set Wi-Fi power up error!!!\n", r.out);
+    EXPECT_EQ(std::string(wifimsg::kPowerUpFailed) + "\n", r.out);
     EXPECT_EQ(session({req(WIFI_POWER_UP, -1), req(WIFI_POWER_UP_RETRY, -1)}, false), device_ops(dir));
 
     dir = board::make("wlan_refuse", {"--profile", "wifi-refuse"});
     r = wlanpower(dir, {"7"});
     EXPECT_EQ(0, r.exit_code);
-    EXPECT_EQ("Set Wi-Fi power down error!!!\n", r.out);
+    EXPECT_EQ(std::string(wifimsg::kPowerDownFailed) + "\n", r.out);
     EXPECT_EQ(session({req(WIFI_POWER_DOWN, -1), req(WIFI_POWER_DOWN_RETRY, -1)}, false), device_ops(dir));
     EXPECT_FALSE(testutil::file_exists(dir + "/state/wifi.power"));
 
@@ -119,7 +120,7 @@ TEST(Requests, MissingNodeReportsTheOpenFailure) {
         std::string dir = board::make("wlan_absent", {"--profile", "wifi-absent"});
         testutil::RunResult r = wlanpower(dir, {arg});
         EXPECT_EQ(0, r.exit_code);
-        EXPECT_EQ("Device open failed !!!\n", r.out);
+        EXPECT_EQ(std::string(wifimsg::kOpenFailed) + "\n", r.out);
         EXPECT_EQ(Texts{"open 0x2 -1"}, device_ops(dir));
     }
 }

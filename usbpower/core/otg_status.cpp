@@ -4,15 +4,16 @@
 #include <unistd.h>
 
 #include "bringup/otg.h"
+#include "../messages.h"
 #include "otg_core.h"
 
 // Version texts, five characters each; the table length is fixed by the profile.
 const char otg_versions[OTG_VERSION_COUNT][6] = {
-    "2.60a",  // PHY-control device method
-    "2.20a",  // recognised, not supported
-    "2.94a",  // per-port method
+    OTG_VERSION_PHY_CONTROL,  // PHY-control device method
+    OTG_VERSION_RECOGNISED,   // recognised, not supported
+    OTG_VERSION_PER_PORT,     // per-port method
 #ifndef OTG_PROFILE_IDDQ
-    "3.10a",  // per-port method
+    OTG_VERSION_PER_PORT_2,   // per-port method
 #endif
 };
 enum { OTG_VERSION_UNSUPPORTED = 1 };
@@ -83,8 +84,8 @@ static int read_port_word(const char* port0_path, int port, const char* prefix,
 }
 
 int otg_read_gotgctl(int port, unsigned int* gotgctl) {
-    return read_port_word(OTG_GOTGCTL_PATH, port, GOTGCTL_PREFIX, "Failed to read gotgctl",
-                          "gotgctl txt is error", gotgctl);
+    return read_port_word(OTG_GOTGCTL_PATH, port, GOTGCTL_PREFIX, usbmsg::kGotgctlReadFailed,
+                          usbmsg::kGotgctlBad, gotgctl);
 }
 
 int otg_status_decide(int port, unsigned int gotgctl, unsigned int busconnected) {
@@ -104,7 +105,7 @@ int otg_port_status(int port) {
     unsigned int busconnected = 0;
     if (otg_read_gotgctl(port, &gotgctl) != 0) return 0;
     if (read_port_word(OTG_BUSCONNECTED_PATH, port, BUSCONNECTED_PREFIX,
-                       "Failed to read busconnected", "busconnected txt is error",
+                       usbmsg::kBusconnectedReadFailed, usbmsg::kBusconnectedBad,
                        &busconnected) != 0)
         return 0;
     return otg_status_decide(port, gotgctl, busconnected);

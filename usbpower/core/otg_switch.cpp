@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "bringup/otg.h"
+#include "../messages.h"
 #include "otg_core.h"
 
 // Values by action code (OTG_POWER_ON, OTG_POWER_OFF).
@@ -139,7 +140,7 @@ int otg_port_power(int port, int action) {
     if ((unsigned int)action > OTG_POWER_OFF) return action == OTG_POWER_QUERY ? otg_port_status(port) : 0;
 
     if (action == OTG_POWER_OFF && otg_port_status(port) == 1) {
-        puts("Has devices on this port,can't power off!");
+        puts(usbmsg::kHasDevices);
         return 1;
     }
     unsigned int gotgctl = 0;
