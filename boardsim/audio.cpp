@@ -29,6 +29,7 @@
 #include "boardsim.h"
 #include "bringup/qvaudio.h"
 #include "internal.h"
+#include "trace_line.h"
 
 namespace {
 
@@ -137,7 +138,7 @@ void check_overrun(Stream& s, long long hw) {
     if (hw - s.rd >= ring) {
         long long lost = hw - s.rd;
         s.rd = hw;
-        boardsim::trace("fault", kNode, "overrun " + std::to_string(lost), 0);
+        boardsim::trace("fault", kNode, std::string(boardsim::kTraceOverrun) + " " + std::to_string(lost), 0);
     }
 }
 

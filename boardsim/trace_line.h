@@ -16,6 +16,10 @@ namespace boardsim {
 
 const char* const kTraceOps[] = {"open", "read", "write", "close", "ioctl", "access", "stat", "fault"};
 
+// Detail of the audio driver's "fault" line when the hardware position laps the read position:
+// this word, a space, then the bytes lost.
+const char kTraceOverrun[] = "overrun";
+
 struct TraceRecord {
     double time = 0;       // seconds since the epoch
     long pid = 0;

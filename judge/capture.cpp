@@ -208,7 +208,7 @@ long long count_resyncs(const Trace& trace) {
 long long count_overruns(const Trace& trace) {
     long long n = 0;
     for (const TraceRecord& r : trace.records)
-        if (r.op == "fault" && r.path == kAudioNode && r.detail.compare(0, 8, "overrun ") == 0) ++n;
+        if (r.op == "fault" && r.path == kAudioNode && r.detail.rfind(std::string(boardsim::kTraceOverrun) + " ", 0) == 0) ++n;
     return n;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bringup/qvaudio.h"
 #include "campaign.h"
 #include "stream_walk.h"
 #include "capture.h"
@@ -19,9 +20,9 @@ namespace campaign {
 
 namespace {
 
-const char kDevice[] = "/dev/qvaudio_out";
-const char kOverrun[] = "overrun";
-const char kSetReadPosition[] = "0x40044102";
+const char kDevice[] = QVAUDIO_NODE;
+const std::string kOverrun = std::string(boardsim::kTraceOverrun) + " ";
+const std::string kSetReadPosition = testutil::request_text(kCmdOutSetReadPos);
 // An overrun can break the stream up to four times: the read position jumps to the hardware's, the
 // reader may then take a few produced bytes and the ring's previous lap after them, and the next
 // read goes on from the live stream again.

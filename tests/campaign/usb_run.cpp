@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "bringup/otg.h"
 #include "campaign.h"
+#include "usbpower/messages.h"
 #include "trace.h"
 #include "usbpolicy.h"
 
@@ -21,10 +23,10 @@ namespace campaign {
 
 namespace {
 
-const char kUnsupported[] = "This dwc_otg version not support. Please check!";
-const char kRefused[] = "Has devices on this port,can't power off!";
-const char kVersionPath[] = "/sys/bus/logicmodule/drivers/dwc_otg/version";
-const char kPortDir[] = "/sys/devices/lm";
+using usbmsg::kUnsupported;
+const char* const kRefused = usbmsg::kHasDevices;
+const char kVersionPath[] = OTG_VERSION_PATH;
+const char kPortDir[] = OTG_PORT_DIR_PREFIX;
 
 std::string attribute_path(int port, const std::string& attr) {
     return std::string(kPortDir) + char('0' + port) + "/" + attr;
@@ -56,27 +58,27 @@ struct FixedText {
     const char* message;
 };
 const FixedText kGotgctlTexts[] = {
-    {"\"\"", "Failed to read gotgctl"},
-    {"GOTGCTL = 0x", "gotgctl txt is error"},
-    {"GOTGCTL = 0x\\n", "gotgctl txt is error"},
-    {"gotgctl = 0x000c0000", "gotgctl txt is error"},
-    {"GOTGCTL = 0xzz", "gotgctl txt is error"},
-    {"GOTGCTL = 0x000d0000\\n", ""},
-    {"GOTGCTL = 0x000c0000\\n", ""},
-    {"GOTGCTL = 0x00000000\\n", ""},
+    {"\"\"", usbmsg::kGotgctlReadFailed},
+    {OTG_GOTGCTL_PREFIX, usbmsg::kGotgctlBad},
+    {OTG_GOTGCTL_PREFIX "\\n", usbmsg::kGotgctlBad},
+    {"gotgctl = 0x000c0000", usbmsg::kGotgctlBad},
+    {OTG_GOTGCTL_PREFIX "zz", usbmsg::kGotgctlBad},
+    {OTG_GOTGCTL_PREFIX "000d0000\\n", ""},
+    {OTG_GOTGCTL_PREFIX "000c0000\\n", ""},
+    {OTG_GOTGCTL_PREFIX "00000000\\n", ""},
 };
 const FixedText kBusTexts[] = {
-    {"\"\"", "Failed to read busconnected"},
-    {"Bus Connected = 0x", "busconnected txt is error"},
-    {"Bus Connected 0x1", "busconnected txt is error"},
-    {"Bus Connected = 0x1\\n", ""},
-    {"Bus Connected = 0x0\\n", ""},
+    {"\"\"", usbmsg::kBusconnectedReadFailed},
+    {OTG_BUSCONNECTED_PREFIX, usbmsg::kBusconnectedBad},
+    {"Bus Connected 0x1", usbmsg::kBusconnectedBad},
+    {OTG_BUSCONNECTED_PREFIX "1\\n", ""},
+    {OTG_BUSCONNECTED_PREFIX "0\\n", ""},
 };
 
 // Whether a switching step of the board's method and the daemon's profile writes this value to
 // this attribute.
 bool allowed_write(const std::string& path, const std::string& value, bool phy_control, bool iddq) {
-    const std::string control = "/sys/devices/platform/usb_phy_control/";
+    const std::string control = OTG_PHY_CONTROL_DIR "/";
     auto is = [&](const std::string& p, std::initializer_list<const char*> values) {
         if (path != p) return false;
         for (const char* v : values)
@@ -85,16 +87,16 @@ bool allowed_write(const std::string& path, const std::string& value, bool phy_c
     };
     if (phy_control) {
         for (int port = 0; port < 2; ++port)
-            if (is(attribute_path(port, "pullup"), {"on", "off"})) return true;
-        return is(control + "index", {"A", "B"}) || is(control + "por", {"on", "off"}) ||
-               is(control + "otgdisable", {"on", "off"});
+            if (is(attribute_path(port, OTG_ATTR_PULLUP), {OTG_POR_ON, OTG_POR_OFF})) return true;
+        return is(control + OTG_PHY_ATTR_INDEX, {OTG_PORT0_LETTER, OTG_PORT1_LETTER}) ||
+               is(control + OTG_PHY_ATTR_POR, {OTG_POR_ON, OTG_POR_OFF}) ||
+               is(control + OTG_PHY_ATTR_OTG_DISABLE, {OTG_POR_ON, OTG_POR_OFF});
     }
     for (int port = 0; port < 2; ++port) {
-        if (is(attribute_path(port, iddq ? "peri_iddq" : "peri_sleepm"), {"0", "1"})) return true;
-        if (is(attribute_path(port, "peri_otg_disable"), {"0", "1"})) return true;
+        if (is(attribute_path(port, iddq ? OTG_ATTR_IDDQ : OTG_ATTR_SLEEPM), {OTG_PHY_POWERED, OTG_PHY_UNPOWERED})) return true;
+        if (is(attribute_path(port, OTG_ATTR_OTG_DISABLE), {OTG_PHY_POWERED, OTG_PHY_UNPOWERED})) return true;
     }
-    return !iddq && (is("/sys/class/qvl_mod/mod_on", {"usb0", "usb1"}) ||
-                     is("/sys/class/qvl_mod/mod_off", {"usb0", "usb1"}));
+    return !iddq && (is(OTG_MODULE_ON_PATH, {"usb0", "usb1"}) || is(OTG_MODULE_OFF_PATH, {"usb0", "usb1"}));
 }
 
 struct Event {
@@ -120,7 +122,8 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
 
     std::vector<std::string> settings;
     const std::string version = rng.pick(std::vector<std::string>{
-        "2.94a", "2.94a", "2.94a", "2.60a", "2.60a", "3.10a", "2.20a", "none", "2.94", "3.10a-rc", "x"});
+        OTG_VERSION_PER_PORT, OTG_VERSION_PER_PORT, OTG_VERSION_PER_PORT, OTG_VERSION_PHY_CONTROL,
+        OTG_VERSION_PHY_CONTROL, OTG_VERSION_PER_PORT_2, OTG_VERSION_RECOGNISED, "none", "2.94", "3.10a-rc", "x"});
     settings.push_back("usb.version=" + version);
     const std::string ports = rng.pick(std::vector<std::string>{"0,1", "0,1", "0,1", "0,1", "0", "1", "none"});
     settings.push_back("usb.ports=" + ports);
@@ -158,7 +161,7 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
             if (*t.message) allowed_messages.insert(t.message);
             gotgctl_message[port] = t.message;
             unsigned word = 0;
-            if (sscanf(t.setting, "GOTGCTL = 0x%x", &word) == 1) peripheral[port] = (word >> 16) & 1;
+            if (sscanf(t.setting, OTG_GOTGCTL_PREFIX "%x", &word) == 1) peripheral[port] = (word & OTG_GOTGCTL_PERIPHERAL) != 0;
             if (*t.message) readable_status[port] = false;
             plain_status[port] = false;
             outcome.faults++;
@@ -173,28 +176,28 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
             outcome.faults++;
         }
         if (rng.chance(0.08)) {
-            std::vector<std::string> attrs = {"gotgctl", "busconnected", "pullup", "peri_otg_disable",
-                                              "peri_sleepm", "peri_iddq"};
+            std::vector<std::string> attrs = {OTG_ATTR_GOTGCTL, OTG_ATTR_BUSCONNECTED, OTG_ATTR_PULLUP,
+                                              OTG_ATTR_OTG_DISABLE, OTG_ATTR_SLEEPM, OTG_ATTR_IDDQ};
             std::string missing;
             for (const std::string& a : attrs)
                 if (rng.chance(0.3)) missing += (missing.empty() ? "" : ",") + a;
             if (!missing.empty()) {
                 settings.push_back(key + "missing=" + missing);
-                if (missing.find("gotgctl") != std::string::npos) gotgctl_blocked[port] = true;
-                if (missing.find("busconnected") != std::string::npos) bus_blocked[port] = true;
-                if (missing.find("gotgctl") != std::string::npos ||
-                    missing.find("busconnected") != std::string::npos)
+                if (missing.find(OTG_ATTR_GOTGCTL) != std::string::npos) gotgctl_blocked[port] = true;
+                if (missing.find(OTG_ATTR_BUSCONNECTED) != std::string::npos) bus_blocked[port] = true;
+                if (missing.find(OTG_ATTR_GOTGCTL) != std::string::npos ||
+                    missing.find(OTG_ATTR_BUSCONNECTED) != std::string::npos)
                     plain_status[port] = readable_status[port] = false;
                 outcome.faults++;
             }
         }
         if (rng.chance(0.06)) {
-            const std::string attr = rng.pick(std::vector<std::string>{"gotgctl", "busconnected", "peri_sleepm",
-                                                                        "peri_iddq", "peri_otg_disable", "pullup"});
+            const std::string attr = rng.pick(std::vector<std::string>{OTG_ATTR_GOTGCTL, OTG_ATTR_BUSCONNECTED, OTG_ATTR_SLEEPM,
+                                                                        OTG_ATTR_IDDQ, OTG_ATTR_OTG_DISABLE, OTG_ATTR_PULLUP});
             denied.insert(attribute_path(port, attr));
-            if (attr == "gotgctl") gotgctl_blocked[port] = true;
-            if (attr == "busconnected") bus_blocked[port] = true;
-            if (attr == "gotgctl" || attr == "busconnected") plain_status[port] = readable_status[port] = false;
+            if (attr == OTG_ATTR_GOTGCTL) gotgctl_blocked[port] = true;
+            if (attr == OTG_ATTR_BUSCONNECTED) bus_blocked[port] = true;
+            if (attr == OTG_ATTR_GOTGCTL || attr == OTG_ATTR_BUSCONNECTED) plain_status[port] = readable_status[port] = false;
             outcome.faults++;
         }
     }
@@ -202,10 +205,10 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
     if (rng.chance(0.05)) {
         const std::string what = rng.pick(std::vector<std::string>{"module", "por", "index"});
         if (what == "module") {
-            denied.insert("/sys/class/qvl_mod/mod_on");
-            denied.insert("/sys/class/qvl_mod/mod_off");
+            denied.insert(OTG_MODULE_ON_PATH);
+            denied.insert(OTG_MODULE_OFF_PATH);
         } else {
-            denied.insert("/sys/devices/platform/usb_phy_control/" + what);
+            denied.insert(OTG_PHY_CONTROL_DIR "/" + what);
         }
     }
     if (rng.chance(0.05)) {
@@ -245,8 +248,9 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
     }
 
     // What the rules say of the start.
-    const std::vector<std::string> table = iddq ? std::vector<std::string>{"2.60a", "2.94a"}
-                                                : std::vector<std::string>{"2.60a", "2.94a", "3.10a"};
+    const std::vector<std::string> table = iddq ? std::vector<std::string>{OTG_VERSION_PHY_CONTROL, OTG_VERSION_PER_PORT}
+                                                : std::vector<std::string>{OTG_VERSION_PHY_CONTROL, OTG_VERSION_PER_PORT,
+                                                                           OTG_VERSION_PER_PORT_2};
     const bool supported = denied.count(kVersionPath) == 0 &&
                            std::find(table.begin(), table.end(), version.substr(0, 5)) != table.end();
     bool managed[2] = {false, false};
@@ -373,7 +377,7 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
     judge::Trace trace;
     std::string trace_error;
     if (!judge::read_trace(dirs.board + "/trace.log", &trace, &trace_error)) outcome.fail(trace_error);
-    const bool phy_control = version.substr(0, 5) == "2.60a";
+    const bool phy_control = version.substr(0, 5) == OTG_VERSION_PHY_CONTROL;
     for (const judge::TraceRecord& t : trace.records) {
         if (t.op != "write" || t.path.rfind("/sys/", 0) != 0) continue;
         std::string value;
@@ -424,7 +428,7 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
             if (!plain_status[port] || !present[port]) continue;
             double read_at = -1;
             for (const judge::TraceRecord& t : trace.records)
-                if (t.op == "open" && t.path == attribute_path(port, "busconnected") && t.time <= off.time)
+                if (t.op == "open" && t.path == attribute_path(port, OTG_ATTR_BUSCONNECTED) && t.time <= off.time)
                     read_at = t.time;
             if (read_at < 0) continue;
             bool powered = true;

@@ -9,13 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "bringup/wifi_power.h"
 #include "campaign.h"
+#include "wlanpower/messages.h"
 
 namespace campaign {
 
 namespace {
 
-const char kNode[] = "/dev/wifi_power";
+const char kNode[] = WIFI_POWER_NODE;
+
+// The up and down requests, then their second tries, in the order the rules use them.
+const unsigned long kRequests[] = {0, WIFI_POWER_UP, WIFI_POWER_DOWN, WIFI_POWER_UP_RETRY, WIFI_POWER_DOWN_RETRY};
 
 std::string random_argument(Rng& rng) {
     static const std::vector<std::string> pool = {
@@ -72,17 +77,17 @@ Outcome run_wlanpower(Rng& rng, const RunDirs& dirs, double) {
     int code = 0;
     std::vector<std::string> requests;  // "request result"
     if (args.size() != 1) {
-        out = "wrong number of arguments\n";
+        out = std::string(wifimsg::kUsage) + "\n";
         code = 255;
     } else if (!present) {
-        out = "Device open failed !!!\n";
+        out = std::string(wifimsg::kOpenFailed) + "\n";
     } else {
         const bool up = int32_t(uint32_t(strtol(args[0].c_str(), nullptr, 10))) == 1;
         const int first = up ? 1 : 2;
-        requests.push_back("0x6d0" + std::to_string(first) + (refused[first] ? " -1" : " 0"));
+        requests.push_back(testutil::request_text(kRequests[first]) + (refused[first] ? " -1" : " 0"));
         if (refused[first]) {
-            requests.push_back("0x6d0" + std::to_string(first + 2) + (refused[first + 2] ? " -1" : " 0"));
-            if (refused[first + 2]) out = up ? "Set Wi-Fi power up error!!!\n" : "Set Wi-Fi power down error!!!\n";
+            requests.push_back(testutil::request_text(kRequests[first + 2]) + (refused[first + 2] ? " -1" : " 0"));
+            if (refused[first + 2]) out = std::string(up ? wifimsg::kPowerUpFailed : wifimsg::kPowerDownFailed) + "\n";
         }
     }
     check_clean_end(testutil::read_file(p.err_path), status, &outcome, true, code);
