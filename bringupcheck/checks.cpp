@@ -118,7 +118,7 @@ std::string first_of(const std::vector<std::string>& problems) {
 // ---- Running a program of the suite.
 
 struct Ran {
-    ChildSpec spec;
+    ChildPlan plan;
     ChildResult res;
     std::string out_text, err_text;
     judge::Trace trace;
@@ -158,18 +158,18 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
     make_dirs(dir);
     std::string path = ctx.prefix.empty() ? "" : ctx.prefix + "/bin/" + program;
     if (path.empty() || access(path.c_str(), X_OK) != 0) path = find_program(program);
-    ran.spec.out_path = dir + "/" + base + ".out";
-    ran.spec.err_path = dir + "/" + base + ".err";
-    ran.spec.cwd = cwd;
-    ran.spec.stop_after_s = stop_after;
-    ran.spec.limit_s = limit;
-    ran.spec.env = env;
+    ran.plan.out_path = dir + "/" + base + ".out";
+    ran.plan.err_path = dir + "/" + base + ".err";
+    ran.plan.cwd = cwd;
+    ran.plan.stop_after_s = stop_after;
+    ran.plan.limit_s = limit;
+    ran.plan.env = env;
     if (path.empty()) {
         ran.res.error = program + " is not installed (not next to bringup-check nor on PATH)";
         return ran;
     }
-    ran.spec.argv.push_back(path);
-    for (const std::string& a : args) ran.spec.argv.push_back(a);
+    ran.plan.argv.push_back(path);
+    for (const std::string& a : args) ran.plan.argv.push_back(a);
     std::string trace_src;
     long long trace_from = 0;
     bool own_trace = false;
@@ -177,8 +177,8 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
         // The GPU programs touch no device of the board: they run as they are.
     } else if (!ctx.sim.empty()) {
         const char* old = getenv("LD_PRELOAD");
-        ran.spec.env.push_back("LD_PRELOAD=" + (old && *old ? std::string(old) + ":" : "") + ctx.preload);
-        ran.spec.env.push_back("BOARDSIM_DIR=" + ctx.sim);
+        ran.plan.env.push_back("LD_PRELOAD=" + (old && *old ? std::string(old) + ":" : "") + ctx.preload);
+        ran.plan.env.push_back("BOARDSIM_DIR=" + ctx.sim);
         trace_src = ctx.sim + "/trace.log";
         trace_from = file_size(trace_src);
     } else if (ctx.trace_only) {
@@ -187,19 +187,19 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
         unlink(trace_src.c_str());
         own_trace = true;
         std::vector<std::string> argv = {ctx.boardsim, "run", "--trace-only", "--trace", trace_src, "--"};
-        for (const std::string& a : ran.spec.argv) argv.push_back(a);
-        ran.spec.argv = argv;
+        for (const std::string& a : ran.plan.argv) argv.push_back(a);
+        ran.plan.argv = argv;
     }
     double deadline = stop_after >= 0 ? stop_after : limit;
-    ran.spec.tick = [&](double t) {
+    ran.plan.tick = [&](double t) {
         show_progress(ctx, check.name, waiting, deadline - t);
         if (tick) tick(t);
     };
-    ran.res = run_child(ran.spec);
+    ran.res = run_child(ran.plan);
     clear_progress(ctx);
     check.seconds += ran.res.seconds;
-    read_file(ran.spec.out_path, &ran.out_text);
-    read_file(ran.spec.err_path, &ran.err_text);
+    read_file(ran.plan.out_path, &ran.out_text);
+    read_file(ran.plan.err_path, &ran.err_text);
     check.evidence.push_back(sub + "/" + base + ".out");
     check.evidence.push_back(sub + "/" + base + ".err");
     if (!trace_src.empty() && ran.res.started) {
@@ -307,7 +307,7 @@ void check_audio(Context& ctx) {
     judge::CaptureReport r = judge::analyse_capture(ran.out_text, pcm, o);
 
     Json& f = c.figures;
-    f.set("exit", Json::string(describe_end(ran.res, ran.spec)));
+    f.set("exit", Json::string(describe_end(ran.res, ran.plan)));
     f.set("rate", Json::number(double(o.rate)));
     f.set("content", Json::string(o.content == judge::Content::Counter ? "counter"
                                   : o.content == judge::Content::Tone  ? "tone"
@@ -342,7 +342,7 @@ void check_audio(Context& ctx) {
                                " s (the audio device never opened?)" +
                                (r.log.count(judge::LogKind::OpenFailed) ? ": \"cant't be opened\" in its log" : ""));
     } else if (ran.res.exit_code != 0) {
-        verdict(c, "fail", "pcmcapture ended with " + describe_end(ran.res, ran.spec) + ", not exit status 0");
+        verdict(c, "fail", "pcmcapture ended with " + describe_end(ran.res, ran.plan) + ", not exit status 0");
     } else if (!ran.err_text.empty()) {
         verdict(c, "fail", "pcmcapture wrote to standard error: " + split_lines(ran.err_text)[0]);
     } else if (!r.ok()) {
@@ -439,7 +439,7 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
     bool attached_now = false, detached_done = false;
     auto set_device = [&](bool on) {
         for (size_t i = 0; i < ctx.attach_ports.size(); ++i) {
-            ChildSpec s;
+            ChildPlan s;
             s.argv = {ctx.boardsim, on ? "attach" : "detach", ctx.sim, std::to_string(ctx.attach_ports[i])};
             s.limit_s = 10;
             run_child(s);
@@ -465,7 +465,7 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
     if (attached_now && !detached_done) set_device(false);
     std::vector<std::string> lines = split_lines(ran.out_text);
     Json& f = c.figures;
-    f.set("exit", Json::string(describe_end(ran.res, ran.spec)));
+    f.set("exit", Json::string(describe_end(ran.res, ran.plan)));
     f.set("messages", Json::number(double(lines.size())));
     f.set("save_policy", Json::boolean(d.save_policy));
     f.set("port0_busvalid_rule", Json::boolean(d.port0_busvalid_rule));
@@ -484,13 +484,13 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
         else
             verdict(c, "fail", "controller version \"" + version.substr(0, 5) + "\" is not one " + d.name +
                                    " runs on, yet it did not refuse with exit status 255 (" +
-                                   describe_end(ran.res, ran.spec) + ")");
+                                   describe_end(ran.res, ran.plan) + ")");
         record(ctx, c);
         return;
     }
     std::vector<std::string> problems;
     if (!ran.res.stopped || ran.res.killed)
-        problems.push_back(std::string(d.name) + " ended by itself: " + describe_end(ran.res, ran.spec));
+        problems.push_back(std::string(d.name) + " ended by itself: " + describe_end(ran.res, ran.plan));
     size_t busy = 0;
     for (const std::string& l : lines) {
         const DaemonMessage* m = nullptr;
@@ -624,7 +624,7 @@ void check_wifi(Context& ctx) {
         Ran ran = run_program(ctx, c, "wifi", std::string("wlanpower-") + step.arg, "wlanpower", {step.arg}, "", -1, 20,
                               step.what);
         std::vector<std::string> lines = split_lines(ran.out_text);
-        c.figures.set("exit", Json::string(describe_end(ran.res, ran.spec)));
+        c.figures.set("exit", Json::string(describe_end(ran.res, ran.plan)));
         Json printed = Json::array();
         for (const std::string& l : lines) printed.push(Json::string(l));
         c.figures.set("printed", printed);
@@ -636,7 +636,7 @@ void check_wifi(Context& ctx) {
             c.figures.set("requests", req);
         }
         if (!ran.res.started) verdict(c, "fail", ran.res.error);
-        else if (ran.res.exit_code != 0) verdict(c, "fail", "wlanpower ended with " + describe_end(ran.res, ran.spec));
+        else if (ran.res.exit_code != 0) verdict(c, "fail", "wlanpower ended with " + describe_end(ran.res, ran.plan));
         else if (!lines.empty()) {
             bool known = false;
             for (const char* m : kWifiMessages) known = known || lines[0] == m;
@@ -660,7 +660,7 @@ void check_egl(Context& ctx) {
         es2 += e.complete() && e.es2_window();
     }
     if (!r.vendor.empty()) ctx.results.board.set("egl_vendor", Json::string(r.vendor + ", EGL " + r.version));
-    c.figures.set("exit", Json::string(describe_end(ran.res, ran.spec)));
+    c.figures.set("exit", Json::string(describe_end(ran.res, ran.plan)));
     c.figures.set("vendor", Json::string(r.vendor));
     c.figures.set("configs", Json::number(double(r.configs.size())));
     c.figures.set("complete", Json::number(double(complete)));
@@ -671,7 +671,7 @@ void check_egl(Context& ctx) {
     } else if (ran.res.exit_code != 0 && (!display || !*display)) {
         verdict(c, "skip", "no display in DISPLAY: configlist could not open the default display");
     } else if (ran.res.exit_code != 0) {
-        verdict(c, "fail", "configlist ended with " + describe_end(ran.res, ran.spec) + ": " + first_line(ran.err_text + ran.out_text));
+        verdict(c, "fail", "configlist ended with " + describe_end(ran.res, ran.plan) + ": " + first_line(ran.err_text + ran.out_text));
     } else if (r.vendor.empty()) {
         verdict(c, "fail", "configlist's report has no vendor line");
     } else if (r.configs.empty()) {
@@ -789,7 +789,7 @@ void check_gpu(Context& ctx) {
             if (swaps > 1 && last > first) fps = double(swaps - 1) / (last - first);
         }
         Json& f = c.figures;
-        f.set("exit", Json::string(describe_end(ran.res, ran.spec)));
+        f.set("exit", Json::string(describe_end(ran.res, ran.plan)));
         f.set("window", Json::boolean(window != 0));
         if (shot) {
             f.set("width", Json::number(w));
@@ -802,12 +802,12 @@ void check_gpu(Context& ctx) {
         if (!ran.res.started) verdict(c, "fail", ran.res.error);
         else if (!window)
             verdict(c, "fail", std::string(demo) + " showed no window within " + fmt("%.0f", kWindowWaitS) + " s (" +
-                                   describe_end(ran.res, ran.spec) + ")" +
+                                   describe_end(ran.res, ran.plan) + ")" +
                                    (ran.out_text.empty() ? "" : ": " + first_line(ran.out_text)));
         else if (!shot)
             verdict(c, "fail", std::string("the window of ") + demo + " could not be copied");
         else if (ran.res.exit_code != 0)
-            verdict(c, "fail", std::string(demo) + " ended with " + describe_end(ran.res, ran.spec) +
+            verdict(c, "fail", std::string(demo) + " ended with " + describe_end(ran.res, ran.plan) +
                                    " after the close request, not exit status 0" +
                                    (ran.out_text.empty() ? "" : ": " + first_line(ran.out_text)));
         else if (drawn < 0.02 || colours < 8)

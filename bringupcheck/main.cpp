@@ -85,7 +85,7 @@ std::string local_time(const char* format) {
 // names `run --trace-only`.
 bool has_trace_only(const std::string& boardsim) {
     std::string dir = "/tmp";
-    ChildSpec s;
+    ChildPlan s;
     s.argv = {boardsim};
     char tmpl[] = "/tmp/bringup-check-usage-XXXXXX";
     int fd = mkstemp(tmpl);

@@ -83,9 +83,9 @@ std::string find_program(const std::string& name) {
     return "";
 }
 
-ChildResult run_child(const ChildSpec& spec) {
+ChildResult run_child(const ChildPlan& plan) {
     ChildResult r;
-    if (spec.argv.empty()) {
+    if (plan.argv.empty()) {
         r.error = "no program";
         return r;
     }
@@ -95,19 +95,19 @@ ChildResult run_child(const ChildSpec& spec) {
         std::string kv = *e;
         std::string name = kv.substr(0, kv.find('='));
         bool replaced = false;
-        for (const std::string& add : spec.env) replaced = replaced || add.compare(0, name.size() + 1, name + "=") == 0;
+        for (const std::string& add : plan.env) replaced = replaced || add.compare(0, name.size() + 1, name + "=") == 0;
         if (!replaced) env.push_back(kv);
     }
-    for (const std::string& add : spec.env) env.push_back(add);
+    for (const std::string& add : plan.env) env.push_back(add);
     std::vector<char*> envp, argvp;
     for (std::string& e : env) envp.push_back(&e[0]);
     envp.push_back(nullptr);
-    std::vector<std::string> args = spec.argv;
+    std::vector<std::string> args = plan.argv;
     for (std::string& a : args) argvp.push_back(&a[0]);
     argvp.push_back(nullptr);
 
-    int out = open(spec.out_path.empty() ? "/dev/null" : spec.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    int err = open(spec.err_path.empty() ? "/dev/null" : spec.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int out = open(plan.out_path.empty() ? "/dev/null" : plan.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int err = open(plan.err_path.empty() ? "/dev/null" : plan.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (out < 0 || err < 0 || in < 0) {
         r.error = std::string("cannot open the output files: ") + strerror(errno);
@@ -133,7 +133,7 @@ ChildResult run_child(const ChildSpec& spec) {
         dup2(out, 1);
         dup2(err, 2);
         int e = 0;
-        if (!spec.cwd.empty() && chdir(spec.cwd.c_str()) != 0) e = errno;
+        if (!plan.cwd.empty() && chdir(plan.cwd.c_str()) != 0) e = errno;
         if (!e) {
             execve(argvp[0], argvp.data(), envp.data());
             e = errno;
@@ -164,7 +164,7 @@ ChildResult run_child(const ChildSpec& spec) {
     if (got == ssize_t(sizeof exec_errno)) {
         waitpid(pid, &status, 0);
         unwatch_group(slot);
-        r.error = "cannot run " + spec.argv[0] + ": " + strerror(exec_errno);
+        r.error = "cannot run " + plan.argv[0] + ": " + strerror(exec_errno);
         return r;
     }
     r.started = true;
@@ -173,18 +173,18 @@ ChildResult run_child(const ChildSpec& spec) {
         pid_t w = waitpid(pid, &status, WNOHANG);
         if (w == pid) break;
         double t = now_s() - start;
-        if (!r.stopped && spec.stop_after_s >= 0 && t >= spec.stop_after_s) {
+        if (!r.stopped && plan.stop_after_s >= 0 && t >= plan.stop_after_s) {
             kill(pid, SIGTERM);
             r.stopped = true;
         }
-        if (!r.killed && t >= spec.limit_s) {
+        if (!r.killed && t >= plan.limit_s) {
             kill(-pid, SIGKILL);
             kill(pid, SIGKILL);
             r.killed = true;
         }
-        if (spec.tick && t - last_tick >= 0.1) {
+        if (plan.tick && t - last_tick >= 0.1) {
             last_tick = t;
-            spec.tick(t);
+            plan.tick(t);
         }
         usleep(20000);
     }
@@ -195,11 +195,11 @@ ChildResult run_child(const ChildSpec& spec) {
     return r;
 }
 
-std::string describe_end(const ChildResult& r, const ChildSpec& spec) {
+std::string describe_end(const ChildResult& r, const ChildPlan& plan) {
     if (!r.started) return r.error;
     char buf[160];
-    if (r.killed) snprintf(buf, sizeof buf, "killed at the time limit of %.0f s", spec.limit_s);
-    else if (r.signal && r.stopped) snprintf(buf, sizeof buf, "ended by our SIGTERM after %.0f s", spec.stop_after_s);
+    if (r.killed) snprintf(buf, sizeof buf, "killed at the time limit of %.0f s", plan.limit_s);
+    else if (r.signal && r.stopped) snprintf(buf, sizeof buf, "ended by our SIGTERM after %.0f s", plan.stop_after_s);
     else if (r.signal) snprintf(buf, sizeof buf, "ended by signal %d (%s)", r.signal, strsignal(r.signal));
     else snprintf(buf, sizeof buf, "exit status %d", r.exit_code);
     return buf;

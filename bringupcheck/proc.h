@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-struct ChildSpec {
+struct ChildPlan {
     std::vector<std::string> argv;     // argv[0]: path of the program
     std::vector<std::string> env;      // NAME=VALUE set on top of our own environment
     std::string cwd;                   // empty: ours
@@ -28,14 +28,14 @@ struct ChildResult {
     double seconds = 0;
 };
 
-ChildResult run_child(const ChildSpec& spec);
+ChildResult run_child(const ChildPlan& plan);
 
 // When we are interrupted or terminated, the running child's process group gets SIGTERM first, so
 // that no daemon is left switching the board's power on its own.
 void forward_termination();
 
 // "exit status 0", "ended by signal 15 (ours, after 6 s)", "killed at the time limit of 60 s".
-std::string describe_end(const ChildResult& r, const ChildSpec& spec);
+std::string describe_end(const ChildResult& r, const ChildPlan& plan);
 
 // A program's path: next to our own executable, else on PATH; empty when not found.
 std::string find_program(const std::string& name);

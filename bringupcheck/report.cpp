@@ -116,12 +116,12 @@ std::string audio_section(const std::string& dir, const Check& c) {
                                      dur > 20 ? 5 : 1, 20) +
              "<figcaption>Level over time (RMS of 50 ms windows, both channels)</figcaption></figure>";
         double bin = 0;
-        std::vector<double> spec = judge::spectrum(pcm, rate, 8192, &bin);
-        if (!spec.empty()) {
-            std::vector<double> fx(spec.size());
+        std::vector<double> magnitudes = judge::spectrum(pcm, rate, 8192, &bin);
+        if (!magnitudes.empty()) {
+            std::vector<double> fx(magnitudes.size());
             for (size_t i = 0; i < fx.size(); ++i) fx[i] = double(i) * bin / 1000.0;
             double top = double(rate) / 8000.0;
-            s += "<figure>" + line_chart(fx, spec, 0, top, -140, 0, "frequency (kHz)", "magnitude (dBFS)",
+            s += "<figure>" + line_chart(fx, magnitudes, 0, top, -140, 0, "frequency (kHz)", "magnitude (dBFS)",
                                          top > 20 ? 5 : 1, 20) +
                  "<figcaption>Spectrum of the left channel, 8192 frames from the middle of the capture (Hann window)"
                  "</figcaption></figure>";

@@ -193,11 +193,11 @@ TEST(Capture, LevelAndSpectrumOfTheTone) {
     // A sine of amplitude 12000: RMS 12000 / sqrt 2.
     EXPECT_NEAR(level[10], 20 * log10(12000 / sqrt(2.0) / 32768), 0.1);
     double bin = 0;
-    std::vector<double> spec = judge::spectrum(m.pcm, s.rate, 4096, &bin);
-    ASSERT_EQ(spec.size(), 2048u);
-    size_t peak = size_t(std::max_element(spec.begin(), spec.end()) - spec.begin());
+    std::vector<double> magnitudes = judge::spectrum(m.pcm, s.rate, 4096, &bin);
+    ASSERT_EQ(magnitudes.size(), 2048u);
+    size_t peak = size_t(std::max_element(magnitudes.begin(), magnitudes.end()) - magnitudes.begin());
     EXPECT_NEAR(double(peak) * bin, 1000.0, bin);
-    EXPECT_NEAR(spec[peak], 20 * log10(12000.0 / 32768), 1.5);
+    EXPECT_NEAR(magnitudes[peak], 20 * log10(12000.0 / 32768), 1.5);
     EXPECT_TRUE(judge::spectrum(m.pcm.substr(0, 100), s.rate, 4096, &bin).empty());
 }
 
