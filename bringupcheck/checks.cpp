@@ -731,6 +731,12 @@ void check_gpu(Context& ctx) {
         std::string folder = ctx.prefix + kSamplesDir + demo;
         std::string error;
         std::vector<unsigned long> before = windows_titled(demo, &error);
+        if (!error.empty() && display_lost()) {
+            // The X server went away earlier in this run: nothing more can be shown on it.
+            verdict(c, "fail", "the connection to the display \"" + std::string(display) + "\" was lost earlier in the run");
+            record(ctx, c);
+            continue;
+        }
         if (!error.empty()) {
             verdict(c, "skip", "cannot open the display \"" + std::string(display) + "\"");
             record(ctx, c);
@@ -800,6 +806,9 @@ void check_gpu(Context& ctx) {
         f.set("frames", Json::number(double(swaps)));
         f.set("fps", Json::number(double(llround(fps * 10)) / 10));
         if (!ran.res.started) verdict(c, "fail", ran.res.error);
+        else if (display_lost())
+            verdict(c, "fail", "the connection to the display \"" + std::string(display) + "\" was lost while " + demo +
+                                   " ran (" + describe_end(ran.res, ran.plan) + ")");
         else if (!window)
             verdict(c, "fail", std::string(demo) + " showed no window within " + fmt("%.0f", kWindowWaitS) + " s (" +
                                    describe_end(ran.res, ran.plan) + ")" +

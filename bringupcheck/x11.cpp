@@ -15,6 +15,16 @@ int note_error(Display*, XErrorEvent*) {
     return 0;
 }
 
+// Losing the connection (the X server ended or crashed) must not end the run either: Xlib's
+// default would exit at once, leaving no results. The call in progress fails, and every later one
+// fails at once.
+bool g_lost = false;
+const char* const kLost = "the connection to the X display was lost";
+
+int quiet_io_error(Display*) { return 0; }
+
+void note_lost(Display*, void*) { g_lost = true; }
+
 // One connection for the whole run, opened on first use.
 Display* display_or(std::string* error) {
     static Display* d = nullptr;
@@ -22,7 +32,15 @@ Display* display_or(std::string* error) {
     if (!tried) {
         tried = true;
         d = XOpenDisplay(nullptr);
-        if (d) XSetErrorHandler(note_error);
+        if (d) {
+            XSetErrorHandler(note_error);
+            XSetIOErrorHandler(quiet_io_error);
+            XSetIOErrorExitHandler(d, note_lost, nullptr);
+        }
+    }
+    if (g_lost) {
+        if (error) *error = kLost;
+        return nullptr;
     }
     if (!d && error) *error = "cannot open the X display";
     return d;
@@ -55,6 +73,10 @@ std::vector<unsigned long> windows_titled(const std::string& title, std::string*
     if (!d) return out;
     XSync(d, False);
     collect(d, DefaultRootWindow(d), title, 0, &out);
+    if (g_lost) {
+        out.clear();
+        if (error) *error = kLost;
+    }
     return out;
 }
 
@@ -67,7 +89,7 @@ bool copy_window(unsigned long window, std::vector<uint32_t>* pixels, int* w, in
     if (!XGetWindowAttributes(d, window, &a) || a.width <= 0 || a.height <= 0) return false;
     XImage* image = XGetImage(d, window, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap);
     XSync(d, False);
-    if (!image || g_x_error) {
+    if (!image || g_x_error || g_lost) {
         if (image) XDestroyImage(image);
         return false;
     }
@@ -106,11 +128,18 @@ bool send_close(unsigned long window) {
     e.xclient.data.l[1] = CurrentTime;
     Status sent = XSendEvent(d, window, False, NoEventMask, &e);
     XSync(d, False);
-    return sent != 0;
+    return sent != 0 && !g_lost;
+}
+
+bool display_lost() {
+    Display* d = display_or(nullptr);
+    if (d) XSync(d, False);  // a round trip finds a server that has gone
+    return g_lost;
 }
 
 #else
 
+bool display_lost() { return false; }
 std::vector<unsigned long> windows_titled(const std::string&, std::string* error) {
     if (error) *error = "built without Xlib";
     return {};

@@ -15,6 +15,10 @@ std::vector<unsigned long> windows_titled(const std::string& title, std::string*
 // be copied.
 bool copy_window(unsigned long window, std::vector<uint32_t>* pixels, int* w, int* h);
 
+// True once the connection to the display has been lost (a round trip to the server finds out);
+// every call above then fails.
+bool display_lost();
+
 // Raises the window above its siblings (another program's window may cover it).
 bool raise_window(unsigned long window);
 

@@ -2,10 +2,12 @@
 // made again by --render, and the board farm's run steps with a stand-in reporter.
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <set>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -352,6 +354,50 @@ TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
     EXPECT_GT(before, 0u);
     usleep(2500000);  // otgpower looks at its ports every second
     EXPECT_EQ(testutil::read_file(board + "/trace.log").size(), before);
+}
+
+TEST(BringupCheck, DisplayGoneMidRunFailsTheGpuChecksAndKeepsTheResults) {
+    // An X server of its own, killed while the first demo runs: the run goes on without it, fails
+    // the GPU checks with the reason, and still writes its results.
+    std::string dir = testutil::make_temp_dir("bringupcheck-xgone");
+    std::string number = std::to_string(300 + getpid() % 400);
+    std::string socket = "/tmp/.X11-unix/X" + number;
+    pid_t server = fork();
+    if (server == 0) {
+        execlp("Xvfb", "Xvfb", (":" + number).c_str(), "-nolisten", "tcp", "-screen", "0", "640x480x24",
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(server, 0);
+    for (int i = 0; i < 100 && !testutil::file_exists(socket); ++i) usleep(100000);
+    ASSERT_TRUE(testutil::file_exists(socket));
+    std::thread killer([server] {
+        sleep(3);
+        kill(server, SIGKILL);
+        waitpid(server, nullptr, 0);
+    });
+    std::string out = dir + "/out";
+    RunResult r = check({"--sim", make_board(dir, {}), "--only", "gpu", "--seconds", "10", "--boardsim", boardsim(),
+                         "--out", out},
+                        {"DISPLAY=:" + number});
+    killer.join();
+    unlink(socket.c_str());
+    unlink(("/tmp/.X" + number + "-lock").c_str());
+
+    EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    Results res = load(out);
+    ASSERT_EQ(res.checks.size(), 3u);
+    EXPECT_EQ(res.checks[0].verdict, "fail");
+    EXPECT_NE(res.checks[0].reason.find("the connection to the display \":" + number + "\" was lost while lanterna ran"),
+              std::string::npos)
+        << res.checks[0].reason;
+    for (size_t i = 1; i < 3; ++i) {
+        EXPECT_EQ(res.checks[i].verdict, "fail");
+        EXPECT_NE(res.checks[i].reason.find("was lost earlier in the run"), std::string::npos) << res.checks[i].reason;
+    }
+    EXPECT_TRUE(testutil::file_exists(out + "/report.html"));
+    EXPECT_TRUE(testutil::file_exists(out + "/results.xml"));
 }
 
 }  // namespace
