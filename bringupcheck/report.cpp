@@ -1,7 +1,10 @@
 #include "report.h"
 
+#include <fcntl.h>
 #include <math.h>
 #include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -52,6 +55,21 @@ std::string evidence_path(const Check& c, const std::string& suffix) {
     for (const std::string& e : c.evidence)
         if (e.size() >= suffix.size() && e.compare(e.size() - suffix.size(), suffix.size(), suffix) == 0) return e;
     return "";
+}
+
+// An evidence file's contents, read only when it is a regular file (a FIFO or a device put in its
+// place must not hold the page up).
+bool read_evidence(const std::string& dir, const std::string& path, std::string* text) {
+    int fd = open((dir + "/" + path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    text->clear();
+    char buf[65536];
+    ssize_t n = 0;
+    while (ok && (n = read(fd, buf, sizeof buf)) > 0) text->append(buf, size_t(n));
+    close(fd);
+    return ok && n == 0;
 }
 
 // A line chart of ys over xs in a plot area with labelled axes.
@@ -107,7 +125,7 @@ std::string audio_section(const std::string& dir, const Check& c) {
     std::string s = check_head(c);
     std::string pcm_path = evidence_path(c, "output.pcm"), pcm;
     long long rate = (long long)c.figures.get("rate").number_or(192000);
-    if (!pcm_path.empty() && read_file(dir + "/" + pcm_path, &pcm) && pcm.size() >= 4 && rate >= 4) {
+    if (!pcm_path.empty() && read_evidence(dir, pcm_path, &pcm) && pcm.size() >= 4 && rate >= 4) {
         std::vector<double> level = judge::level_over_time(pcm, rate, 0.05);
         std::vector<double> xs(level.size());
         for (size_t i = 0; i < xs.size(); ++i) xs[i] = (double(i) + 0.5) * 0.05;
@@ -136,10 +154,10 @@ std::string audio_section(const std::string& dir, const Check& c) {
 // violations, the device's stay shaded.
 std::string usb_timeline(const std::string& dir, const Check& c) {
     std::string trace_path = evidence_path(c, ".trace");
-    judge::Trace trace;
-    std::string error;
-    if (trace_path.empty() || !judge::read_trace(dir + "/" + trace_path, &trace, &error) || trace.records.empty())
-        return "<p>No trace: no power timeline.</p>";
+    std::string text;
+    if (trace_path.empty() || !read_evidence(dir, trace_path, &text)) return "<p>No trace: no power timeline.</p>";
+    judge::Trace trace = judge::parse_trace(text);
+    if (trace.records.empty()) return "<p>No trace: no power timeline.</p>";
     judge::PolicyOptions o;
     o.save_policy = c.figures.get("save_policy").b;
     o.port0_busvalid_rule = c.figures.get("port0_busvalid_rule").type != Json::Bool || c.figures.get("port0_busvalid_rule").b;
@@ -211,7 +229,7 @@ std::string usb_section(const std::string& dir, const Check& c) {
 std::string gpu_section(const std::string& dir, const Check& c) {
     std::string s = check_head(c);
     std::string png_path = evidence_path(c, ".png"), png;
-    if (!png_path.empty() && read_file(dir + "/" + png_path, &png)) {
+    if (!png_path.empty() && read_evidence(dir, png_path, &png) && png.compare(0, 8, "\x89PNG\r\n\x1a\n", 8) == 0) {
         double fps = c.figures.get("fps").number_or(0);
         s += "<figure><img alt=\"" + esc(c.program) + "\" width=\"320\" src=\"data:image/png;base64," + base64(png) +
              "\"><figcaption>" + esc(c.program) + (fps > 0 ? ": " + num(fps, "%.1f") + " frames per second" : "") +
@@ -223,7 +241,7 @@ std::string gpu_section(const std::string& dir, const Check& c) {
 std::string egl_section(const std::string& dir, const Check& c) {
     std::string s = check_head(c);
     std::string out_path = evidence_path(c, "configlist.out"), text;
-    if (!out_path.empty() && read_file(dir + "/" + out_path, &text)) {
+    if (!out_path.empty() && read_evidence(dir, out_path, &text)) {
         EglReport r = parse_egl_report(text);
         if (!r.vendor.empty()) s += "<p>Vendor: " + esc(r.vendor) + ", EGL " + esc(r.version) + "</p>";
         if (!r.configs.empty()) {

@@ -356,6 +356,27 @@ TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
     EXPECT_EQ(testutil::read_file(board + "/trace.log").size(), before);
 }
 
+TEST(BringupCheck, RenderReadsOnlyRegularEvidenceFiles) {
+    // A results folder brought from elsewhere: a FIFO in place of an evidence file, or a file that
+    // is not what its name says, does not hold the page up or end up in it.
+    std::string dir = testutil::make_temp_dir("bringupcheck-render");
+    std::string out = dir + "/out";
+    RunResult r = check({"--sim", make_board(dir, {}), "--only", "egl", "--boardsim", boardsim(), "--out", out});
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    ASSERT_NE(testutil::read_file(out + "/report.html").find("<table><tr><th>#</th>"), std::string::npos);
+    std::string egl = out + "/egl/configlist.out";
+    ASSERT_EQ(unlink(egl.c_str()), 0);
+    ASSERT_EQ(mkfifo(egl.c_str(), 0644), 0);
+    testutil::RunOptions o;
+    o.argv = {check_bin(), "--render", out};
+    o.timeout_s = 20;
+    RunResult again = testutil::run(o);
+    EXPECT_EQ(again.exit_code, 0) << again.err;
+    std::string page = testutil::read_file(out + "/report.html");
+    EXPECT_EQ(page.find("<table><tr><th>#</th>"), std::string::npos);
+    EXPECT_NE(page.find("egl/configlist.out"), std::string::npos);  // still listed as evidence
+}
+
 TEST(BringupCheck, DisplayGoneMidRunFailsTheGpuChecksAndKeepsTheResults) {
     // An X server of its own, killed while the first demo runs: the run goes on without it, fails
     // the GPU checks with the reason, and still writes its results.
