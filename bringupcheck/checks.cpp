@@ -24,6 +24,8 @@
 #include "usbpolicy.h"
 #include "x11.h"
 #include "bringup/otg.h"
+#include "bringup/qvaudio.h"
+#include "pcmcapture/messages.h"
 #include "usbpower/messages.h"
 #include "wlanpower/messages.h"
 
@@ -338,9 +340,13 @@ void check_audio(Context& ctx) {
     if (!ran.res.started) {
         verdict(c, "fail", ran.res.error);
     } else if (ran.res.killed) {
-        verdict(c, "fail", "pcmcapture did not end within " + fmt("%.0f", kCaptureLimitS) +
-                               " s (the audio device never opened?)" +
-                               (r.log.count(judge::LogKind::OpenFailed) ? ": \"cant't be opened\" in its log" : ""));
+        // pcmcapture waits for its device to appear; on a real board, say whether it ever did.
+        std::string why = ctx.sim.empty() && access(QVAUDIO_NODE, F_OK) != 0 ? ": there is no " QVAUDIO_NODE
+                                                                                : " (the audio device never opened?)";
+        verdict(c, "fail", "pcmcapture did not end within " + fmt("%.0f", kCaptureLimitS) + " s" + why +
+                               (r.log.count(judge::LogKind::OpenFailed)
+                                    ? std::string(": \"") + pcmlog::kMsgOpenFailed + "\" in its log"
+                                    : ""));
     } else if (ran.res.exit_code != 0) {
         verdict(c, "fail", "pcmcapture ended with " + describe_end(ran.res, ran.plan) + ", not exit status 0");
     } else if (!ran.err_text.empty()) {

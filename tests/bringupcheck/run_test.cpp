@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bringup/qvaudio.h"
 #include "results.h"
 #include "runprog.h"
 
@@ -335,6 +336,19 @@ TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
         ASSERT_EQ(c.figures.get("requests").items.size(), 1u) << c.name;
         EXPECT_EQ(c.figures.get("requests").items[0].str, "0x6d01 accepted");
     }
+}
+
+TEST(BringupCheck, RealBoardWithoutAudioDeviceSaysSo) {
+    // This machine has no audio device: pcmcapture waits for one until the check's time limit.
+    ASSERT_NE(access(QVAUDIO_NODE, F_OK), 0);
+    std::string dir = testutil::make_temp_dir("bringupcheck-noaudio");
+    RunResult r = check({"--only", "audio", "--out", dir + "/out"});
+    EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+    Results res = load(dir + "/out");
+    ASSERT_EQ(res.checks.size(), 1u);
+    EXPECT_EQ(res.checks[0].verdict, "fail");
+    EXPECT_EQ(res.checks[0].reason.rfind("pcmcapture did not end within 45 s: there is no " QVAUDIO_NODE, 0), 0u)
+        << res.checks[0].reason;
 }
 
 TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
