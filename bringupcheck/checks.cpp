@@ -149,6 +149,22 @@ long long file_size(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? (long long)st.st_size : 0;
 }
 
+// Where the suite's `program` is: beside bringup-check's own, else on PATH; empty when neither.
+std::string program_path(const Context& ctx, const std::string& program) {
+    std::string path = ctx.prefix.empty() ? "" : ctx.prefix + "/bin/" + program;
+    if (path.empty() || access(path.c_str(), X_OK) != 0) path = find_program(program);
+    return path;
+}
+
+// The demos and configlist come in a package of their own, which a board may lack: their checks
+// are then left out, not failed. True (with the check recorded as skipped) when that is so.
+bool skipped_as_not_installed(Context& ctx, Check& c, const std::string& program) {
+    if (!program_path(ctx, program).empty()) return false;
+    verdict(c, "skip", program + " is not installed (it comes with " BRINGUP_DEMOS_PACKAGE ")");
+    record(ctx, c);
+    return true;
+}
+
 // Runs `program` of the suite with its output in <out>/<sub>/<base>.out and .err, and its trace in
 // <base>.trace when one can be kept. The evidence paths are added to the check.
 Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::string& base, const std::string& program,
@@ -158,8 +174,7 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
     Ran ran;
     std::string dir = ctx.out + "/" + sub;
     make_dirs(dir);
-    std::string path = ctx.prefix.empty() ? "" : ctx.prefix + "/bin/" + program;
-    if (path.empty() || access(path.c_str(), X_OK) != 0) path = find_program(program);
+    std::string path = program_path(ctx, program);
     ran.plan.out_path = dir + "/" + base + ".out";
     ran.plan.err_path = dir + "/" + base + ".err";
     ran.plan.cwd = cwd;
@@ -657,6 +672,7 @@ void check_wifi(Context& ctx) {
 
 void check_egl(Context& ctx) {
     Check c = new_check("egl.configs", "egl", "configlist");
+    if (skipped_as_not_installed(ctx, c, "configlist")) return;
     Ran ran = run_program(ctx, c, "egl", "configlist", "configlist", {}, "", -1, 60, "listing the EGL configurations",
                           nullptr, {}, false);
     EglReport r = parse_egl_report(ran.out_text);
@@ -729,6 +745,7 @@ void check_gpu(Context& ctx) {
     std::string lib = swapcount_lib(ctx);
     for (const char* demo : kDemos) {
         Check c = new_check(std::string("gpu.") + demo, "gpu", demo);
+        if (skipped_as_not_installed(ctx, c, demo)) continue;
         if (!display || !*display) {
             verdict(c, "skip", "no display in DISPLAY: the demos need an X server");
             record(ctx, c);

@@ -14,6 +14,8 @@
 # packages and the `tools` component. Every other program is a user command in the `demos` one.
 set(BRINGUP_HARDWARE_TOOLS pcmcapture otgpower otgpoweriddq otgpowersave wlanpower
     bringup-check)
+# The package of the demos and configlist: bringup-check names it when they are not installed.
+set(BRINGUP_DEMOS_PACKAGE board-bringup-demos)
 
 if(BRINGUP_PACKAGING)
   if(NOT CMAKE_LIBRARY_ARCHITECTURE)

@@ -107,7 +107,7 @@ powered down (with a systemd service unit each, installed disabled), wlanpower
 switches the Wi-Fi module on or off, and bringup-check runs the suite on a
 board and reports.")
 
-set(pkg_demos board-bringup-demos)
+set(pkg_demos ${BRINGUP_DEMOS_PACKAGE})
 set(section_demos x11)
 set(summary_demos "ETC1 texture demos and EGL configuration lister")
 set(description_demos "Three OpenGL ES 2.0 demos of ETC1-compressed textures (lanterna: a mipmapped

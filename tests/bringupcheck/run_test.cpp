@@ -351,6 +351,29 @@ TEST(BringupCheck, RealBoardWithoutAudioDeviceSaysSo) {
         << res.checks[0].reason;
 }
 
+TEST(BringupCheck, BoardWithoutTheDemosSkipsTheirChecks) {
+    // A board with the tools but not the demos' package: their checks are left out, with the reason.
+    std::string dir = testutil::make_temp_dir("bringupcheck-nodemos");
+    RunResult copy = run_argv({"/bin/cp", "-a", testutil::stage_dir(), dir + "/tree"});
+    ASSERT_EQ(copy.exit_code, 0) << copy.err;
+    for (const char* program : {"configlist", "lanterna", "veilglass", "tilemosaic"})
+        unlink((dir + "/tree/bin/" + program).c_str());
+    mkdir((dir + "/empty").c_str(), 0755);
+    testutil::RunOptions o;
+    o.argv = {dir + "/tree/bin/bringup-check", "--sim", make_board(dir, {}), "--only", "egl,gpu", "--boardsim",
+              boardsim(), "--out", dir + "/out"};
+    o.env = {"PATH=" + dir + "/empty"};
+    RunResult r = testutil::run(o);
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    Results res = load(dir + "/out");
+    ASSERT_EQ(res.checks.size(), 4u);
+    for (const Check& c : res.checks) {
+        EXPECT_EQ(c.verdict, "skip") << c.name;
+        EXPECT_EQ(c.reason, c.program + " is not installed (it comes with " BRINGUP_DEMOS_PACKAGE ")");
+    }
+    EXPECT_EQ(testutil::split_lines(r.out)[0].substr(0, 17), "SKIP  egl.configs");
+}
+
 TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
     // A daemon switching the board's power must not outlive a bringup-check that is stopped.
     std::string dir = testutil::make_temp_dir("bringupcheck-stop");
