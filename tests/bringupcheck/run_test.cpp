@@ -429,12 +429,14 @@ TEST(BringupCheck, DisplayGoneMidRunFailsTheGpuChecksAndKeepsTheResults) {
     ASSERT_GT(server, 0);
     for (int i = 0; i < 100 && !testutil::file_exists(socket); ++i) usleep(100000);
     ASSERT_TRUE(testutil::file_exists(socket));
-    std::thread killer([server] {
-        sleep(3);
+    std::string out = dir + "/out";
+    std::thread killer([server, out] {
+        // The first demo's check has begun (and looked at the display) once its folder is there.
+        for (int i = 0; i < 1200 && !testutil::file_exists(out + "/gpu"); ++i) usleep(50000);
+        sleep(1);
         kill(server, SIGKILL);
         waitpid(server, nullptr, 0);
     });
-    std::string out = dir + "/out";
     RunResult r = check({"--sim", make_board(dir, {}), "--only", "gpu", "--seconds", "10", "--boardsim", boardsim(),
                          "--out", out},
                         {"DISPLAY=:" + number});
