@@ -3,11 +3,14 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <limits.h>
+#include <linux/magic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -71,6 +74,15 @@ bool clear_dir(const std::string& path) {
     return ok;
 }
 
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path) == 0 ? 0 : -1; }
+
+// Removes a folder and everything under it, staying on its file system and never following links.
+bool remove_tree(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+    return nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT) == 0;
+}
+
 std::string absolute(const std::string& path) {
     char buf[PATH_MAX];
     if (realpath(path.c_str(), buf)) return buf;
@@ -122,6 +134,16 @@ int create(int argc, char** argv) {
 // Writes a board folder with the given board.conf: an empty trace, fresh state, and each module's
 // part of sys/ and state/ made from the settings. Prints the folder's absolute path.
 int make_board(std::string dir, const std::string& conf) {
+    // The board's sys/ is written as the kernel would show it: never over the system's own (a
+    // board folder of "/" on a real board would switch its hardware).
+    struct statfs fs;
+    if (statfs((dir + "/sys").c_str(), &fs) == 0 && fs.f_type == SYSFS_MAGIC)
+        return error("refusing to make a board in " + dir + ": its sys/ is the system's sysfs");
+    // A board made again over an earlier one starts from nothing: the earlier board's sys/ goes
+    // (ports, attributes and files that the new settings leave out included). Only a folder that
+    // holds a board.conf is taken for a board.
+    if (access((dir + "/board.conf").c_str(), F_OK) == 0 && !remove_tree(dir + "/sys"))
+        return error("cannot clear " + dir + "/sys: " + strerror(errno));
     if (!make_dir(dir + "/sys") || !make_dir(dir + "/state"))
         return error("cannot make " + dir + ": " + strerror(errno));
     dir = absolute(dir);

@@ -232,13 +232,15 @@ bool write_text(const std::string& path, const std::string& text) {
     return n == ssize_t(text.size());
 }
 
-const Device* find_device(const char* path) {
-    if (!path || board_dir().empty()) return nullptr;
+const Device* device_node(const char* path) {
+    if (!path) return nullptr;
     int n = g_device_count.load();
     for (int i = 0; i < n; ++i)
         if (strcmp(g_devices[i]->path, path) == 0) return g_devices[i];
     return nullptr;
 }
+
+const Device* find_device(const char* path) { return board_dir().empty() ? nullptr : device_node(path); }
 
 std::vector<const SysfsHook*> sysfs_hooks() { return entries(g_hooks, g_hook_count); }
 std::vector<const Profile*> profiles() { return entries(g_profiles, g_profile_count); }

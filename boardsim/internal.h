@@ -28,8 +28,12 @@ void parse_settings(const std::string& text, std::map<std::string, std::string>*
 bool read_text(const std::string& path, std::string* text);
 bool write_text(const std::string& path, const std::string& text);
 
-// A registered device whose node path is exactly `path`, or null.
+// The emulated device of a board in use whose node path is exactly `path`, or null (always null
+// with no board).
 const Device* find_device(const char* path);
+// The registered device whose node path is `path`, board or not: the nodes a trace-only run
+// traces on the real system.
+const Device* device_node(const char* path);
 std::vector<const SysfsHook*> sysfs_hooks();
 std::vector<const Profile*> profiles();
 std::vector<void (*)()> builders();

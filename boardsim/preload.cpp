@@ -76,7 +76,7 @@ bool active() { return !boardsim::board_dir().empty(); }
 // Trace-only mode (no board, a trace file named): calls on the real device nodes and on "/sys/"
 // go to the real system unchanged and are traced as on a board.
 bool recorded(const char* path) {
-    return path && core::trace_only() && (core::under_sys(path) || core::find_device(path));
+    return path && core::trace_only() && (core::under_sys(path) || core::device_node(path));
 }
 
 // Whether an operation on `path` that went to the system (after redirection) is traced.
@@ -190,7 +190,7 @@ int open_board_path(int dirfd, const char* path, int flags, mode_t mode, bool* h
         int fd = (int)syscall(SYS_openat, dirfd, path, flags, mode);
         int err = errno;
         boardsim::trace("open", path, hex((unsigned long)flags), fd);
-        if (fd >= 0) set_slot(fd, new Tracked(core::find_device(path), fd, path, path, writes_to(flags), true));
+        if (fd >= 0) set_slot(fd, new Tracked(core::device_node(path), fd, path, path, writes_to(flags), true));
         errno = err;
         return fd;
     }

@@ -2,10 +2,12 @@
 // with `boardsim create`, checked through what it prints, the board folder and the trace.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "bringup/otg.h"
 #include "bringup/qvaudio.h"
 #include "runprog.h"
 
@@ -276,6 +278,37 @@ TEST(Command, AttachDetachTraceAndRun) {
     EXPECT_EQ(missing.exit_code, 127);
     RunResult noboard = run_cli({"run", board + "/nothing", "--", BOARDSIM_PROBE});
     EXPECT_EQ(noboard.exit_code, 1);
+}
+
+TEST(Command, CreateOverAnEarlierBoardStartsAfresh) {
+    // Made again with fewer parts, the board keeps nothing of the earlier one's sys/.
+    std::string board = make_board("recreate");
+    testutil::write_file(board + OTG_PULLUP_PATH, "on");
+    testutil::write_file(board + "/sys/stray", "x");
+    RunResult again = run_cli({"create", board, "usb.ports=0", "usb.version=none", "usb.mod_class=0",
+                               "usb.port0.missing=pullup"});
+    ASSERT_EQ(again.exit_code, 0) << again.err;
+    EXPECT_TRUE(testutil::file_exists(board + OTG_PORT0_DIR));
+    EXPECT_FALSE(testutil::file_exists(board + OTG_PULLUP_PATH));
+    EXPECT_FALSE(testutil::file_exists(board + OTG_PORT1_DIR));
+    EXPECT_FALSE(testutil::file_exists(board + OTG_VERSION_PATH));
+    EXPECT_FALSE(testutil::file_exists(board + OTG_MODULE_CLASS_DIR));
+    EXPECT_FALSE(testutil::file_exists(board + "/sys/stray"));
+
+    // A folder that is not a board keeps what its sys/ holds; the system's own sysfs is never
+    // taken for a board's.
+    std::string plain = testutil::make_temp_dir("notaboard");
+    testutil::write_file(plain + "/keep", "mine");
+    mkdir((plain + "/sys").c_str(), 0755);
+    testutil::write_file(plain + "/sys/keep", "mine");
+    EXPECT_EQ(run_cli({"create", plain}).exit_code, 0);
+    EXPECT_EQ(testutil::read_file(plain + "/sys/keep"), "mine");
+    std::string over = testutil::make_temp_dir("oversysfs");
+    ASSERT_EQ(symlink("/sys", (over + "/sys").c_str()), 0);
+    RunResult refused = run_cli({"create", over});
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_EQ(refused.err, "boardsim: refusing to make a board in " + over + ": its sys/ is the system's sysfs\n");
+    EXPECT_FALSE(testutil::file_exists(over + "/board.conf"));
 }
 
 }  // namespace

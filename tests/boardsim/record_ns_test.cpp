@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "board_support.h"
+#include "bringup/wifi_power.h"
 #include "record_support.h"
 #include "runprog.h"
 #include "sysfs_ns.h"
@@ -47,6 +48,28 @@ TEST(Record, RecordingOfAKernelServedTreeReplaysTheSameOperations) {
         EXPECT_EQ(-1, replay.exit_code);  // ended by SIGTERM, like the daemon on the tree
         expect_same_run(ops(testutil::read_trace(traced)), ops(testutil::read_trace(rec)), 25);
     }
+}
+
+// Trace-only on a real device node (a plain file standing in for it, on a tmpfs over "/dev"): its
+// open, requests and close are traced where it is, and the program sees the system's answers.
+TEST(TraceOnly, TracesRealDeviceNodes) {
+    const std::string script = std::string("set -e\ntrace=$1; sim=$2; shift 2\n") +
+                               "mount -t tmpfs -o mode=0755 boarddev /dev\n"
+                               "[ \"$(stat -f -c %T /dev)\" = tmpfs ] || exit 97\n"
+                               ": > " WIFI_POWER_NODE "\n"
+                               "set +e\n\"$sim\" run --trace-only --trace \"$trace\" -- \"$@\"\n"
+                               "echo \"status $?\"\n";
+    std::string dir = testutil::make_temp_dir("traceonly-dev");
+    testutil::RunResult r =
+        sysns::run(script, {dir + "/trace.log", board::command_path(), testutil::stage_bin("wlanpower"), "1"}, 60);
+    ASSERT_EQ(0, r.exit_code) << r.out << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("status 0")) << r.out;
+    Texts t = ops(testutil::read_trace(dir));
+    ASSERT_GE(t.size(), 2u) << r.out;
+    EXPECT_EQ(0u, t[0].rfind("open " WIFI_POWER_NODE " ", 0)) << t[0];
+    // A plain file refuses every request: the first one, then its retry.
+    EXPECT_EQ("ioctl " WIFI_POWER_NODE " " + testutil::request_text(WIFI_POWER_UP) + " -1", t[1]);
+    EXPECT_EQ("ioctl " WIFI_POWER_NODE " " + testutil::request_text(WIFI_POWER_UP_RETRY) + " -1", t.back());
 }
 
 }  // namespace
