@@ -236,10 +236,13 @@ int main(int argc, char** argv) {
     if (!ctx.sim.empty()) ctx.results.board.set("simulated", Json::string(ctx.sim));
 
     auto wanted = [&](const char* s) { return !only_given || only.count(s); };
-    ctx.show = [](const Check& c) {
+    // Each finished check is shown, and the files are written again with it: a run that is
+    // stopped part way still leaves the results of the checks it finished.
+    ctx.show = [&ctx](const Check& c) {
         const char* v = c.verdict == "pass" ? "PASS" : c.verdict == "fail" ? "FAIL" : "SKIP";
         printf("%s  %-18s %s\n", v, c.name.c_str(), c.reason.c_str());
         fflush(stdout);
+        write_outputs(ctx.out, ctx.results);
     };
     if (wanted("audio")) check_audio(ctx);
     if (wanted("usb")) check_usb(ctx);

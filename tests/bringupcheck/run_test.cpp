@@ -386,6 +386,12 @@ TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
     RunResult r = testutil::run(o);
     EXPECT_EQ(r.signal, SIGTERM) << r.out << r.err;
     EXPECT_LT(r.seconds, 30);
+    // The checks finished before the stop keep their results.
+    Results res = load(dir + "/out");
+    ASSERT_EQ(res.checks.size(), 2u);
+    EXPECT_EQ(res.checks[0].name, "usb.controller");
+    EXPECT_EQ(res.checks[1].name, "usb.ports");
+    EXPECT_TRUE(testutil::file_exists(dir + "/out/report.html"));
     usleep(500000);
     size_t before = testutil::read_file(board + "/trace.log").size();
     EXPECT_GT(before, 0u);
