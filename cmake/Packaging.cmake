@@ -115,7 +115,7 @@ texture, veilglass: alpha from a second texture, tilemosaic: a colour and alpha
 atlas), each drawing nine textured quads in an X window, with their assets
 under /usr/share/board-bringup/samples; and configlist, which lists the EGL
 frame-buffer configurations of the default display.")
-set(depends_demos "libdemobase0 (= ${BRINGUP_PACKAGE_VERSION}), fonts-dejavu-core")
+set(depends_demos "libdemobase0 (= ${BRINGUP_PACKAGE_VERSION})")
 
 set(pkg_lib libdemobase0)
 set(section_lib libs)
@@ -124,6 +124,9 @@ set(description_lib "The framework the board bring-up demos stand on: an X11 win
 window manager or the Escape key, EGL set-up for OpenGL ES 2.0, shader loading
 with the compile log on failure, ETC1 (PKM) mip-chain loading and on-screen
 text.")
+# The on-screen text reads DejaVu Sans from the system's font folder when the demo's assets/ has no
+# copy: every program drawing text through the library needs the font, not only the suite's demos.
+set(depends_lib "fonts-dejavu-core")
 
 set(pkg_dev libdemobase-dev)
 set(section_dev libdevel)
@@ -131,7 +134,9 @@ set(summary_dev "demo framework library for OpenGL ES 2.0 programs - development
 set(description_dev "Headers, the link library, a pkg-config file (demobase) and a CMake package
 (find_package(demobase), target demobase::demobase) for writing demos against
 the board bring-up suite's demo framework.")
-set(depends_dev "libdemobase0 (= ${BRINGUP_PACKAGE_VERSION}), libegl-dev, libgles-dev")
+# The CMake package finds EGL and GLES2 through pkg-config (find_dependency(PkgConfig)), so it needs
+# the pkg-config program as much as the .pc files.
+set(depends_dev "libdemobase0 (= ${BRINGUP_PACKAGE_VERSION}), libegl-dev, libgles-dev, pkgconf | pkg-config")
 
 set(pkg_sim board-bringup-sim)
 set(section_sim devel)
@@ -140,6 +145,10 @@ set(description_sim "A preloaded library (libboardsim.so) and the boardsim comma
 board bring-up tools unchanged on a host: sysfs paths are redirected into a
 board folder, the audio and Wi-Fi power devices are emulated, and every device
 and attribute operation is traced. Also for recording a real board's state.")
+
+# bringup-check runs the demos for its EGL and GPU checks (skipped, naming their package, when they
+# are missing) and the simulated board's command for --sim.
+set(suggests_tools "${pkg_demos}, ${pkg_sim}")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${BRINGUP_SOURCE_PACKAGE})
@@ -205,6 +214,9 @@ foreach(c ${BRINGUP_COMPONENTS})
   set(CPACK_DEBIAN_${C}_DESCRIPTION "${summary_${c}}\n${description_${c}}")
   if(depends_${c})
     set(CPACK_DEBIAN_${C}_PACKAGE_DEPENDS "${depends_${c}}")
+  endif()
+  if(suggests_${c})
+    set(CPACK_DEBIAN_${C}_PACKAGE_SUGGESTS "${suggests_${c}}")
   endif()
   install(FILES ${CMAKE_BINARY_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${pkg_${c}} COMPONENT ${c})

@@ -1,6 +1,7 @@
 // A demo written outside the suite's tree against the installed framework: opens the window,
-// sets up OpenGL ES 2.0, clears and swaps a number of frames (the first argument, default 10),
-// then prints "frames: N" and ends with 0; any EGL or GL error ends it with 1.
+// sets up OpenGL ES 2.0, clears the window and writes a caption (its font from the system, as a
+// demo of its own has no assets/ folder) in each of a number of frames (the first argument, default
+// 10), then prints "frames: N" and ends with 0; any EGL or GL error ends it with 1.
 #include <EGL/egl.h>
 #include <GLES2/gl2.h>
 
@@ -8,6 +9,7 @@
 
 #include "EGLRuntime.h"
 #include "Platform.h"
+#include "Text.h"
 
 using namespace KorrinSDK;
 
@@ -20,12 +22,19 @@ int main(int argc, char** argv) {
                         EGLRuntime::context))
         return 1;
     int drawn = 0;
-    while (drawn < frames && !platform->windowClosed()) {
-        glClearColor(0.1f * (drawn % 10), 0.5f, 0.8f, 1.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
-        if (glGetError() != GL_NO_ERROR || !eglSwapBuffers(EGLRuntime::display, EGLRuntime::surface))
-            return 1;
-        ++drawn;
+    {
+        // The caption's GL objects go before the context does.
+        Text caption("assets/", 320, 240);
+        caption.addString(8, 8, "example demo", 255, 255, 0, 255);
+        while (drawn < frames && !platform->windowClosed()) {
+            glClearColor(0.1f * (drawn % 10), 0.5f, 0.8f, 1.0f);
+            glClear(GL_COLOR_BUFFER_BIT);
+            caption.draw();
+            if (glGetError() != GL_NO_ERROR ||
+                !eglSwapBuffers(EGLRuntime::display, EGLRuntime::surface))
+                return 1;
+            ++drawn;
+        }
     }
     Platform::log("frames: %d\n", drawn);
     EGLRuntime::terminateEGL();
