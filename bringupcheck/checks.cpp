@@ -453,6 +453,18 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
         record(ctx, c);
         return;
     }
+    // On a board, a power daemon already running (a service, say) would fight the one checked
+    // over the same ports.
+    if (ctx.sim.empty())
+        for (const Daemon& other : kDaemons) {
+            std::vector<long> running = processes_named(other.name);
+            if (running.empty()) continue;
+            verdict(c, "skip", std::string(other.name) + " is already running (pid " + std::to_string(running[0]) +
+                                   ") and switches the same ports: stop it (systemctl stop " + other.name +
+                                   ") to check " + d.name);
+            record(ctx, c);
+            return;
+        }
     bool supported = supports(d, version);
     double attach_at = ctx.seconds / 3, detach_at = 2 * ctx.seconds / 3;
     Json attached = Json::array();

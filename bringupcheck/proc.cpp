@@ -1,5 +1,6 @@
 #include "proc.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -11,6 +12,8 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 extern char** environ;
 
@@ -64,6 +67,30 @@ std::string self_dir() {
 static bool executable(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+std::vector<long> processes_named(const std::string& name) {
+    std::vector<long> pids;
+    DIR* d = opendir("/proc");
+    if (!d) return pids;
+    while (struct dirent* e = readdir(d)) {
+        char* end = nullptr;
+        long pid = strtol(e->d_name, &end, 10);
+        if (pid <= 0 || *end) continue;
+        char path[64], comm[64] = "";
+        snprintf(path, sizeof path, "/proc/%ld/comm", pid);
+        int fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        ssize_t n = read(fd, comm, sizeof comm - 1);
+        close(fd);
+        if (n <= 0) continue;
+        comm[n] = '\0';
+        if (comm[n - 1] == '\n') comm[n - 1] = '\0';
+        if (name == comm) pids.push_back(pid);
+    }
+    closedir(d);
+    std::sort(pids.begin(), pids.end());
+    return pids;
 }
 
 std::string find_program(const std::string& name) {

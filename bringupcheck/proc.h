@@ -39,6 +39,8 @@ std::string describe_end(const ChildResult& r, const ChildPlan& plan);
 
 // A program's path: next to our own executable, else on PATH; empty when not found.
 std::string find_program(const std::string& name);
+// The ids of the running processes whose command name is `name`, in increasing order.
+std::vector<long> processes_named(const std::string& name);
 // The folder holding our own executable.
 std::string self_dir();
 double now_s();

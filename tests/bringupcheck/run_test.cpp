@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -372,6 +373,36 @@ TEST(BringupCheck, BoardWithoutTheDemosSkipsTheirChecks) {
         EXPECT_EQ(c.reason, c.program + " is not installed (it comes with " BRINGUP_DEMOS_PACKAGE ")");
     }
     EXPECT_EQ(testutil::split_lines(r.out)[0].substr(0, 17), "SKIP  egl.configs");
+}
+
+TEST(BringupCheck, RealBoardLeavesARunningPowerDaemonAlone) {
+    // A power daemon already running on the board (here a stand-in with its name): the daemon
+    // checks are not run beside it.
+    std::string dir = testutil::make_temp_dir("bringupcheck-running");
+    RunResult copy = run_argv({"/bin/cp", "/bin/sleep", dir + "/otgpowersave"});
+    ASSERT_EQ(copy.exit_code, 0) << copy.err;
+    pid_t other = fork();
+    if (other == 0) {
+        execl((dir + "/otgpowersave").c_str(), "otgpowersave", "60", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(other, 0);
+    usleep(200000);
+    RunResult r = check({"--switch", "--only", "usb", "--out", dir + "/out"});
+    kill(other, SIGKILL);
+    waitpid(other, nullptr, 0);
+    Results res = load(dir + "/out");
+    ASSERT_EQ(res.checks.size(), 5u) << r.out << r.err;
+    for (const char* daemon : {"otgpower", "otgpoweriddq", "otgpowersave"}) {
+        const Check* c = find(res, std::string("usb.") + daemon);
+        EXPECT_EQ(c->verdict, "skip");
+        // Tests beside this one may run daemons of their own on simulated boards: any may be named.
+        EXPECT_TRUE(std::regex_match(c->reason, std::regex("(otgpower|otgpoweriddq|otgpowersave) is already running "
+                                                           "\\(pid [0-9]+\\) and switches the same ports: stop it "
+                                                           "\\(systemctl stop \\1\\) to check " +
+                                                           std::string(daemon))))
+            << c->reason;
+    }
 }
 
 TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
