@@ -202,9 +202,11 @@ int main(int argc, char** argv) {
         ctx.sim = absolute(ctx.sim);
         if (access((ctx.sim + "/board.conf").c_str(), R_OK) != 0)
             return usage_error("no simulated board in " + ctx.sim + " (no board.conf)");
+        if (!preload.empty() && access(preload.c_str(), R_OK) != 0) return usage_error("no " + preload + " to preload");
         if (preload.empty() && !boardsim.empty()) preload = dirname_of(boardsim) + "/" + kBoardsimLib;
         if (preload.empty() || access(preload.c_str(), R_OK) != 0)
-            return usage_error("cannot find " + std::string(kBoardsimLib) + " (name it with --preload, or --boardsim)");
+            return usage_error("cannot find " + std::string(kBoardsimLib) +
+                               " (name it with --preload, or --boardsim; it comes with " BRINGUP_SIM_PACKAGE ")");
         ctx.preload = absolute(preload);
         if (!ctx.attach_ports.empty() && boardsim.empty())
             return usage_error("--attach needs the boardsim command (--boardsim)");

@@ -14,8 +14,10 @@
 # packages and the `tools` component. Every other program is a user command in the `demos` one.
 set(BRINGUP_HARDWARE_TOOLS pcmcapture otgpower otgpoweriddq otgpowersave wlanpower
     bringup-check)
-# The package of the demos and configlist: bringup-check names it when they are not installed.
+# The packages of the demos and configlist, and of the simulated board: bringup-check names them
+# when what they hold is not installed.
 set(BRINGUP_DEMOS_PACKAGE board-bringup-demos)
+set(BRINGUP_SIM_PACKAGE board-bringup-sim)
 
 if(BRINGUP_PACKAGING)
   if(NOT CMAKE_LIBRARY_ARCHITECTURE)

@@ -138,7 +138,7 @@ the board bring-up suite's demo framework.")
 # the pkg-config program as much as the .pc files.
 set(depends_dev "libdemobase0 (= ${BRINGUP_PACKAGE_VERSION}), libegl-dev, libgles-dev, pkgconf | pkg-config")
 
-set(pkg_sim board-bringup-sim)
+set(pkg_sim ${BRINGUP_SIM_PACKAGE})
 set(section_sim devel)
 set(summary_sim "simulated board for the board bring-up tools")
 set(description_sim "A preloaded library (libboardsim.so) and the boardsim command that run the

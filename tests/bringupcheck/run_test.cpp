@@ -228,6 +228,15 @@ TEST(BringupCheck, UsageErrors) {
         EXPECT_NE(r.err.find("usage: bringup-check"), std::string::npos) << what;
         EXPECT_FALSE(testutil::file_exists(out)) << what;
     }
+    // What is missing of the simulated board, said precisely.
+    RunResult nolib = check({"--sim", board, "--preload", dir + "/no-lib.so", "--out", out});
+    EXPECT_EQ(testutil::split_lines(nolib.err)[0], "bringup-check: no " + dir + "/no-lib.so to preload");
+    mkdir((dir + "/empty").c_str(), 0755);
+    RunResult nosim = check({"--sim", board, "--out", out}, {"PATH=" + dir + "/empty"});
+    EXPECT_EQ(testutil::split_lines(nosim.err)[0],
+              "bringup-check: cannot find libboardsim.so (name it with --preload, or --boardsim; it comes with "
+              BRINGUP_SIM_PACKAGE ")");
+
     // An output folder that cannot be written is found before anything runs.
     testutil::write_file(dir + "/a-file", "");
     RunResult blocked = check({"--sim", board, "--boardsim", boardsim(), "--out", dir + "/a-file"});
