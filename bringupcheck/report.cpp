@@ -9,7 +9,6 @@
 #include <algorithm>
 
 #include "capture.h"
-#include "checks.h"
 #include "eglreport.h"
 #include "png.h"
 #include "usbpolicy.h"
@@ -124,7 +123,9 @@ std::string check_head(const Check& c) {
 std::string audio_section(const std::string& dir, const Check& c) {
     std::string s = check_head(c);
     std::string pcm_path = evidence_path(c, "output.pcm"), pcm;
-    long long rate = (long long)c.figures.get("rate").number_or(192000);
+    // results.json may come from elsewhere (--render): a rate out of all reason draws nothing.
+    double rate_figure = c.figures.get("rate").number_or(192000);
+    long long rate = rate_figure >= 4 && rate_figure <= 1e9 ? (long long)rate_figure : 0;
     if (!pcm_path.empty() && read_evidence(dir, pcm_path, &pcm) && pcm.size() >= 4 && rate >= 4) {
         std::vector<double> level = judge::level_over_time(pcm, rate, 0.05);
         std::vector<double> xs(level.size());
@@ -172,7 +173,7 @@ std::string usb_timeline(const std::string& dir, const Check& c) {
         s += "<text x=\"" + num(kLeft - 6) + "\" y=\"" + num(y + 24) + "\" text-anchor=\"end\">lm" + num(port) + "</text>";
         s += "<rect x=\"" + num(kLeft) + "\" y=\"" + num(y + 8) + "\" width=\"" + num(pw) + "\" height=\"26\" fill=\"#f4f4f4\"/>";
         for (const Json& d : c.figures.get("devices").items)
-            if (d.items.size() == 3 && int(d.items[0].num) == port)
+            if (d.items.size() == 3 && d.items[0].num == port)
                 s += "<rect x=\"" + num(X(d.items[1].num), "%.1f") + "\" y=\"" + num(y + 4) + "\" width=\"" +
                      num(std::max(1.0, X(d.items[2].num) - X(d.items[1].num)), "%.1f") +
                      "\" height=\"34\" fill=\"#f3d9a4\"><title>device attached</title></rect>";

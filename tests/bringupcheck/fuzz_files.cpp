@@ -1,5 +1,5 @@
-// Fuzz entry for what bringup-check reads from outside: results.json (for --render), configlist's
-// report, a board trace, and pcmcapture's log with its capture.
+// Fuzz entry for what bringup-check reads from outside: results.json (for --render, and the page
+// drawn from it), configlist's report, a board trace, and pcmcapture's log with its capture.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -7,6 +7,7 @@
 
 #include "capture.h"
 #include "eglreport.h"
+#include "report.h"
 #include "results.h"
 #include "trace.h"
 
@@ -19,6 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Results again;
         if (!parse_results(results_json(r), &again, &error) || results_json(again) != results_json(r)) __builtin_trap();
         results_junit(r);
+        // The page of results from elsewhere (--render), with no evidence files to read.
+        render_report("/nonexistent", r);
     }
     parse_egl_report(text);
     judge::Trace t = judge::parse_trace(text);
