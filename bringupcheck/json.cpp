@@ -290,7 +290,7 @@ std::string Json::dump(int indent) const {
         case Bool: return b ? "true" : "false";
         case Number: {
             char buf[32];
-            if (num == double((long long)num) && fabs(num) < 1e15) {
+            if (fabs(num) < 1e15 && num == double((long long)num)) {
                 snprintf(buf, sizeof buf, "%lld", (long long)num);
                 return buf;
             }

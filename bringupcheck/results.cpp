@@ -1,5 +1,6 @@
 #include "results.h"
 
+#include <math.h>
 #include <stdio.h>
 
 namespace {
@@ -15,7 +16,8 @@ Json Check::to_json() const {
     j.set("program", program.empty() ? Json() : Json::string(program));
     j.set("verdict", Json::string(verdict));
     j.set("reason", Json::string(reason));
-    j.set("seconds", Json::number(double((long long)(seconds * 100 + 0.5)) / 100));
+    // Hundredths of a second; a time read back from elsewhere beyond any run's stays as it is.
+    j.set("seconds", Json::number(fabs(seconds) < 1e12 ? round(seconds * 100) / 100 : seconds));
     j.set("figures", figures);
     Json ev = Json::array();
     for (const std::string& e : evidence) ev.push(Json::string(e));
