@@ -131,7 +131,8 @@ void show_progress(const Context& ctx, const std::string& check, const std::stri
     if (!ctx.progress) return;
     static std::string last;
     char line[512];
-    snprintf(line, sizeof line, "\r\033[K  %s: %s, %.0f s left", check.c_str(), waiting.c_str(), left > 0 ? left : 0);
+    snprintf(line, sizeof line, "\r\033[K  %s: %s, %.0f s left", terminal_text(check).c_str(),
+             terminal_text(waiting).c_str(), left > 0 ? left : 0);
     if (line == last) return;
     last = line;
     fputs(line, stdout);

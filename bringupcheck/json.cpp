@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "text.h"
+
 namespace {
 
 const int kMaxDepth = 64;
@@ -31,23 +33,6 @@ struct Parser {
         if (s.compare(i, n, word) != 0) return fail("unknown word");
         i += n;
         return true;
-    }
-    static void utf8(unsigned cp, std::string* out) {
-        if (cp < 0x80) {
-            *out += char(cp);
-        } else if (cp < 0x800) {
-            *out += char(0xc0 | cp >> 6);
-            *out += char(0x80 | (cp & 0x3f));
-        } else if (cp < 0x10000) {
-            *out += char(0xe0 | cp >> 12);
-            *out += char(0x80 | ((cp >> 6) & 0x3f));
-            *out += char(0x80 | (cp & 0x3f));
-        } else {
-            *out += char(0xf0 | cp >> 18);
-            *out += char(0x80 | ((cp >> 12) & 0x3f));
-            *out += char(0x80 | ((cp >> 6) & 0x3f));
-            *out += char(0x80 | (cp & 0x3f));
-        }
     }
     bool hex4(unsigned* v) {
         if (i + 4 > s.size()) return fail("short \\u escape");
@@ -95,7 +80,7 @@ struct Parser {
                     } else if (cp >= 0xdc00 && cp < 0xe000) {
                         return fail("lone surrogate");
                     }
-                    utf8(cp, out);
+                    append_utf8(cp, out);
                     break;
                 }
                 default: return fail("bad escape");
@@ -261,27 +246,7 @@ Json& Json::push(Json value) {
     return *this;
 }
 
-std::string json_quote(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20 || c == 0x7f) {
-                    char esc[8];
-                    snprintf(esc, sizeof esc, "\\u%04x", c);
-                    out += esc;
-                } else {
-                    out += char(c);
-                }
-        }
-    }
-    return out + "\"";
-}
+std::string json_quote(const std::string& text) { return "\"" + json_escape(text) + "\""; }
 
 std::string Json::dump(int indent) const {
     std::string pad(size_t(indent) * 2, ' '), inner(size_t(indent + 1) * 2, ' ');

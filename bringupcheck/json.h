@@ -40,5 +40,5 @@ struct Json {
 // malformed input. Depth is limited, so hostile input cannot exhaust the stack.
 bool parse_json(const std::string& text, Json* out, std::string* error);
 
-// The text as a JSON string literal, with its quotes.
+// The text as a JSON string literal, with its quotes: valid UTF-8, control characters escaped.
 std::string json_quote(const std::string& text);

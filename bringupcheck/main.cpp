@@ -40,7 +40,7 @@ const char* const kSubsystems[] = {"audio", "usb", "wifi", "egl", "gpu"};
 const char kBoardsimLib[] = "libboardsim.so";
 
 int usage_error(const std::string& message) {
-    fprintf(stderr, "bringup-check: %s\n%s", message.c_str(), kUsage);
+    fprintf(stderr, "bringup-check: %s\n%s", terminal_text(message).c_str(), kUsage);
     return 2;
 }
 
@@ -114,18 +114,18 @@ int render(const std::string& dir) {
     std::string text, error;
     Results r;
     if (!read_file(dir + "/results.json", &text)) {
-        fprintf(stderr, "bringup-check: cannot read %s/results.json\n", dir.c_str());
+        fprintf(stderr, "bringup-check: cannot read %s/results.json\n", terminal_text(dir).c_str());
         return 1;
     }
     if (!parse_results(text, &r, &error)) {
-        fprintf(stderr, "bringup-check: %s/results.json: %s\n", dir.c_str(), error.c_str());
+        fprintf(stderr, "bringup-check: %s/results.json: %s\n", terminal_text(dir).c_str(), terminal_text(error).c_str());
         return 1;
     }
     if (!write_file(dir + "/report.html", render_report(dir, r))) {
-        fprintf(stderr, "bringup-check: cannot write %s/report.html\n", dir.c_str());
+        fprintf(stderr, "bringup-check: cannot write %s/report.html\n", terminal_text(dir).c_str());
         return 1;
     }
-    printf("report: %s/report.html\n", absolute(dir).c_str());
+    printf("report: %s/report.html\n", terminal_text(absolute(dir)).c_str());
     return 0;
 }
 
@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
     struct stat st;
     if (!make_dirs(ctx.out) || stat(ctx.out.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
         access(ctx.out.c_str(), W_OK) != 0) {
-        fprintf(stderr, "bringup-check: cannot write into %s\n", ctx.out.c_str());
+        fprintf(stderr, "bringup-check: cannot write into %s\n", terminal_text(ctx.out).c_str());
         return 1;
     }
     ctx.results.started = local_time("%Y-%m-%dT%H:%M:%S%z");
@@ -242,7 +242,7 @@ int main(int argc, char** argv) {
     // stopped part way still leaves the results of the checks it finished.
     ctx.show = [&ctx](const Check& c) {
         const char* v = c.verdict == "pass" ? "PASS" : c.verdict == "fail" ? "FAIL" : "SKIP";
-        printf("%s  %-18s %s\n", v, c.name.c_str(), c.reason.c_str());
+        printf("%s  %-18s %s\n", v, terminal_text(c.name).c_str(), terminal_text(c.reason).c_str());
         fflush(stdout);
         write_outputs(ctx.out, ctx.results);
     };
@@ -253,10 +253,10 @@ int main(int argc, char** argv) {
     if (wanted("gpu")) check_gpu(ctx);
 
     if (!write_outputs(ctx.out, ctx.results)) {
-        fprintf(stderr, "bringup-check: cannot write the results in %s\n", ctx.out.c_str());
+        fprintf(stderr, "bringup-check: cannot write the results in %s\n", terminal_text(ctx.out).c_str());
         return 1;
     }
-    printf("report: %s/report.html\n", ctx.out.c_str());
+    printf("report: %s/report.html\n", terminal_text(ctx.out).c_str());
     for (const Check& c : ctx.results.checks)
         if (c.verdict == "fail") return 1;
     return 0;

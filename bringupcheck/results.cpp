@@ -81,24 +81,6 @@ bool parse_results(const std::string& text, Results* r, std::string* error) {
     return true;
 }
 
-std::string xml_escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default:
-                // Control characters other than tab and line ends are not allowed in XML 1.0.
-                if ((unsigned char)c < 0x20 && c != '\t' && c != '\n' && c != '\r') out += '?';
-                else out += c;
-        }
-    }
-    return out;
-}
-
 std::string results_junit(const Results& r) {
     size_t failures = 0, skipped = 0;
     double total = 0;

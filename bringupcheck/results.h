@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "json.h"
+#include "text.h"
 
 struct Check {
     std::string name;        // "audio.capture"
@@ -33,6 +34,3 @@ std::string results_json(const Results& r);
 bool parse_results(const std::string& text, Results* r, std::string* error);
 std::string results_junit(const Results& r);
 std::string verdict_lines(const Results& r);
-
-// The text with &, <, >, " and ' escaped, for XML and HTML.
-std::string xml_escape(const std::string& text);

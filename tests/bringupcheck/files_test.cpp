@@ -8,6 +8,7 @@
 #include "json.h"
 #include "png.h"
 #include "results.h"
+#include "text.h"
 
 namespace {
 
@@ -76,11 +77,24 @@ TEST(ResultsFile, JunitMarksFailuresAndSkipsAndEscapes) {
               std::string::npos);
     EXPECT_NE(xml.find("hostname=\"board&lt;1&gt;\""), std::string::npos);
     EXPECT_NE(xml.find("<testcase classname=\"bringup-check.audio\" name=\"audio.capture\" time=\"10.25\">\n"
-                       "      <failure message=\"said &quot;x&quot; &amp; &lt;y&gt;\twith \xc3\xa9 and ?\""),
+                       "      <failure message=\"said &quot;x&quot; &amp; &lt;y&gt;\twith \xc3\xa9 and \xef\xbf\xbd\""),
               std::string::npos)
         << xml;
     EXPECT_NE(xml.find("<skipped message=\"no\"/>"), std::string::npos);
     EXPECT_EQ(xml.find("\x01"), std::string::npos);
+}
+
+TEST(Text, ValidUtf8WithControlsEscapedOrReplaced) {
+    const std::string r = "\xef\xbf\xbd";  // U+FFFD
+    // Well-formed sequences stay; each byte of an ill-formed one (stray, overlong, surrogate,
+    // beyond U+10FFFF, cut short) becomes U+FFFD.
+    EXPECT_EQ(valid_utf8("a\x01\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"), "a\x01\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+    EXPECT_EQ(valid_utf8("\xff|\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80|\xe2\x82"),
+              r + "|" + r + r + "|" + r + r + r + "|" + r + r + r + r + "|" + r + r);
+    // JSON escapes C0, DEL and C1; XML replaces what XML 1.0 forbids; the terminal sees escapes.
+    EXPECT_EQ(json_quote("\x01\xff\"\\\n\x7f\xc2\x85\xc3\xa9"), "\"\\u0001" + r + "\\\"\\\\\\n\\u007f\\u0085\xc3\xa9\"");
+    EXPECT_EQ(xml_escape("<\x01\xff\t\xc2\x85\xef\xbf\xbe&'"), "&lt;" + r + r + "\t" + r + r + "&amp;&#39;");
+    EXPECT_EQ(terminal_text("\x1b[31m\"\\\xff\t"), "\\u001b[31m\"\\" + r + "\\t");
 }
 
 TEST(EglReport, BlocksReadBack) {

@@ -162,10 +162,12 @@ TEST(BringupCheck, GoodBoardPassesEveryCheck) {
 }
 
 TEST(BringupCheck, BrokenBoardFailsAndSaysWhy) {
-    // A controller no daemon supports, an audio driver whose read position query fails from its
-    // 300th answer on, and a port without its busconnected attribute.
+    // A controller no daemon supports, its version and a port's status holding bytes that are not
+    // UTF-8 and control characters, an audio driver whose read position query fails from its 300th
+    // answer on, and a port without its busconnected attribute.
     std::string dir = testutil::make_temp_dir("bringupcheck-broken");
-    std::string board = make_board(dir, {"--profile", "otg-2.20a", "audio.fault.readpos_fail=300-",
+    std::string board = make_board(dir, {"--profile", "otg-2.20a", "usb.version=\"2.20a\\x01\\xff\"",
+                                         "usb.port0.gotgctl=\"GOTGCTL = \\x1b[31m\\xff\"", "audio.fault.readpos_fail=300-",
                                          "usb.port1.missing=busconnected"});
     std::string out = dir + "/out";
     RunResult r = check({"--sim", board, "--switch", "--only", "audio,usb", "--seconds", "2", "--boardsim", boardsim(),
@@ -184,8 +186,21 @@ TEST(BringupCheck, BrokenBoardFailsAndSaysWhy) {
     EXPECT_NE(find(res, "audio.capture")->reason.find(" s of audio in 10 s of capture"), std::string::npos)
         << find(res, "audio.capture")->reason;
     EXPECT_EQ(find(res, "usb.controller")->reason,
-              "controller version \"2.20a\" is not supported by any of the power daemons");
-    EXPECT_EQ(find(res, "usb.ports")->reason, "lm1: no busconnected attribute");
+              "controller version \"2.20a\x01\xef\xbf\xbd\" is not supported by any of the power daemons");
+    EXPECT_EQ(find(res, "usb.ports")->reason, "lm0: gotgctl reads \"GOTGCTL = \x1b[31m\xef\xbf\xbd\" (and 1 more)");
+    // The board's bytes reach every file as valid UTF-8 (U+FFFD for what is not), read by standard
+    // parsers, and the terminal sees its control characters escaped.
+    EXPECT_NE(r.out.find("FAIL  usb.ports          lm0: gotgctl reads \"GOTGCTL = \\u001b[31m\xef\xbf\xbd\""),
+              std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find_first_of("\x01\x1b"), std::string::npos);
+    RunResult strict = run_argv({"/usr/bin/python3", "-c",
+                                 "import json, sys\n"
+                                 "json.load(open(sys.argv[1], encoding='utf-8'))\n"
+                                 "open(sys.argv[2], encoding='utf-8', errors='strict').read()\n",
+                                 out + "/results.json", out + "/report.html"});
+    EXPECT_EQ(strict.exit_code, 0) << strict.err;
+    RunResult xml = run_argv({"/usr/bin/xmllint", "--noout", out + "/results.xml"});
+    EXPECT_EQ(xml.exit_code, 0) << xml.err;
     // The daemons refuse such a controller, as they should: nothing to judge, nothing switched.
     for (const char* d : {"usb.otgpower", "usb.otgpoweriddq", "usb.otgpowersave"}) {
         EXPECT_EQ(find(res, d)->verdict, "skip") << d;
