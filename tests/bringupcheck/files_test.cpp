@@ -7,6 +7,7 @@
 #include "eglreport.h"
 #include "json.h"
 #include "png.h"
+#include "report.h"
 #include "results.h"
 #include "text.h"
 
@@ -95,6 +96,31 @@ TEST(Text, ValidUtf8WithControlsEscapedOrReplaced) {
     EXPECT_EQ(json_quote("\x01\xff\"\\\n\x7f\xc2\x85\xc3\xa9"), "\"\\u0001" + r + "\\\"\\\\\\n\\u007f\\u0085\xc3\xa9\"");
     EXPECT_EQ(xml_escape("<\x01\xff\t\xc2\x85\xef\xbf\xbe&'"), "&lt;" + r + r + "\t" + r + r + "&amp;&#39;");
     EXPECT_EQ(terminal_text("\x1b[31m\"\\\xff\t"), "\\u001b[31m\"\\" + r + "\\t");
+}
+
+TEST(ReportPage, ReadsAsABoardEngineerReadsIt) {
+    Results r = sample();
+    Check& usb = r.checks[1];
+    usb.name = "usb.otgpower";
+    usb.program = "otgpower";
+    usb.verdict = "pass";
+    usb.figures.set("port0_busvalid_rule", Json::boolean(true)).set("power_ons", Json::array().push(Json::number(3)).push(Json::number(0)));
+    usb.figures.set("devices", Json::array().push(Json::array().push(Json::number(1)).push(Json::number(1000.5)).push(Json::number(1002))));
+    usb.evidence = {"usb/a b#?\"&.trace", "javascript:alert(1)"};
+    std::string page = render_report("/nonexistent", r);
+    // Fits a narrow window: a viewport, tables that scroll sideways.
+    EXPECT_NE(page.find("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"), std::string::npos);
+    EXPECT_NE(page.find("<div class=\"scroll\"><table>"), std::string::npos);
+    // Evidence names link to the files, relative and escaped.
+    EXPECT_NE(page.find("<a href=\"./usb/a%20b%23%3F%22%26.trace\"><code>usb/a b#?&quot;&amp;.trace</code></a>"),
+              std::string::npos);
+    EXPECT_NE(page.find("<a href=\"./javascript%3Aalert%281%29\">"), std::string::npos);
+    // Figures in words; a device's stay without a trace by its length.
+    EXPECT_NE(page.find("<tr><th>port 0 needs bus-valid</th><td>yes</td></tr>"), std::string::npos);
+    EXPECT_NE(page.find("<tr><th>power-ons</th><td>lm0: 3, lm1: 0</td></tr>"), std::string::npos);
+    EXPECT_NE(page.find("<tr><th>device attached (seconds into the run)</th><td>lm1 for 1.5 s</td></tr>"), std::string::npos);
+    EXPECT_NE(page.find("<tr><th>host name</th><td>board&lt;1&gt;</td></tr>"), std::string::npos);
+    EXPECT_EQ(page.find("port0_busvalid_rule"), std::string::npos);
 }
 
 TEST(EglReport, BlocksReadBack) {

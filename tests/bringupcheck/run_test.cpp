@@ -480,6 +480,43 @@ TEST(BringupCheck, RenderReadsOnlyRegularEvidenceFiles) {
     std::string page = testutil::read_file(out + "/report.html");
     EXPECT_EQ(page.find("<table><tr><th>#</th>"), std::string::npos);
     EXPECT_NE(page.find("egl/configlist.out"), std::string::npos);  // still listed as evidence
+
+    // A link out of the folder in an evidence file's place, a capture of 1 GiB and a trace whose
+    // clock jumped 1e9 s: the page is drawn at once, from inside the folder, from the capture's
+    // first part (and says which), its charts no bigger for it.
+    testutil::write_file(dir + "/secret", "EGL_VENDOR = Secret Vendor, version 9.9\n");
+    ASSERT_EQ(unlink(egl.c_str()), 0);
+    ASSERT_EQ(symlink((dir + "/secret").c_str(), egl.c_str()), 0);
+    Results res = load(out);
+    Check audio, usb;
+    audio.name = "audio.capture";
+    audio.subsystem = "audio";
+    audio.program = "pcmcapture";
+    audio.verdict = usb.verdict = "pass";
+    audio.figures.set("rate", Json::number(192000));
+    audio.evidence = {"audio/output.pcm"};
+    usb.name = "usb.otgpower";
+    usb.subsystem = "usb";
+    usb.program = "otgpower";
+    usb.evidence = {"usb/otgpower.trace"};
+    res.checks.push_back(audio);
+    res.checks.push_back(usb);
+    testutil::write_file(out + "/results.json", results_json(res));
+    mkdir((out + "/audio").c_str(), 0755);
+    mkdir((out + "/usb").c_str(), 0755);
+    testutil::write_file(out + "/audio/output.pcm", "");
+    ASSERT_EQ(truncate((out + "/audio/output.pcm").c_str(), 1LL << 30), 0);
+    testutil::write_file(out + "/usb/otgpower.trace", "1.000000\t7\topen\t/sys/devices/lm0/gotgctl\tr\t3\n"
+                                                      "1000000001.000000\t7\topen\t/sys/devices/lm0/gotgctl\tr\t3\n");
+    RunResult far = testutil::run(o);
+    EXPECT_EQ(far.exit_code, 0) << far.err;
+    EXPECT_LT(far.seconds, 10);
+    page = testutil::read_file(out + "/report.html");
+    EXPECT_EQ(page.find("Secret Vendor"), std::string::npos);
+    EXPECT_NE(page.find("The capture holds 5592.4 s of audio (1073741824 bytes): these figures draw its first 87.4 s."),
+              std::string::npos);
+    EXPECT_NE(page.find("seconds into the run"), std::string::npos);
+    EXPECT_LT(page.size(), 200000u);
 }
 
 TEST(BringupCheck, DisplayGoneMidRunFailsTheGpuChecksAndKeepsTheResults) {
