@@ -24,7 +24,7 @@ const char kStyle[] =
     ".pass{background:#d9f2d9}.fail{background:#f8d0d0}.skip{background:#eee;color:#666}"
     "h2{border-bottom:1px solid #ccc;margin-top:2em}figure{display:inline-block;margin:0 1em 1em 0;max-width:100%}"
     "figcaption{font-size:90%;color:#444}svg text{font-size:11px;font-family:sans-serif}"
-    "svg,img{max-width:100%;height:auto}.scroll{overflow-x:auto;max-width:100%}"
+    "svg,img{max-width:100%;height:auto}.scroll{overflow-x:auto;max-width:100%}.why{min-width:16em}"
     "code{background:#f4f4f4;padding:0 .2em;overflow-wrap:anywhere}";
 
 const int kChartW = 720, kChartH = 220, kLeft = 50, kRight = 15, kTop = 15, kBottom = 35;
@@ -496,7 +496,7 @@ std::string render_report(const std::string& dir, const Results& r) {
     std::string t = "<table><tr><th>check</th><th>verdict</th><th>program</th><th>reason</th><th>seconds</th></tr>\n";
     for (const Check& c : r.checks)
         t += "<tr><td><a href=\"#" + esc(c.name) + "\">" + esc(c.name) + "</a></td><td class=\"" + esc(c.verdict) + "\">" +
-             esc(c.verdict) + "</td><td>" + esc(c.program) + "</td><td>" + esc(c.reason) + "</td><td>" +
+             esc(c.verdict) + "</td><td>" + esc(c.program) + "</td><td class=\"why\">" + esc(c.reason) + "</td><td>" +
              num(c.seconds, "%.1f") + "</td></tr>\n";
     s += scrolling(t + "</table>") + "\n<h2>Board</h2>";
     t = "<table>";
