@@ -1,5 +1,6 @@
 // bringup-check: runs the suite's programs on this board (or on a simulated one), judges what they
 // did, and writes the verdicts with their evidence and a report page.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -34,7 +35,12 @@ const char kUsage[] =
     "  --attach PORT    simulated board: a device comes and goes on PORT during each USB daemon run\n"
     "  --audio-rate N   bytes per second the audio driver plays (default 192000)\n"
     "  --render DIR     write DIR/report.html again from DIR/results.json and the evidence\n"
-    "Exit status: 0 every check that ran passed, 1 a check failed, 2 usage error.\n";
+    "Exit status: 0 every check that ran passed, 1 a check failed, 2 usage error,\n"
+    "3 the output folder refused.\n";
+
+// The run did not complete: its output folder was refused. A board farm then knows that the
+// folder does not hold this run's verdicts.
+const int kNotCompleted = 3;
 
 const char* const kSubsystems[] = {"audio", "usb", "wifi", "egl", "gpu"};
 const char kBoardsimLib[] = "libboardsim.so";
@@ -222,13 +228,25 @@ int main(int argc, char** argv) {
     gethostname(host, sizeof host - 1);
     struct utsname u;
     std::string kernel = uname(&u) == 0 ? std::string(u.sysname) + " " + u.release + " " + u.machine : "";
+    // The output folder and its subfolders (one per subsystem, named after it) must be folders of
+    // our own that no other user can write to, or nothing runs: a root run must never be led to
+    // write through a link planted there. Links above the folder are followed.
     if (out.empty()) out = std::string(host) + "-" + local_time("%Y%m%d-%H%M%S");
     ctx.out = absolute(out);
-    struct stat st;
-    if (!make_dirs(ctx.out) || stat(ctx.out.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        access(ctx.out.c_str(), W_OK) != 0) {
-        fprintf(stderr, "bringup-check: cannot write into %s\n", ctx.out.c_str());
-        return 1;
+    while (ctx.out.size() > 1 && ctx.out.back() == '/') ctx.out.pop_back();
+    std::string unfit = make_dirs(dirname_of(ctx.out)) ? "" : strerror(errno), refused;
+    if (unfit.empty()) unfit = make_folder(ctx.out);
+    refused = ctx.out;
+    for (const char* sub : kSubsystems) {
+        std::string path = ctx.out + "/" + sub;
+        struct stat st;
+        if (!unfit.empty() || lstat(path.c_str(), &st) != 0) continue;
+        unfit = unfit_folder(path);
+        if (!unfit.empty()) refused = path;
+    }
+    if (!unfit.empty()) {
+        fprintf(stderr, "bringup-check: cannot write into %s: %s\n", refused.c_str(), unfit.c_str());
+        return kNotCompleted;
     }
     ctx.results.started = local_time("%Y-%m-%dT%H:%M:%S%z");
     ctx.results.board.set("host", Json::string(host));

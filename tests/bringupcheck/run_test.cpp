@@ -236,13 +236,6 @@ TEST(BringupCheck, UsageErrors) {
               "bringup-check: cannot find libboardsim.so (name it with --preload, or --boardsim; it comes with "
               BRINGUP_SIM_PACKAGE ")");
 
-    // An output folder that cannot be written is found before anything runs.
-    testutil::write_file(dir + "/a-file", "");
-    RunResult blocked = check({"--sim", board, "--boardsim", boardsim(), "--out", dir + "/a-file"});
-    EXPECT_EQ(blocked.exit_code, 1);
-    EXPECT_EQ(blocked.err, "bringup-check: cannot write into " + dir + "/a-file\n");
-    EXPECT_EQ(blocked.out, "");
-
     RunResult help = check({"--help"});
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.compare(0, 20, "usage: bringup-check"), 0);
@@ -259,6 +252,39 @@ TEST(BringupCheck, UsageErrors) {
         EXPECT_EQ(r.exit_code, 1) << text;
         EXPECT_FALSE(testutil::file_exists(dir + "/report.html")) << text;
     }
+}
+
+TEST(BringupCheck, WritesNothingThroughALink) {
+    // Links left where bringup-check writes (a results file, its temporary, a program's output,
+    // evidence) are replaced, never written through.
+    std::string dir = testutil::make_temp_dir("bringupcheck-links");
+    std::string board = make_board(dir, {}), out = dir + "/out";
+    testutil::write_file(dir + "/victim", "kept\n");
+    const char* planted[] = {"results.json.new", "verdicts.txt", "wifi/wlanpower-1.err", "wifi/wlanpower-0.trace.new",
+                             "usb/controller.txt"};
+    ASSERT_EQ(run_argv({"/bin/mkdir", "-p", out + "/wifi", out + "/usb"}).exit_code, 0);
+    for (const char* f : planted) ASSERT_EQ(symlink((dir + "/victim").c_str(), (out + "/" + f).c_str()), 0);
+    RunResult r = check({"--sim", board, "--switch", "--only", "usb,wifi", "--seconds", "1", "--boardsim", boardsim(),
+                         "--out", out});
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_EQ(testutil::read_file(dir + "/victim"), "kept\n");
+
+    // A folder (or subfolder) that is not a real folder of ours, or that others could put links
+    // into, is refused before anything runs, saying which and why.
+    RunResult made = run_argv({"/bin/sh", "-ec", "cd " + dir + "; mkdir away sub; ln -s away link; : >file; "
+                                                 "mkdir -m 777 shared; ln -s ../away sub/wifi; mkdir theirs; "
+                                                 "chown 65534 theirs || rmdir theirs"});
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    for (std::string why : {"link: it is a link", "file: it is not a folder", "shared: other users can write to it",
+                            "sub/wifi: it is a link", "theirs: it belongs to another user"}) {
+        std::string folder = dir + "/" + why.substr(0, why.find(':'));
+        if (!testutil::file_exists(folder)) continue;  // not root: no folder of another user
+        RunResult no = check({"--sim", board, "--switch", "--only", "wifi", "--boardsim", boardsim(), "--out",
+                              folder.substr(0, folder.rfind("/wifi"))});
+        EXPECT_EQ(no.exit_code, 3) << why;
+        EXPECT_EQ(no.out + no.err, "bringup-check: cannot write into " + dir + "/" + why + "\n");
+    }
+    EXPECT_EQ(run_argv({"/bin/ls", "-A", dir + "/away", dir + "/shared"}).out, dir + "/away:\n\n" + dir + "/shared:\n");
 }
 
 TEST(BringupCheck, SkipsWhatItMayNotDo) {
@@ -315,6 +341,7 @@ TEST(BringupCheck, BoardFarmStepsReportEveryCheck) {
     std::string expected;
     for (const Check& c : res.checks) expected += c.name + " --result " + c.verdict + "\n";
     EXPECT_EQ(testutil::read_file(dir + "/cases"), expected);
+
 }
 
 TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
