@@ -287,6 +287,22 @@ TEST(BringupCheck, WritesNothingThroughALink) {
     EXPECT_EQ(run_argv({"/bin/ls", "-A", dir + "/away", dir + "/shared"}).out, dir + "/away:\n\n" + dir + "/shared:\n");
 }
 
+TEST(BringupCheck, ResultsFileThatCannotBeWrittenIsNamed) {
+    // A folder holds results.json's name: the other files still hold every check, the one that
+    // failed is named, and the exit status says the run did not complete.
+    std::string dir = testutil::make_temp_dir("bringupcheck-unwritable");
+    std::string out = dir + "/out";
+    ASSERT_EQ(run_argv({"/bin/mkdir", "-p", out + "/results.json/held"}).exit_code, 0);
+    RunResult r = check({"--sim", make_board(dir, {}), "--only", "usb", "--boardsim", boardsim(), "--out", out});
+    EXPECT_EQ(r.exit_code, 3) << r.out << r.err;
+    EXPECT_EQ(r.err, "bringup-check: cannot write " + out + "/results.json: Is a directory\n");
+    std::string verdicts = "usb.controller pass\nusb.ports pass\nusb.otgpower skip\nusb.otgpoweriddq skip\n"
+                           "usb.otgpowersave skip\n";
+    EXPECT_EQ(testutil::read_file(out + "/verdicts.txt"), verdicts);
+    EXPECT_EQ(junit_verdicts(out + "/results.xml"), verdicts);
+    EXPECT_NE(testutil::read_file(out + "/report.html").find("<section id=\"usb.otgpowersave\">"), std::string::npos);
+}
+
 TEST(BringupCheck, SkipsWhatItMayNotDo) {
     // Without --switch nothing changes the board's power; without a display the demos are left out.
     std::string dir = testutil::make_temp_dir("bringupcheck-skip");
