@@ -127,6 +127,17 @@ std::vector<std::pair<std::string, int>> write_outputs(const std::string& dir, c
     return failed;
 }
 
+// Makes the default output folder afresh: when the name is taken (by a run started in the same
+// second), "-2", "-3", ... is added until a new folder is made. "" or why none could be made.
+std::string make_new_folder(const std::string& name, std::string* made) {
+    for (int n = 1; n <= 1000; ++n) {
+        *made = n == 1 ? name : name + "-" + std::to_string(n);
+        if (mkdir(made->c_str(), 0755) == 0) return "";
+        if (errno != EEXIST) return strerror(errno);
+    }
+    return "the name is taken up to -1000";
+}
+
 int render(const std::string& dir) {
     std::string text, error;
     Results r;
@@ -243,10 +254,15 @@ int main(int argc, char** argv) {
     // The output folder and its subfolders (one per subsystem, named after it) must be folders of
     // our own that no other user can write to, or nothing runs: a root run must never be led to
     // write through a link planted there. Links above the folder are followed.
-    if (out.empty()) out = std::string(host) + "-" + local_time("%Y%m%d-%H%M%S");
-    ctx.out = absolute(out);
-    while (ctx.out.size() > 1 && ctx.out.back() == '/') ctx.out.pop_back();
-    std::string unfit = make_dirs(dirname_of(ctx.out)) ? "" : strerror(errno), refused;
+    std::string unfit, refused;
+    if (out.empty()) {
+        unfit = make_new_folder(std::string(host) + "-" + local_time("%Y%m%d-%H%M%S"), &out);
+        ctx.out = absolute(out);
+    } else {
+        ctx.out = absolute(out);
+        while (ctx.out.size() > 1 && ctx.out.back() == '/') ctx.out.pop_back();
+        unfit = make_dirs(dirname_of(ctx.out)) ? "" : strerror(errno);
+    }
     if (unfit.empty()) unfit = make_folder(ctx.out);
     refused = ctx.out;
     for (const char* sub : kSubsystems) {

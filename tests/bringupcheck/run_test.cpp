@@ -1,8 +1,10 @@
 // The installed bringup-check on simulated boards: its verdicts, files, exit statuses, the report
 // made again by --render, and the board farm's run steps with a stand-in reporter.
 #include <signal.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -301,6 +303,39 @@ TEST(BringupCheck, ResultsFileThatCannotBeWrittenIsNamed) {
     EXPECT_EQ(testutil::read_file(out + "/verdicts.txt"), verdicts);
     EXPECT_EQ(junit_verdicts(out + "/results.xml"), verdicts);
     EXPECT_NE(testutil::read_file(out + "/report.html").find("<section id=\"usb.otgpowersave\">"), std::string::npos);
+}
+
+TEST(BringupCheck, RunsStartedTogetherEachMakeTheirOwnFolder) {
+    // Without --out the folder is named after the host and the second. Two runs started together,
+    // with every name of the coming minute taken, each make a new one.
+    std::string dir = testutil::make_temp_dir("bringupcheck-together");
+    std::string board = make_board(dir, {});
+    char host[256] = "";
+    gethostname(host, sizeof host - 1);
+    for (time_t t = time(nullptr), end = t + 60; t < end; ++t) {
+        char stamp[32];
+        strftime(stamp, sizeof stamp, "-%Y%m%d-%H%M%S", localtime(&t));
+        mkdir((dir + "/" + host + stamp).c_str(), 0755);
+    }
+    RunResult runs[2];
+    auto start = [&](int i) {
+        testutil::RunOptions o;
+        o.argv = {check_bin(), "--sim", board, "--only", "usb", "--boardsim", boardsim()};
+        o.cwd = dir;
+        runs[i] = testutil::run(o);
+    };
+    std::thread first(start, 0), second(start, 1);
+    first.join();
+    second.join();
+    std::set<std::string> folders;
+    for (const RunResult& r : runs) {
+        ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+        std::string page = testutil::split_lines(r.out).back();
+        std::string folder = page.substr(8, page.rfind('/') - 8);
+        EXPECT_EQ(load(folder).checks.size(), 5u) << folder;
+        folders.insert(folder);
+    }
+    EXPECT_EQ(folders.size(), 2u);
 }
 
 TEST(BringupCheck, SkipsWhatItMayNotDo) {
