@@ -393,6 +393,19 @@ TEST(BringupCheck, BoardFarmStepsReportEveryCheck) {
     for (const Check& c : res.checks) expected += c.name + " --result " + c.verdict + "\n";
     EXPECT_EQ(testutil::read_file(dir + "/cases"), expected);
 
+    // Later jobs on the same board, in the same folder: one whose arguments are wrong, one whose
+    // folder is refused. Each reports one failing case saying so, never the first job's verdicts.
+    o.env.push_back("ARGS=--sim " + board + " --boardsim " + boardsim() + " --only sound");
+    unlink((dir + "/cases").c_str());
+    r = testutil::run(o);
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_EQ(testutil::read_file(dir + "/cases"), "bringup-check-usage-error --result fail\n");
+    o.env.back() = "ARGS=--sim " + board + " --boardsim " + boardsim() + " --only usb";
+    ASSERT_EQ(chmod((dir + "/out").c_str(), 0777), 0);
+    unlink((dir + "/cases").c_str());
+    r = testutil::run(o);
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_EQ(testutil::read_file(dir + "/cases"), "bringup-check-not-completed --result fail\n");
 }
 
 TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
