@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "board_folder.h"
 #include "internal.h"
 #include "usb_model.h"
 
@@ -28,7 +29,7 @@ bool trimmed(const std::string& s) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     std::map<std::string, std::string> settings;
-    boardsim::core::parse_settings(text, &settings);
+    boardsim::parse_settings(text, &settings);
 
     std::string again;
     for (const auto& [key, value] : settings) {
@@ -41,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (boardsim::usb_unescape(value).size() > value.size()) fail("unescaping grew the text");
     }
     std::map<std::string, std::string> reparsed;
-    boardsim::core::parse_settings(again, &reparsed);
+    boardsim::parse_settings(again, &reparsed);
     if (reparsed != settings) fail("settings written back read differently");
     return 0;
 }
