@@ -244,8 +244,8 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
 
 judge::Content board_content(const Context& ctx) {
     if (ctx.sim.empty()) return judge::Content::Unknown;
-    return board_setting(ctx.sim, "audio.content", "tone") == "counter" ? judge::Content::Counter
-                                                                        : judge::Content::Tone;
+    return boardsim::setting_text(ctx.settings, "audio.content", "tone") == "counter" ? judge::Content::Counter
+                                                                                       : judge::Content::Tone;
 }
 
 }  // namespace
@@ -283,26 +283,6 @@ bool make_dirs(const std::string& path) {
     return true;
 }
 
-std::string board_setting(const std::string& board, const std::string& key, const std::string& fallback) {
-    std::string text, value = fallback;
-    if (!read_file(board + "/board.conf", &text)) return fallback;
-    for (std::string line : split_lines(text)) {
-        size_t hash = line.find('#');
-        if (hash != std::string::npos) line.erase(hash);
-        size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        auto trim = [](std::string s) {
-            size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t\r");
-            return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
-        };
-        if (trim(line.substr(0, eq)) == key) {
-            std::string v = trim(line.substr(eq + 1));
-            value = v.empty() ? fallback : v;
-        }
-    }
-    return value;
-}
-
 void check_audio(Context& ctx) {
     Check c = new_check("audio.capture", "audio", "pcmcapture");
     std::string dir = ctx.out + "/audio";
@@ -311,8 +291,9 @@ void check_audio(Context& ctx) {
                           "capturing ten seconds of the audio driver's output");
     judge::CaptureOptions o;
     o.content = board_content(ctx);
-    o.rate = ctx.sim.empty() ? ctx.audio_rate : atoll(board_setting(ctx.sim, "audio.rate", "192000").c_str());
-    o.tone_hz = atof(board_setting(ctx.sim, "audio.tone_hz", "440").c_str());
+    // The board's settings read as the simulated board reads them.
+    o.rate = ctx.sim.empty() ? ctx.audio_rate : boardsim::setting_number(ctx.settings, "audio.rate");
+    o.tone_hz = double(boardsim::setting_number(ctx.settings, "audio.tone_hz"));
     long long overruns = 0;
     if (ran.traced) {
         o.resyncs = judge::count_resyncs(ran.trace);
