@@ -243,13 +243,16 @@ bool denied(const char* path) {
         pos = comma + 1;
     }
     // A board folder from elsewhere may hold links out of itself: what they lead to is not the
-    // board's, and is neither read nor written.
+    // board's, and is neither read nor written. Nor is a FIFO, a device or a socket, which no
+    // sysfs holds and which could hold a program up.
     int saved = errno;
     int fd = open_in_folder(board_dir(), redirect(path), O_PATH);
-    bool outside = fd < 0 && errno == EXDEV;
+    bool refused = fd < 0 && errno == EXDEV;
+    struct stat st;
+    if (fd >= 0 && syscall(SYS_fstat, fd, &st) == 0) refused = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
     if (fd >= 0) raw_close(fd);
     errno = saved;
-    return outside;
+    return refused;
 }
 
 std::string c_literal(const char* bytes, size_t count) { return trace_literal(bytes, count); }

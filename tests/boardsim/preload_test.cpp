@@ -108,15 +108,16 @@ TEST(Sysfs, DeniedPathsCannotBeOpenedOrAccessed) {
     testutil::write_file(board + "/board.conf", conf + "fault.deny = /sys/kernel/c\n");
     mkdir((board + "/sys/kernel").c_str(), 0755);
     for (const char* f : {"a", "b", "c", "d"}) testutil::write_file(board + "/sys/kernel/" + f, "x");
-    // Links out of the board folder are denied alike; a link within it is followed.
+    // Links out of the board folder are denied alike, and so is a FIFO; a link within it is followed.
     std::string outside = board + "/../outside";
     testutil::write_file(outside, "secret");
     ASSERT_EQ(symlink(outside.c_str(), (board + "/sys/kernel/e").c_str()), 0);
     ASSERT_EQ(symlink("d", (board + "/sys/kernel/f").c_str()), 0);
+    ASSERT_EQ(mkfifo((board + "/sys/kernel/g").c_str(), 0644), 0);
     RunResult r = probe(board, {"fread", "/sys/kernel/a", "access", "/sys/kernel/b", "oread",
                                 "/sys/kernel/c", "fwrite", "/sys/kernel/a", "y", "fread", "/sys/kernel/d",
                                 "fread", "/sys/kernel/e", "owrite", "/sys/kernel/e", "y", "fread", "/sys/../../outside",
-                                "fread", "/sys/kernel/f"});
+                                "oread", "/sys/kernel/g", "fread", "/sys/kernel/f"});
     EXPECT_EQ(r.out,
               "fread -1 13\n"
               "access -1 13\n"
@@ -126,6 +127,7 @@ TEST(Sysfs, DeniedPathsCannotBeOpenedOrAccessed) {
               "fread -1 13\n"
               "owrite -1 13\n"
               "fread -1 13\n"
+              "oread -1 13\n"
               "fread 1 0 \"x\"\n");
     EXPECT_EQ(testutil::read_file(board + "/sys/kernel/a"), "x");
     EXPECT_EQ(testutil::read_file(outside), "secret");
