@@ -232,6 +232,9 @@ int main(int argc, char** argv) {
         ctx.sim = absolute(ctx.sim);
         if (access((ctx.sim + "/board.conf").c_str(), R_OK) != 0)
             return usage_error("no simulated board in " + ctx.sim + " (no board.conf)");
+        std::string problem;
+        if (!boardsim::read_settings(ctx.sim, &ctx.settings, &problem))
+            return usage_error("no simulated board in " + ctx.sim + " (" + problem + ")");
         if (!preload.empty() && access(preload.c_str(), R_OK) != 0) return usage_error("no " + preload + " to preload");
         if (preload.empty() && !boardsim.empty()) preload = dirname_of(boardsim) + "/" + kBoardsimLib;
         if (preload.empty() || access(preload.c_str(), R_OK) != 0)

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bringup/otg.h"
 #include "bringup/qvaudio.h"
 #include "results.h"
 #include "runprog.h"
@@ -88,8 +89,11 @@ const std::vector<std::string> kAllChecks = {
 
 TEST(BringupCheck, GoodBoardPassesEveryCheck) {
     // A ring of 1 MiB lasts 5 s: a busy machine holding the capture thread up cannot overrun it.
+    // The rate and the tone are read the way the board reads them (a fraction of a hertz, which
+    // `boardsim create` refuses, stands for the default tone).
     std::string dir = testutil::make_temp_dir("bringupcheck-good");
-    std::string board = make_board(dir, {"audio.ring=1048576"});
+    std::string board = make_board(dir, {"audio.ring=1048576", "audio.rate=0x2EE00"});
+    testutil::write_file(board + "/board.conf", testutil::read_file(board + "/board.conf") + "audio.tone_hz = 440.5\n");
     std::string out = dir + "/out";
     RunResult r = check({"--sim", board, "--switch", "--attach", "1", "--seconds", "3", "--boardsim", boardsim(),
                          "--out", out});
@@ -121,6 +125,8 @@ TEST(BringupCheck, GoodBoardPassesEveryCheck) {
     EXPECT_NE(res.board.get("egl_vendor").str, "");
     EXPECT_EQ(res.board.get("simulated").str, board);
     const Check* audio = find(res, "audio.capture");
+    EXPECT_EQ(audio->figures.get("rate").num, 192000);
+    EXPECT_EQ(audio->figures.get("tone_hz").num, 440);
     EXPECT_EQ(audio->figures.get("blocks_intact").num, audio->figures.get("blocks").num);
     EXPECT_GT(audio->figures.get("resyncs").num, 0);
     for (const char* daemon : {"usb.otgpower", "usb.otgpoweriddq", "usb.otgpowersave"}) {
@@ -212,6 +218,46 @@ TEST(BringupCheck, BrokenBoardFailsAndSaysWhy) {
     EXPECT_NE(html.find("<td class=\"fail\">fail</td>"), std::string::npos);
     EXPECT_NE(html.find("is not supported by any of the power daemons"), std::string::npos);
     EXPECT_EQ(junit_verdicts(out + "/results.xml"), verdict_lines(res));
+}
+
+TEST(BringupCheck, BoardFolderIsReadWithinItself) {
+    // A board folder from elsewhere: its version file a link to a file outside, an attribute a
+    // FIFO, another longer than a page, its trace a link to a file outside. Nothing outside is read
+    // or written, nothing waits, and each refusal is named.
+    std::string dir = testutil::make_temp_dir("bringupcheck-hostile");
+    std::string board = make_board(dir, {});
+    testutil::write_file(dir + "/secret", "2.94a secret\n");
+    testutil::write_file(dir + "/victim", "untouched");
+    ASSERT_EQ(unlink((board + OTG_VERSION_PATH).c_str()), 0);
+    ASSERT_EQ(symlink((dir + "/secret").c_str(), (board + OTG_VERSION_PATH).c_str()), 0);
+    ASSERT_EQ(unlink((board + OTG_GOTGCTL_PATH).c_str()), 0);
+    ASSERT_EQ(mkfifo((board + OTG_GOTGCTL_PATH).c_str(), 0644), 0);
+    testutil::write_file(board + OTG_PORT1_DIR "/" OTG_ATTR_BUSCONNECTED, std::string(5000, '1'));
+    ASSERT_EQ(unlink((board + "/trace.log").c_str()), 0);
+    ASSERT_EQ(symlink((dir + "/victim").c_str(), (board + "/trace.log").c_str()), 0);
+    std::string out = dir + "/out";
+    RunResult r = check({"--sim", board, "--switch", "--only", "usb,wifi", "--seconds", "1", "--boardsim", boardsim(),
+                         "--out", out});
+    EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+    Results res = load(out);
+    EXPECT_EQ(find(res, "usb.controller")->reason,
+              "the controller version was not read: " + board + OTG_VERSION_PATH + " is a link out of the board folder");
+    EXPECT_EQ(find(res, "usb.ports")->reason, "lm0: " + board + OTG_GOTGCTL_PATH + " is not a regular file (and 1 more)");
+    EXPECT_NE(testutil::read_file(out + "/usb/controller.txt").find(OTG_ATTR_BUSCONNECTED " is longer than a page"),
+              std::string::npos);
+    EXPECT_EQ(find(res, "wifi.on")->reason,
+              "the board's trace was not read: " + board + "/trace.log is a link out of the board folder");
+    for (const char* file : {"/results.json", "/results.xml", "/report.html", "/usb/controller.txt"})
+        EXPECT_EQ(testutil::read_file(out + file).find("secret"), std::string::npos) << file;
+    EXPECT_EQ(testutil::read_file(dir + "/victim"), "untouched");
+
+    // A board.conf that is a FIFO is refused at once.
+    ASSERT_EQ(unlink((board + "/board.conf").c_str()), 0);
+    ASSERT_EQ(mkfifo((board + "/board.conf").c_str(), 0644), 0);
+    RunResult fifo = check({"--sim", board, "--boardsim", boardsim(), "--out", out});
+    EXPECT_EQ(fifo.exit_code, 2);
+    EXPECT_EQ(testutil::split_lines(fifo.err)[0], "bringup-check: no simulated board in " + board + " (" + board +
+                                                       "/board.conf is not a regular file)");
 }
 
 TEST(BringupCheck, UsageErrors) {
