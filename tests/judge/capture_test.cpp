@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "audio_stream.h"
+#include "bringup/audio_stream.h"
 #include "capture.h"
 
 namespace {
