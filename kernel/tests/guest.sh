@@ -53,14 +53,20 @@ while IFS='|' read -r name profile settings seconds lines program; do
     params="profile=$profile"
     for s in $settings; do params="$params $(echo "${s%%=*}" | tr . _)=${s#*=}"; done
     $LOAD $params
-    rm -f /tmp/runs/$name.trace
-    (cd /tmp/runs && timeout "${seconds:-30}" boardsim run --trace-only --trace /tmp/runs/$name.trace -- \
+    rm -rf /tmp/runs/$name /tmp/runs/$name.trace
+    mkdir /tmp/runs/$name
+    (cd /tmp/runs/$name && timeout "${seconds:-30}" boardsim run --trace-only --trace /tmp/runs/$name.trace -- \
         $bin/$program > /dev/null 2>&1)
     $UNLOAD
     how=""
     [ "$lines" = all ] || how="--$lines"
     check "same trace: $name" "sh $here/same-trace.sh $how $expected/$name.trace /tmp/runs/$name.trace"
 done < "$here/scenarios"
+
+# What the capture holds: each 9600-byte half a run of the counter stream's words.
+check "the capture is the counter stream" '[ -s /tmp/runs/pcm-counter/output.pcm ] &&
+    od -An -v -tu4 /tmp/runs/pcm-counter/output.pcm | awk "{ for (i = 1; i <= NF; i++) {
+        if (n++ % 2400 && \$i != last + 1) exit 1; last = \$i } }"'
 
 echo "guest: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
