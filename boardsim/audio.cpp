@@ -25,7 +25,7 @@
 #include <mutex>
 #include <string>
 
-#include "audio_stream.h"
+#include "bringup/audio_stream.h"
 #include "boardsim.h"
 #include "bringup/qvaudio.h"
 #include "internal.h"
@@ -37,13 +37,6 @@ const char kNode[] = QVAUDIO_NODE;
 
 // The answer of a position query that the fault "…_range" puts outside the ring.
 const long kBadReadPos = -2;
-
-const char kDefaultProfile[] =
-    "# audio output driver: bytes per second, ring bytes, content (tone or counter)\n"
-    "audio.rate = 192000\n"
-    "audio.ring = 65536\n"
-    "audio.content = tone\n";
-const char kCounterProfile[] = "audio.content = counter\n";
 
 struct Config {
     long long rate;
@@ -77,7 +70,7 @@ const Config& config() {
         c->ring = boardsim::setting_number("audio.ring");
         c->align = boardsim::setting_number("audio.align");
         c->counter = boardsim::setting("audio.content", "tone") == "counter";
-        c->tone_hz = double(boardsim::setting_number("audio.tone_hz"));
+        c->tone_hz = boardsim::setting_tone_hz();
         c->stream.rate = c->rate;
         c->stream.counter = c->counter;
         c->stream.tone_hz = c->tone_hz;
@@ -229,14 +222,10 @@ bool audio_has_arg(unsigned long request) {
 
 const boardsim::Device kAudioDevice = {kNode,        audio_present, audio_open,   audio_ioctl,
                                        audio_read,   audio_close,   audio_has_arg};
-const boardsim::Profile kAudioDefault = {"default", kDefaultProfile};
-const boardsim::Profile kAudioCounter = {"counter", kCounterProfile};
 
 struct Registration {
     Registration() {
         boardsim::register_device(&kAudioDevice);
-        boardsim::register_profile(&kAudioDefault);
-        boardsim::register_profile(&kAudioCounter);
     }
 } g_registration;
 

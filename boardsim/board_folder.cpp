@@ -12,6 +12,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "bringup/audio_stream.h"
+
 namespace boardsim {
 
 namespace {
@@ -19,6 +21,8 @@ namespace {
 const char kSettingsFile[] = "/board.conf";
 // Keys whose repeated lines add up (comma separated) instead of replacing each other.
 const char* const kListKeys[] = {"fault.deny"};
+// The tone's frequency: hertz with up to three decimals, as the audio stream takes it.
+const char kToneKey[] = "audio.tone_hz";
 
 // The numeric settings the board reads: default and range.
 struct Number {
@@ -27,10 +31,9 @@ struct Number {
     long long min, max;
 };
 const Number kNumbers[] = {
-    {"audio.rate", 192000, 1, INT_MAX},
+    {"audio.rate", 192000, 1, AUDIO_STREAM_RATE_MAX},
     {"audio.ring", 65536, 1, INT_MAX},
     {"audio.align", 4, 1, INT_MAX},
-    {"audio.tone_hz", 440, 1, INT_MAX},
     {"audio.present", 1, 0, 1},
     {"audio.fault.absent_opens", 0, 0, INT_MAX},
     {"audio.fault.size", 0, INT_MIN, INT_MAX},
@@ -201,7 +204,19 @@ long long setting_number(const Settings& settings, const std::string& key) {
     return v;
 }
 
+double setting_tone_hz(const Settings& settings) {
+    long long mhz = AUDIO_STREAM_TONE_MHZ_DEFAULT;
+    if (audio_stream_parse_mhz(setting_text(settings, kToneKey, "").c_str(), &mhz) != 0 || mhz <= 0)
+        mhz = AUDIO_STREAM_TONE_MHZ_DEFAULT;
+    return double(mhz) / 1000.0;
+}
+
 std::string number_refused(const std::string& key, const std::string& value) {
+    if (key == kToneKey) {
+        long long mhz;
+        if (value.empty() || (audio_stream_parse_mhz(value.c_str(), &mhz) == 0 && mhz > 0)) return "";
+        return key + " = " + value + ": not a frequency in hertz above 0, with at most three decimals";
+    }
     const Number* n = number_of(key);
     long long v;
     if (!n || value.empty() || parse_number(*n, value, &v)) return "";

@@ -52,8 +52,12 @@ std::string setting_text(const Settings& settings, const std::string& key, const
 
 // The board's numeric settings (audio.rate, audio.ring, ...): the value as the board takes it, or
 // the key's default when the setting is missing, is not a whole number or lies outside its range.
-// Numbers are read in C notation (0x2EE00 is 192000); 440.5 is not a whole number.
+// Numbers are read in C notation (0x2EE00 is 192000).
 long long setting_number(const Settings& settings, const std::string& key);
+
+// audio.tone_hz as the board plays it: hertz to the milli-hertz (440.5), 440 when missing or not
+// such a frequency.
+double setting_tone_hz(const Settings& settings);
 
 // Why `value` is refused for the numeric setting `key` ("audio.ring = abc: not a whole number
 // from 1 to 2147483647"), or empty when it is taken (an empty value stands for the default) or

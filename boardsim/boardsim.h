@@ -16,6 +16,8 @@
 
 #include <string>
 
+#include "bringup/board_profiles.h"
+
 namespace boardsim {
 
 // Board folder, or empty when BOARDSIM_DIR is not set (the library then passes everything through).
@@ -26,6 +28,8 @@ std::string setting(const std::string& key, const std::string& fallback);
 // A numeric setting as the board takes it: the key's default when it is missing, malformed or out
 // of its range (board_folder.cpp lists the numeric keys).
 long long setting_number(const std::string& key);
+// audio.tone_hz, to the milli-hertz.
+double setting_tone_hz();
 
 // Appends one trace line.
 void trace(const char* op, const char* path, const std::string& detail, long long result);
@@ -61,14 +65,11 @@ struct SysfsHook {
 };
 void register_sysfs_hook(const SysfsHook* hook);
 
-// A named set of settings for `boardsim create <dir> --profile NAME`, in board.conf form. Every
-// module may add a part to any profile; board.conf gets the parts of "default" first, then those of
-// the chosen profile, then the key=value pairs of the command line (a later key overrides).
-struct Profile {
-    const char* name;
-    const char* settings;
-};
-void register_profile(const Profile* profile);
+// A named set of settings for `boardsim create <dir> --profile NAME`, in board.conf form. The
+// profiles are include/bringup/board_profiles.h, shared with the kernel board; board.conf gets the
+// parts of "default" first, then those of the chosen profile, then the key=value pairs of the
+// command line (a later key overrides).
+using Profile = board_profile;
 
 // Called by `boardsim create` once board.conf is written (board_dir() and setting() then answer for
 // the new board): makes the module's part of sys/ and state/.

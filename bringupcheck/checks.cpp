@@ -342,7 +342,7 @@ void check_audio(Context& ctx) {
     o.content = board_content(ctx);
     // The board's settings read as the simulated board reads them.
     o.rate = ctx.sim.empty() ? ctx.audio_rate : boardsim::setting_number(ctx.settings, "audio.rate");
-    o.tone_hz = double(boardsim::setting_number(ctx.settings, "audio.tone_hz"));
+    o.tone_hz = boardsim::setting_tone_hz(ctx.settings);
     long long overruns = 0;
     if (ran.traced) {
         o.resyncs = judge::count_resyncs(ran.trace);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bringup/audio_stream.h"
 #include "bringup/otg.h"
 #include "bringup/qvaudio.h"
 #include "runprog.h"
@@ -180,6 +181,22 @@ TEST(AudioDevice, PositionsFollowTheClockAndReadsFollowTheStream) {
     EXPECT_EQ(t.back(), "close\t" QVAUDIO_NODE "\t\t0");
 }
 
+TEST(AudioDevice, ToneAtAFractionalFrequency) {
+    std::string board = make_board("tone", {"audio.tone_hz=440.5"});
+    RunResult r = probe(board, {"dopen", "setup", "1", "sleep", "30", "readhex", "2000", "dclose"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::vector<std::string> out = testutil::split_lines(r.out);
+    ASSERT_EQ(out.size(), 4u) << r.out;
+    boardsim::AudioStream stream{192000, false, 440.5};
+    std::string hex;
+    for (long long i = 0; i < 2000; ++i) {
+        char byte[4];
+        snprintf(byte, sizeof byte, "%02x", boardsim::stream_byte(stream, i));
+        hex += byte;
+    }
+    EXPECT_EQ(out[2], "readhex 2000 0 " + hex);
+}
+
 TEST(AudioDevice, ReadPositionAndTheRingsEnd) {
     // A slow clock, so that the hardware stays near the stream's start.
     std::string board = make_board("ring", {"audio.content=counter", "audio.rate=1000", "audio.ring=4096"});
@@ -277,7 +294,7 @@ TEST(Command, CreateWritesTheSettingsInOrder) {
     // Numbers the board cannot take are refused, naming the setting, and no board is made.
     std::string none = testutil::make_temp_dir("create-refused") + "/board";
     for (const std::string kv : {"audio.ring=abc", "audio.ring=-8", "audio.ring=4294967300", "audio.rate=1.9",
-                                  "audio.tone_hz=440.5", "audio.present=2"}) {
+                                  "audio.tone_hz=440.5.1", "audio.present=2"}) {
         RunResult refused = run_cli({"create", none, kv});
         size_t eq = kv.find('=');
         EXPECT_EQ(refused.exit_code, 1) << kv;

@@ -89,11 +89,10 @@ const std::vector<std::string> kAllChecks = {
 
 TEST(BringupCheck, GoodBoardPassesEveryCheck) {
     // A ring of 1 MiB lasts 5 s: a busy machine holding the capture thread up cannot overrun it.
-    // The rate and the tone are read the way the board reads them (a fraction of a hertz, which
-    // `boardsim create` refuses, stands for the default tone).
+    // The rate and the tone are read the way the board reads them (0x2EE00 bytes/s, a tone of
+    // 440.5 Hz).
     std::string dir = testutil::make_temp_dir("bringupcheck-good");
-    std::string board = make_board(dir, {"audio.ring=1048576", "audio.rate=0x2EE00"});
-    testutil::write_file(board + "/board.conf", testutil::read_file(board + "/board.conf") + "audio.tone_hz = 440.5\n");
+    std::string board = make_board(dir, {"audio.ring=1048576", "audio.rate=0x2EE00", "audio.tone_hz=440.5"});
     std::string out = dir + "/out";
     RunResult r = check({"--sim", board, "--switch", "--attach", "1", "--seconds", "3", "--boardsim", boardsim(),
                          "--out", out});
@@ -126,7 +125,7 @@ TEST(BringupCheck, GoodBoardPassesEveryCheck) {
     EXPECT_EQ(res.board.get("simulated").str, board);
     const Check* audio = find(res, "audio.capture");
     EXPECT_EQ(audio->figures.get("rate").num, 192000);
-    EXPECT_EQ(audio->figures.get("tone_hz").num, 440);
+    EXPECT_EQ(audio->figures.get("tone_hz").num, 440.5);
     EXPECT_EQ(audio->figures.get("blocks_intact").num, audio->figures.get("blocks").num);
     EXPECT_GT(audio->figures.get("resyncs").num, 0);
     for (const char* daemon : {"usb.otgpower", "usb.otgpoweriddq", "usb.otgpowersave"}) {
