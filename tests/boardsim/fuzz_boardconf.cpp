@@ -42,8 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (boardsim::usb_unescape(value).size() > value.size()) fail("unescaping grew the text");
         // A number `boardsim create` takes for a numeric key is the number the board reads.
         bool numeric = !boardsim::number_refused(key, "x").empty();
-        if (numeric && !value.empty() && boardsim::number_refused(key, value).empty() &&
-            boardsim::setting_number(settings, key) != std::strtoll(value.c_str(), nullptr, 0))
+        bool taken = numeric && !value.empty() && boardsim::number_refused(key, value).empty();
+        if (taken && key == "audio.tone_hz" ? boardsim::setting_tone_hz(settings) != std::strtod(value.c_str(), nullptr)
+            : taken && boardsim::setting_number(settings, key) != std::strtoll(value.c_str(), nullptr, 0))
             fail("a number taken is read differently");
     }
     std::map<std::string, std::string> reparsed;
