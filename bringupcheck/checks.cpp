@@ -470,16 +470,24 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
     Json attached = Json::array();
     std::vector<double> attach_times(ctx.attach_ports.size(), 0);
     bool attached_now = false, detached_done = false;
+    auto device_command = [&](bool on, int port) -> std::vector<std::string> {
+        return {ctx.boardsim, on ? "attach" : "detach", ctx.sim, std::to_string(port)};
+    };
     auto set_device = [&](bool on) {
+        // A run stopped while the device is attached detaches it again on its way out.
+        std::vector<std::vector<std::string>> detach;
+        for (int port : ctx.attach_ports) detach.push_back(device_command(false, port));
+        if (on) restore_on_termination(detach);
         for (size_t i = 0; i < ctx.attach_ports.size(); ++i) {
             ChildPlan s;
-            s.argv = {ctx.boardsim, on ? "attach" : "detach", ctx.sim, std::to_string(ctx.attach_ports[i])};
+            s.argv = device_command(on, ctx.attach_ports[i]);
             s.limit_s = 10;
             run_child(s);
             double t = wall_now();
             if (on) attach_times[i] = t;
             else attached.push(Json::array().push(Json::number(ctx.attach_ports[i])).push(Json::number(attach_times[i])).push(Json::number(t)));
         }
+        if (!on) restore_on_termination({});
     };
     bool moving = supported && !ctx.sim.empty() && !ctx.attach_ports.empty() && !ctx.boardsim.empty();
     auto tick = [&](double t) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -421,18 +422,62 @@ TEST(BringupCheck, RealBoardLeavesARunningPowerDaemonAlone) {
     }
 }
 
+// bringup-check started in the background (output thrown away), for a test that stops it.
+pid_t start_check(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {check_bin()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    pid_t pid = fork();
+    if (pid == 0) {
+        freopen("/dev/null", "w", stdout);
+        std::vector<char*> p;
+        for (std::string& a : argv) p.push_back(&a[0]);
+        p.push_back(nullptr);
+        execv(p[0], p.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Polls `ready` every 50 ms for up to `seconds`.
+bool wait_until(const std::function<bool()>& ready, double seconds) {
+    for (int i = 0; i < seconds * 20; ++i) {
+        if (ready()) return true;
+        usleep(50000);
+    }
+    return ready();
+}
+
+// The child of `parent` whose command name is `name`, 0 when there is none; and whether a process
+// still runs (a zombie waiting for init to reap it does not).
+pid_t child_named(pid_t parent, const std::string& name) {
+    for (const std::string& line : testutil::split_lines(
+             run_argv({"/bin/ps", "-o", "pid=,comm=", "--ppid", std::to_string(parent)}).out)) {
+        long pid = 0;
+        char comm[64] = "";
+        if (sscanf(line.c_str(), "%ld %63s", &pid, comm) == 2 && comm == name) return pid_t(pid);
+    }
+    return 0;
+}
+bool running(pid_t pid) {
+    std::string stat = testutil::read_file("/proc/" + std::to_string(pid) + "/stat");
+    size_t paren = stat.rfind(") ");
+    return paren != std::string::npos && stat[paren + 2] != 'Z' && stat[paren + 2] != 'X';
+}
+
 TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
-    // A daemon switching the board's power must not outlive a bringup-check that is stopped.
+    // A daemon switching the board's power must not outlive a bringup-check that is stopped; the
+    // device attached for the run is detached again.
     std::string dir = testutil::make_temp_dir("bringupcheck-stop");
     std::string board = make_board(dir, {});
-    testutil::RunOptions o;
-    o.argv = {check_bin(), "--sim", board, "--switch", "--only", "usb", "--seconds", "60", "--boardsim", boardsim(),
-              "--out", dir + "/out"};
-    o.term_after_s = 3;
-    o.timeout_s = 60;
-    RunResult r = testutil::run(o);
-    EXPECT_EQ(r.signal, SIGTERM) << r.out << r.err;
-    EXPECT_LT(r.seconds, 30);
+    std::string attached = board + "/state/usb.port1.attached";
+    pid_t pid = start_check({"--sim", board, "--switch", "--only", "usb", "--attach", "1", "--seconds", "12",
+                             "--boardsim", boardsim(), "--out", dir + "/out"});
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(wait_until([&] { return testutil::file_exists(attached) && testutil::read_file(attached) == "1"; }, 60));
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     // The checks finished before the stop keep their results.
     Results res = load(dir + "/out");
     ASSERT_EQ(res.checks.size(), 2u);
@@ -444,6 +489,24 @@ TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
     EXPECT_GT(before, 0u);
     usleep(2500000);  // otgpower looks at its ports every second
     EXPECT_EQ(testutil::read_file(board + "/trace.log").size(), before);
+    EXPECT_EQ(testutil::read_file(attached), "0");
+
+    // Killed outright: the daemon on the simulated board, and pcmcapture on this machine's devices
+    // (started through boardsim's trace-only run), end with it.
+    const std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
+        {"otgpower", {"--sim", board, "--switch", "--only", "usb", "--seconds", "20", "--out", dir + "/killed-usb"}},
+        {"pcmcapture", {"--only", "audio", "--out", dir + "/killed-audio"}}};
+    for (auto [program, args] : runs) {
+        args.insert(args.end(), {"--boardsim", boardsim()});
+        pid = start_check(args);
+        ASSERT_GT(pid, 0);
+        pid_t child = 0;
+        EXPECT_TRUE(wait_until([&] { return (child = child_named(pid, program)) != 0; }, 30)) << program;
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        EXPECT_TRUE(!child || wait_until([&] { return !running(child); }, 2)) << program << " outlived bringup-check";
+        if (child && running(child)) kill(child, SIGKILL);
+    }
 }
 
 TEST(BringupCheck, RenderReadsOnlyRegularEvidenceFiles) {
