@@ -206,6 +206,11 @@ TEST(BringupCheck, UsageErrors) {
         {"--bogus"},
         {"--seconds", "0"},
         {"--seconds", "ten"},
+        {"--seconds", "1e3"},
+        {"--seconds", "0x10"},
+        {"--seconds", "1.9"},
+        {"--seconds", "-1"},
+        {"--seconds="},
         {"--seconds"},
         {"--only", "audio,sound"},
         {"--only", ""},
@@ -228,6 +233,8 @@ TEST(BringupCheck, UsageErrors) {
         EXPECT_NE(r.err.find("usage: bringup-check"), std::string::npos) << what;
         EXPECT_FALSE(testutil::file_exists(out)) << what;
     }
+    EXPECT_EQ(testutil::split_lines(check({"--seconds", "1.9"}).err)[0],
+              "bringup-check: --seconds takes a whole number of seconds from 1 to 3600");
     // What is missing of the simulated board, said precisely.
     RunResult nolib = check({"--sim", board, "--preload", dir + "/no-lib.so", "--out", out});
     EXPECT_EQ(testutil::split_lines(nolib.err)[0], "bringup-check: no " + dir + "/no-lib.so to preload");
@@ -267,7 +274,8 @@ TEST(BringupCheck, SkipsWhatItMayNotDo) {
     std::string dir = testutil::make_temp_dir("bringupcheck-skip");
     std::string board = make_board(dir, {});
     std::string out = dir + "/out";
-    RunResult r = check({"--sim", board, "--only", "usb,wifi,gpu", "--boardsim", boardsim(), "--out", out}, {"DISPLAY="});
+    RunResult r = check({"--sim", board, "--only=usb,wifi,gpu", "--seconds=5", "--boardsim", boardsim(), "--out=" + out},
+                        {"DISPLAY="});
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     Results res = load(out);
     ASSERT_EQ(res.checks.size(), 10u);
