@@ -371,7 +371,10 @@ void check_audio(Context& ctx) {
         // overruns, of a reader that was held up.
         std::string why = first_of(r.problems);
         if (o.resyncs > 1) why += "; the reader re-synced " + std::to_string(o.resyncs - 1) + " times";
-        if (overruns > 0)
+        if (r.log.ring_size > 0 && r.log.ring_size < judge::kFrameBytes)
+            why += "; the driver's ring of " + std::to_string(r.log.ring_size) + " bytes is smaller than one frame (" +
+                   std::to_string(judge::kFrameBytes) + " bytes)";
+        else if (overruns > 0)
             why += "; the driver's ring overran " + std::to_string(overruns) +
                    " times (the capture thread was held up for longer than the ring lasts)";
         verdict(c, "fail", why);

@@ -192,6 +192,12 @@ TEST(BringupCheck, BrokenBoardFailsAndSaysWhy) {
         EXPECT_EQ(find(res, d)->verdict, "skip") << d;
         EXPECT_NE(find(res, d)->reason.find("refused to start, as it should"), std::string::npos) << d;
     }
+    // A ring smaller than one frame holds no audio at all: that is the reason, not a reader held up.
+    std::string tiny = dir + "/tiny";
+    mkdir(tiny.c_str(), 0755);
+    check({"--sim", make_board(tiny, {"audio.ring=2"}), "--only", "audio", "--boardsim", boardsim(), "--out", tiny + "/out"});
+    EXPECT_EQ(load(tiny + "/out").checks.at(0).reason,
+              "no audio was captured; the driver's ring of 2 bytes is smaller than one frame (4 bytes)");
     std::string html = testutil::read_file(out + "/report.html");
     EXPECT_NE(html.find("<td class=\"fail\">fail</td>"), std::string::npos);
     EXPECT_NE(html.find("is not supported by any of the power daemons"), std::string::npos);
