@@ -75,6 +75,19 @@ std::string junit_verdicts(const std::string& path) {
     return r.out;
 }
 
+// The checks, failures and skips that results.xml counts, as a real XML parser reads them: one
+// "<tests> <failures> <skipped>" line for the suites and one for the suite.
+std::string junit_counts(const std::string& path) {
+    RunResult r = run_argv({"/usr/bin/python3", "-c",
+                            "import sys, xml.etree.ElementTree as E\n"
+                            "root = E.parse(sys.argv[1]).getroot()\n"
+                            "for e in [root] + list(root.iter('testsuite')):\n"
+                            "    print(e.get('tests'), e.get('failures'), e.get('skipped'))\n",
+                            path});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    return r.out;
+}
+
 size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
@@ -202,6 +215,7 @@ TEST(BringupCheck, BrokenBoardFailsAndSaysWhy) {
     EXPECT_NE(html.find("<td class=\"fail\">fail</td>"), std::string::npos);
     EXPECT_NE(html.find("is not supported by any of the power daemons"), std::string::npos);
     EXPECT_EQ(junit_verdicts(out + "/results.xml"), verdict_lines(res));
+    EXPECT_EQ(junit_counts(out + "/results.xml"), "6 3 3\n6 3 3\n");
 }
 
 TEST(BringupCheck, UsageErrors) {
@@ -359,6 +373,46 @@ TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
             << c.name;
         ASSERT_EQ(c.figures.get("requests").items.size(), 1u) << c.name;
         EXPECT_EQ(c.figures.get("requests").items[0].str, "0x6d01 accepted");
+    }
+}
+
+TEST(BringupCheck, MisbehavingProgramsFailTheirChecks) {
+    // Stand-ins beside a copy of bringup-check: a power daemon that runs until stopped but never
+    // looks at a port, and a wlanpower that ends with status 1 without a word.
+    std::string dir = testutil::make_temp_dir("bringupcheck-misbehave");
+    mkdir((dir + "/tree").c_str(), 0755);
+    mkdir((dir + "/tree/bin").c_str(), 0755);
+    mkdir((dir + "/empty").c_str(), 0755);
+    RunResult copy = run_argv({"/bin/cp", check_bin(), dir + "/tree/bin/"});
+    ASSERT_EQ(copy.exit_code, 0) << copy.err;
+    for (const char* stand_in : {"otgpower\nexec /bin/sleep 60", "wlanpower\nexit 1"}) {
+        std::string text = stand_in, path = dir + "/tree/bin/" + text.substr(0, text.find('\n'));
+        testutil::write_file(path, "#!/bin/sh" + text.substr(text.find('\n')) + "\n");
+        chmod(path.c_str(), 0755);
+    }
+    std::string board = make_board(dir, {});
+    testutil::RunOptions o;
+    o.argv = {dir + "/tree/bin/bringup-check", "--sim", board, "--switch", "--only", "usb,wifi", "--seconds", "2",
+              "--boardsim", boardsim(), "--out", dir + "/out"};
+    o.env = {"PATH=" + dir + "/empty"};
+    RunResult r = testutil::run(o);
+    EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+    Results res = load(dir + "/out");
+    EXPECT_EQ(find(res, "usb.otgpower")->reason, "the trace shows no port looked at or switched");
+    for (const char* step : {"wifi.on", "wifi.off"})
+        EXPECT_EQ(find(res, step)->reason, "wlanpower ended with exit status 1") << step;
+
+    // The demos on a GPU driver that draws nothing: frames are swapped, the window stays one colour.
+    std::string gpu = dir + "/gpu";
+    r = check({"--sim", board, "--only", "gpu", "--seconds", "2", "--boardsim", boardsim(), "--out", gpu},
+              {"LD_PRELOAD=" NODRAW_LIB});
+    EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+    res = load(gpu);
+    ASSERT_EQ(res.checks.size(), 3u);
+    for (const Check& c : res.checks) {
+        EXPECT_GT(c.figures.get("frames").num, 0) << c.name;
+        EXPECT_EQ(c.reason.rfind("the window of " + c.program + " shows no drawn scene (1 colours, 0.0% unlike", 0), 0u)
+            << c.name << ": " << c.reason;
     }
 }
 
