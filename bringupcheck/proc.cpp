@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 
 extern char** environ;
 
@@ -91,7 +92,9 @@ void forward_termination() {
 }
 
 void restore_on_termination(const std::vector<std::vector<std::string>>& commands) {
+    // The fences keep the handler from seeing the lists while they change.
     g_restore_ready = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     g_restore = commands;
     g_restore_argv.clear();
     for (std::vector<std::string>& c : g_restore) {
@@ -100,6 +103,7 @@ void restore_on_termination(const std::vector<std::vector<std::string>>& command
         argv.push_back(nullptr);
         g_restore_argv.push_back(argv);
     }
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     g_restore_ready = !g_restore_argv.empty();
 }
 
