@@ -212,6 +212,14 @@ foreach(c ${BRINGUP_COMPONENTS})
     file(READ ${PROJECT_SOURCE_DIR}/packaging/lintian/${pkg_${c}} own)
     string(APPEND overrides "${own}")
   endif()
+  if(c STREQUAL tools)
+    # An enabled USB power daemon is also wanted by the controller's port 0 device, so that it
+    # starts when the controller's driver binds after boot, not only at boot.
+    foreach(unit ${BRINGUP_UNITS})
+      string(APPEND overrides "systemd-service-file-refers-to-unusual-wantedby-target ${PORT0_DEVICE_UNIT} "
+        "[usr/lib/systemd/system/${unit}.service]\n")
+    endforeach()
+  endif()
   foreach(program ${programs_${c}})
     file(GLOB page ${PROJECT_SOURCE_DIR}/docs/man/${program}.*scd)
     if(NOT page)
