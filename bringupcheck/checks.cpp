@@ -401,7 +401,10 @@ void check_audio(Context& ctx) {
         // overruns, of a reader that was held up.
         std::string why = first_of(r.problems);
         if (o.resyncs > 1) why += "; the reader re-synced " + std::to_string(o.resyncs - 1) + " times";
-        if (overruns > 0)
+        if (r.log.ring_size > 0 && r.log.ring_size < judge::kFrameBytes)
+            why += "; the driver's ring of " + std::to_string(r.log.ring_size) + " bytes is smaller than one frame (" +
+                   std::to_string(judge::kFrameBytes) + " bytes)";
+        else if (overruns > 0)
             why += "; the driver's ring overran " + std::to_string(overruns) +
                    " times (the capture thread was held up for longer than the ring lasts)";
         verdict(c, "fail", why);
@@ -508,16 +511,24 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
     Json attached = Json::array();
     std::vector<double> attach_times(ctx.attach_ports.size(), 0);
     bool attached_now = false, detached_done = false;
+    auto device_command = [&](bool on, int port) -> std::vector<std::string> {
+        return {ctx.boardsim, on ? "attach" : "detach", ctx.sim, std::to_string(port)};
+    };
     auto set_device = [&](bool on) {
+        // A run stopped while the device is attached detaches it again on its way out.
+        std::vector<std::vector<std::string>> detach;
+        for (int port : ctx.attach_ports) detach.push_back(device_command(false, port));
+        if (on) restore_on_termination(detach);
         for (size_t i = 0; i < ctx.attach_ports.size(); ++i) {
             ChildPlan s;
-            s.argv = {ctx.boardsim, on ? "attach" : "detach", ctx.sim, std::to_string(ctx.attach_ports[i])};
+            s.argv = device_command(on, ctx.attach_ports[i]);
             s.limit_s = 10;
             run_child(s);
             double t = wall_now();
             if (on) attach_times[i] = t;
             else attached.push(Json::array().push(Json::number(ctx.attach_ports[i])).push(Json::number(attach_times[i])).push(Json::number(t)));
         }
+        if (!on) restore_on_termination({});
     };
     bool moving = supported && !ctx.sim.empty() && !ctx.attach_ports.empty() && !ctx.boardsim.empty();
     auto tick = [&](double t) {
