@@ -1,0 +1,53 @@
+#!/bin/sh
+# Boots the board image (packaging/vm/make-image.sh) under qemu-system-aarch64 and runs the test
+# of the booted system in it (board-vmtest.service, packaging/vm/guest-test.sh). The disk is used
+# through a snapshot, so the image stays as it was made. Prints the guest's verdict lines, the time
+# from power-on to the verdict, and fails when a check failed, when the guest gave no verdict, or
+# when it did not power off within VMTEST_TIMEOUT seconds (default 1500; it is then killed).
+# Writes build/vmtest/console.log (the serial console) and, through a 9p share, build/vmtest/results/
+# (the guest's log and bringup-check's output folders).
+# Usage: packaging/vm/vmtest.sh [group,...]   (only those groups of checks: module, check, failing,
+#                                             units, capture, kernel-tests)
+set -eu
+top=$(cd "$(dirname "$0")/../.." && pwd)
+image="$top/build/image"
+out="$top/build/vmtest"
+limit=${VMTEST_TIMEOUT:-1500}
+for f in vmlinuz initrd.img disk.ext4; do
+    [ -e "$image/$f" ] || { echo "vmtest: no $image/$f (make image)" >&2; exit 1; }
+done
+rm -rf "$out"
+mkdir -p "$out/results"
+console="$out/console.log"
+cmdline="root=/dev/vda rw console=ttyAMA0 systemd.wants=board-vmtest.service board.vmtest"
+[ $# -eq 0 ] || cmdline="$cmdline board.vmtest_only=$1"
+
+started=$(date +%s)
+# -snapshot: the guest's writes go to a temporary file, never to disk.ext4.
+# timeout's -k: a guest that ignores SIGTERM is killed 10 s later.
+set +e
+timeout -k 10 "$limit" qemu-system-aarch64 -M virt -cpu cortex-a57 -smp 2 -m 2G \
+    -nographic -no-reboot -nic none \
+    -kernel "$image/vmlinuz" -initrd "$image/initrd.img" -append "$cmdline" \
+    -drive "file=$image/disk.ext4,format=raw,if=none,id=root" -device virtio-blk-pci,drive=root -snapshot \
+    -virtfs "local,path=$out/results,mount_tag=results,security_model=none,id=results" \
+    </dev/null 2>"$out/qemu.err" | tr -d '\r' | tee "$console" | sed -n 's/^vmtest: //p'
+set -e
+ended=$(date +%s)
+# The exit status of the pipe is tee's; timeout's own is read from what it left.
+status=0
+if ! grep -q 'reboot: Power down' "$console"; then
+    echo "vmtest: the guest did not power off within $limit s; it was stopped" >&2
+    status=1
+fi
+[ -s "$out/qemu.err" ] && sed 's/^/qemu: /' "$out/qemu.err" >&2
+summary=$(sed -n 's/^vmtest: \([0-9]* passed, [0-9]* failed.*\)$/\1/p' "$console" | tail -n 1)
+verdict_at=$(sed -n 's/^vmtest: booted: .* \([0-9.]*\) s after the kernel started$/\1/p' "$console")
+echo "vmtest: systemd ready ${verdict_at:-?} s after the kernel started; $((ended - started)) s from power-on to power-off"
+if [ -z "$summary" ]; then
+    echo "vmtest: the guest reported no verdict (the serial console is in $console)" >&2
+    exit 1
+fi
+echo "vmtest: $summary"
+case "$summary" in *" 0 failed"*) ;; *) status=1 ;; esac
+exit $status
