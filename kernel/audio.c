@@ -14,6 +14,8 @@
  * been overwritten; the driver then drops them and moves R up to S (the ring reads as empty). A
  * read past S returns what the ring holds there, which is the previous lap of the stream.
  */
+#define pr_fmt(fmt) KBUILD_MODNAME ": " fmt
+
 #include <linux/atomic.h>
 #include <linux/debugfs.h>
 #include <linux/fs.h>
@@ -66,7 +68,7 @@ static long long produced(const struct audio_file *a)
 static void check_overrun(struct audio_file *a, long long hw)
 {
 	if (hw - a->rd >= sim_config.audio_ring) {
-		pr_info_ratelimited("bringup_sim: %s overrun %lld\n", QVAUDIO_NAME, hw - a->rd);
+		pr_info_ratelimited("%s overrun %lld\n", QVAUDIO_NAME, hw - a->rd);
 		a->rd = hw;
 	}
 }
@@ -167,8 +169,10 @@ static long audio_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
 	return ret;
 }
 
-/* Copies the ring's bytes for the stream offsets [from, from + count), as they are when the
- * hardware has produced hw bytes: offsets not yet produced still hold the previous lap. */
+/*
+ * Copies the ring's bytes for the stream offsets [from, from + count), as they are when the
+ * hardware has produced hw bytes: offsets not yet produced still hold the previous lap.
+ */
 static int fill(char __user *buf, long long from, size_t count, long long hw)
 {
 	u8 chunk[FILL_CHUNK];

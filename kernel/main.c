@@ -9,6 +9,8 @@
  * "default", the built-in default. Every value is checked at load; a bad one fails the load
  * with EINVAL and a message naming it.
  */
+#define pr_fmt(fmt) KBUILD_MODNAME ": " fmt
+
 #include <linux/ctype.h>
 #include <linux/debugfs.h>
 #include <linux/fs.h>
@@ -121,6 +123,20 @@ bool sim_listed(const char *list, const char *item)
 	return false;
 }
 
+/* The call number at *p, moving *p past its digits; false when there is none or it is too big. */
+static bool call_number(const char **p, long long *out)
+{
+	*out = 0;
+	if (!isdigit(**p))
+		return false;
+	for (; isdigit(**p); (*p)++) {
+		if (*out > (LLONG_MAX - 9) / 10)
+			return false;
+		*out = *out * 10 + (**p - '0');
+	}
+	return true;
+}
+
 int sim_calls_parse(const char *text, struct sim_calls *calls)
 {
 	const char *p = text;
@@ -130,35 +146,26 @@ int sim_calls_parse(const char *text, struct sim_calls *calls)
 	memset(calls, 0, sizeof(*calls));
 	strscpy(calls->text, text, sizeof(calls->text));
 	while (*p) {
-		long long first, last = 0;
-		char *end;
+		long long first, last;
 
 		if (*p == ',' || *p == ' ') {
 			p++;
 			continue;
 		}
-		if (!isdigit(*p) || calls->count == SIM_CALLS_MAX)
+		if (calls->count == SIM_CALLS_MAX || !call_number(&p, &first))
 			return -EINVAL;
-		first = simple_strtoll(p, &end, 10);
-		if (*end == '-') {
-			p = end + 1;
+		last = first;
+		if (*p == '-') {
+			p++;
 			last = -1;
-			if (isdigit(*p)) {
-				last = simple_strtoll(p, &end, 10);
-				if (last < first)
-					return -EINVAL;
-			} else {
-				end = (char *)p;
-			}
-		} else {
-			last = first;
+			if (isdigit(*p) && (!call_number(&p, &last) || last < first))
+				return -EINVAL;
 		}
-		if (*end && *end != ',' && *end != ' ')
+		if (*p && *p != ',' && *p != ' ')
 			return -EINVAL;
 		calls->first[calls->count] = first;
 		calls->last[calls->count] = last;
 		calls->count++;
-		p = end;
 	}
 	return 0;
 }
@@ -246,9 +253,16 @@ static void setting(const char *key, char *out, size_t size)
 	}
 }
 
-static int bad(const char *key, const char *value)
+/* Refuses a setting's value, naming the parameter (the key with '.' as '_'). */
+static int refuse(const char *key, const char *value)
 {
-	pr_err("bringup_sim: %s: bad value \"%s\"\n", key, value);
+	char name[SIM_TEXT];
+	char *dot;
+
+	strscpy(name, key, sizeof(name));
+	while ((dot = strchr(name, '.')))
+		*dot = '_';
+	pr_err("%s=%s: not a value it takes\n", name, value);
 	return -EINVAL;
 }
 
@@ -258,7 +272,7 @@ static int get_text(const char *key, char *out, size_t size)
 
 	setting(key, value, sizeof(value));
 	if (strlen(value) >= size)
-		return bad(key, value);
+		return refuse(key, value);
 	strscpy(out, value, size);
 	return 0;
 }
@@ -269,7 +283,7 @@ static int get_number(const char *key, long long low, long long high, long long 
 
 	setting(key, value, sizeof(value));
 	if (kstrtoll(value, 0, out) || *out < low || *out > high)
-		return bad(key, value);
+		return refuse(key, value);
 	return 0;
 }
 
@@ -295,7 +309,7 @@ static int get_choice(const char *key, const char *const *choices, int *out)
 			return 0;
 		}
 	}
-	return bad(key, value);
+	return refuse(key, value);
 }
 
 static int get_calls(const char *key, struct sim_calls *calls)
@@ -304,7 +318,7 @@ static int get_calls(const char *key, struct sim_calls *calls)
 
 	setting(key, value, sizeof(value));
 	if (sim_calls_parse(value, calls))
-		return bad(key, value);
+		return refuse(key, value);
 	return 0;
 }
 
@@ -323,7 +337,7 @@ static int get_list(const char *key, const char *const *items, char *out, size_t
 		for (i = 0; items[i] && !known; i++)
 			known = strlen(items[i]) == len && !strncmp(p, items[i], len);
 		if (!known)
-			return bad(key, value);
+			return refuse(key, value);
 		p += len;
 		if (*p)
 			p++;
@@ -355,11 +369,11 @@ static int read_audio(struct sim_config *c, struct sim_audio_faults *f)
 	c->audio_counter = content == 1;
 	setting("audio.tone_hz", text, sizeof(text));
 	if (audio_stream_parse_mhz(text, &c->audio_tone_mhz))
-		err |= bad("audio.tone_hz", text);
+		err |= refuse("audio.tone_hz", text);
 	err |= get_number("audio.fault.absent_opens", 0, LLONG_MAX, &f->absent_opens);
 	setting("audio.fault.size", text, sizeof(text));
 	if (sim_parse_size(text, f))
-		err |= bad("audio.fault.size", text);
+		err |= refuse("audio.fault.size", text);
 	err |= get_calls("audio.fault.hwpos_fail", &f->hwpos_fail);
 	err |= get_calls("audio.fault.readpos_fail", &f->readpos_fail);
 	err |= get_calls("audio.fault.hwpos_range", &f->hwpos_range);
@@ -428,7 +442,7 @@ static int read_settings(void)
 		for (i = 0; i < ARRAY_SIZE(board_profiles); i++)
 			known = known || !strcmp(board_profiles[i].name, profile);
 		if (!known)
-			return bad("profile", profile);
+			return refuse("profile", profile);
 	}
 	err |= read_audio(&sim_config, &sim_audio_faults);
 	err |= read_wifi(&sim_config);
