@@ -314,7 +314,8 @@ static struct {
 	size_t len;
 } mod_values[2];
 
-static void module_switched(const char *buf, size_t len, bool on)
+/* The module's slot in modules[], a free one for a new name, or -1 when all are taken. */
+static int module_slot(const char *name, size_t len)
 {
 	int i, free = -1;
 
@@ -322,18 +323,11 @@ static void module_switched(const char *buf, size_t len, bool on)
 		if (!modules[i].name[0]) {
 			if (free < 0)
 				free = i;
-			continue;
-		}
-		if (strlen(modules[i].name) == len && !strncmp(modules[i].name, buf, len)) {
-			modules[i].on = on;
-			return;
+		} else if (strlen(modules[i].name) == len && !strncmp(modules[i].name, name, len)) {
+			return i;
 		}
 	}
-	if (free >= 0) {
-		memcpy(modules[free].name, buf, len);
-		modules[free].name[len] = '\0';
-		modules[free].on = on;
-	}
+	return free;
 }
 
 static ssize_t mod_show(int which, char *buf)
@@ -347,11 +341,15 @@ static ssize_t mod_show(int which, char *buf)
 	return len;
 }
 
-/* A module name: up to 31 characters, none a blank, a control character or '/'. */
+/*
+ * A module name: up to 31 characters, none a blank, a control character or '/'. Up to
+ * MODULES_MAX different names are kept; a further one is refused with ENOSPC.
+ */
 static ssize_t mod_store(int which, const char *buf, size_t count)
 {
 	size_t len = count && buf[count - 1] == '\n' ? count - 1 : count;
 	size_t i;
+	int slot;
 
 	if (len == 0 || len >= MODULE_NAME_MAX)
 		return -EINVAL;
@@ -359,11 +357,16 @@ static ssize_t mod_store(int which, const char *buf, size_t count)
 		if (buf[i] <= ' ' || buf[i] == '/' || buf[i] == 0x7f)
 			return -EINVAL;
 	mutex_lock(&usb_lock);
-	memcpy(mod_values[which].value, buf, count);
-	mod_values[which].len = count;
-	module_switched(buf, len, which == 0);
+	slot = module_slot(buf, len);
+	if (slot >= 0) {
+		memcpy(mod_values[which].value, buf, count);
+		mod_values[which].len = count;
+		memcpy(modules[slot].name, buf, len);
+		modules[slot].name[len] = '\0';
+		modules[slot].on = which == 0;
+	}
 	mutex_unlock(&usb_lock);
-	return count;
+	return slot >= 0 ? count : -ENOSPC;
 }
 
 static ssize_t mod_on_show(CLASS_CONST struct class *c, CLASS_CONST struct class_attribute *a,

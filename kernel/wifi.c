@@ -38,7 +38,7 @@ static const struct file_operations wifi_fops = {
 	.open = nonseekable_open,
 	.unlocked_ioctl = wifi_ioctl,
 	.compat_ioctl = wifi_ioctl,
-	.llseek = no_llseek,
+	.llseek = noop_llseek,
 };
 
 static struct miscdevice wifi_misc = {

@@ -4,7 +4,7 @@
 # board's trace of it.
 #
 # Usage: guest.sh EXPECTED_DIR SUITE_BIN
-#   EXPECTED_DIR  <name>.trace for each scenario, made by the preloaded board (quick-boot.sh)
+#   EXPECTED_DIR  <name>.trace for each scenario, made by the preloaded board (expected-traces.sh)
 #   SUITE_BIN     the folder of the suite's programs; `boardsim` must be on PATH
 # LOAD (default "modprobe bringup_sim") loads the module with the parameters given after it;
 # UNLOAD (default "rmmod bringup_sim") takes it out. Ends with "guest: N passed, M failed".
@@ -35,6 +35,8 @@ check "a device shows only on a powered port" 'echo 1 > $dbg/port0_attached && g
     grep -q "0x0" /sys/devices/lm0/busconnected && printf A > /sys/devices/platform/usb_phy_control/index &&
     printf on > /sys/devices/platform/usb_phy_control/por && grep -q "0x1" /sys/devices/lm0/busconnected'
 check "the module class keeps each module's power" 'printf usb1 > /sys/class/qvl_mod/mod_off && [ "$(cat $dbg/module)" = "usb1 off" ]'
+check "a module name past the eighth is refused, not lost" 'for m in 2 3 4 5 6 7 8; do printf m$m > /sys/class/qvl_mod/mod_on; done &&
+    ! printf m9 > /sys/class/qvl_mod/mod_on 2>/dev/null && [ "$(cat /sys/class/qvl_mod/mod_on)" = m8 ] && [ "$(wc -l < $dbg/module)" = 8 ]'
 check "the Wi-Fi power after a request" '$bin/wlanpower 0 && [ "$(cat $dbg/wifi_power)" = 0 ]'
 $UNLOAD
 

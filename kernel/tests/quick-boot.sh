@@ -21,16 +21,8 @@ cp -r "$top/include" "$out/src/include"
 make -s -C "$out/src" KDIR="$kdir" > "$out/build.log" 2>&1 || { cat "$out/build.log"; exit 1; }
 
 # The preloaded board's traces of the same runs.
-mkdir -p "$out/root/expected"
-boardsim=$build/boardsim/boardsim
-while IFS='|' read -r name profile settings seconds lines program; do
-    case "$name" in ''|'#'*) continue ;; esac
-    board=$out/boards/$name
-    mkdir -p "$board.run"
-    "$boardsim" create "$board" --profile "$profile" $settings > /dev/null
-    (cd "$board.run" && timeout "${seconds:-30}" "$boardsim" run "$board" -- "$build/bin/"$program > /dev/null 2>&1) || true
-    cp "$board/trace.log" "$out/root/expected/$name.trace"
-done < "$top/kernel/tests/scenarios"
+"$top/kernel/tests/expected-traces.sh" "$build" "$out/root/expected"
+rm -rf "$out/root/expected/boards"
 
 # The initramfs: busybox, the programs with their libraries, the module and the checks.
 root=$out/root
@@ -40,7 +32,7 @@ cp /bin/busybox "$root/bin/busybox"
 cp "$out/src/bringup_sim.ko" "$root/"
 cp "$top"/kernel/tests/guest.sh "$top"/kernel/tests/same-trace.sh "$top"/kernel/tests/scenarios "$root/tests/"
 for p in wlanpower otgpower otgpoweriddq otgpowersave pcmcapture; do cp "$build/bin/$p" "$root/suite/bin/"; done
-cp "$boardsim" "$build/boardsim/libboardsim.so" "$root/suite/boardsim/"
+cp "$build/boardsim/boardsim" "$build/boardsim/libboardsim.so" "$root/suite/boardsim/"
 for f in "$root"/suite/bin/* "$root"/suite/boardsim/*; do
     ldd "$f" | sed -n 's/.*=> \(\/[^ ]*\).*/\1/p; s/^[[:space:]]*\(\/[^ ]*\) .*/\1/p'
 done | sort -u | while read -r lib; do
