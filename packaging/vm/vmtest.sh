@@ -13,8 +13,10 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 image="$top/build/image"
 out="$top/build/vmtest"
 limit=${VMTEST_TIMEOUT:-1500}
-# The capture is judged with the host build's judge (make build).
-PCMJUDGE=${PCMJUDGE:-$top/build/dev/bench/pcmcapture/pcmjudge}
+# The host's build (make build): its judge for the captures, its programs and preloaded board for
+# the traces the kernel board's own checks compare with.
+build=$top/build/dev
+PCMJUDGE=$build/bench/pcmcapture/pcmjudge
 for f in vmlinuz initrd.img disk.ext4; do
     [ -e "$image/$f" ] || { echo "vmtest: no $image/$f (make image)" >&2; exit 1; }
 done
@@ -23,6 +25,11 @@ mkdir -p "$out/results"
 console="$out/console.log"
 cmdline="root=/dev/vda rw console=ttyAMA0 systemd.wants=board-vmtest.service board.vmtest"
 [ $# -eq 0 ] || cmdline="$cmdline board.vmtest_only=$1"
+
+if [ -f "$top/kernel/tests/expected-traces.sh" ]; then
+    "$top/kernel/tests/expected-traces.sh" "$build" "$out/results/kernel-tests/expected" >"$out/expected.log" 2>&1 \
+        || { echo "vmtest: the preloaded board's traces were not made:" >&2; cat "$out/expected.log" >&2; }
+fi
 
 started=$(date +%s)
 # -snapshot: the guest's writes go to a temporary file, never to disk.ext4.
