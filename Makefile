@@ -72,7 +72,7 @@ package: deps
 # for reference (docs/image.md).
 ARM64_ROOT ?= build/arm64-root
 image:
-	@tools/install-deps.sh tools/packages-cross.txt tools/packages-vm.txt
+	@tools/install-deps.sh tools/packages-cross.txt tools/packages-kernel.txt tools/packages-vm.txt
 	@[ -n "$(wildcard out/packages/*_arm64.deb)" ] || $(MAKE) package PRESET=aarch64
 	packaging/vm/make-image.sh $(ARM64_ROOT)
 

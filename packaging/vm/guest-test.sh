@@ -1,8 +1,8 @@
 #!/bin/sh
 # The test of the booted board image, run inside it by board-vmtest.service: the kernel board
 # module loaded with good and failing settings, bringup-check on the real device nodes, the power
-# daemons under their systemd units, pcmcapture's real-time capture thread, and the module's own
-# trace comparison when the image carries it. One line per check, then "N passed, M failed,
+# daemons under their systemd units, the scheduling of pcmcapture's capture thread, and the
+# module's own checks when the image carries them. One line per check, then "N passed, M failed,
 # K skipped"; bringup-check's output folders and the log go to the results share when there is one.
 # Settings (kernel command line): board.vmtest_only=NAME,... runs only the named groups (check,
 # failing, units, capture, kernel-tests) after the module's.

@@ -44,10 +44,10 @@ timeout -k 10 "$limit" qemu-system-aarch64 -M virt -cpu cortex-a57 -smp 2 -m 2G 
 set -e
 ended=$(date +%s)
 # The exit status of the pipe is tee's; timeout's own is read from what it left.
-status=0
+status=0 end="power-off"
 if ! grep -q 'reboot: Power down' "$console"; then
     echo "vmtest: the guest did not power off within $limit s; it was stopped" >&2
-    status=1
+    status=1 end="being stopped"
 fi
 [ -s "$out/qemu.err" ] && sed 's/^/qemu: /' "$out/qemu.err" >&2
 guest() { sed -n "s/^.*board-vmtest\[[0-9]*\]: vmtest: $1\$/\1/p" "$console" | tail -n 1; }
@@ -55,7 +55,7 @@ summary=$(guest '\([0-9]* passed, [0-9]* failed, [0-9]* skipped\)')
 ready_at=$(guest 'booted: .* \([0-9.]*\) s after the kernel started')
 verdict_at=$(guest 'checks took .* the verdict came \([0-9.]*\) s after the kernel started')
 echo "vmtest: systemd up ${ready_at:-?} s and the verdict ${verdict_at:-?} s after the kernel started;" \
-    "$((ended - started)) s from power-on to power-off"
+    "$((ended - started)) s from power-on to $end"
 if [ -z "$summary" ]; then
     echo "vmtest: the guest reported no verdict (the serial console is in $console)" >&2
     exit 1
