@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bringup/audio_stream.h"
 #include "bringup/otg.h"
 #include "bringup/qvaudio.h"
 #include "runprog.h"
@@ -164,6 +165,22 @@ TEST(AudioDevice, PositionsFollowTheClockAndReadsFollowTheStream) {
     EXPECT_EQ(t[4].substr(0, t[4].rfind('\t')), ioctl + testutil::request_text(kCmdOutHwPos));
     EXPECT_EQ(t[7], "read\t" QVAUDIO_NODE "\t1000\t1000");
     EXPECT_EQ(t.back(), "close\t" QVAUDIO_NODE "\t\t0");
+}
+
+TEST(AudioDevice, ToneAtAFractionalFrequency) {
+    std::string board = make_board("tone", {"audio.tone_hz=440.5"});
+    RunResult r = probe(board, {"dopen", "setup", "1", "sleep", "30", "readhex", "2000", "dclose"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::vector<std::string> out = testutil::split_lines(r.out);
+    ASSERT_EQ(out.size(), 4u) << r.out;
+    boardsim::AudioStream stream{192000, false, 440.5};
+    std::string hex;
+    for (long long i = 0; i < 2000; ++i) {
+        char byte[4];
+        snprintf(byte, sizeof byte, "%02x", boardsim::stream_byte(stream, i));
+        hex += byte;
+    }
+    EXPECT_EQ(out[2], "readhex 2000 0 " + hex);
 }
 
 TEST(AudioDevice, ReadPositionAndTheRingsEnd) {
