@@ -44,6 +44,11 @@ mount_root() {
 }
 
 [ "$(id -u)" -eq 0 ] || die "needs root"
+# A run killed outright leaves the host's /dev bound into the root: take it away before anything
+# is removed there, and never remove across file systems.
+for m in dev proc; do
+    while mountpoint -q "$root/$m" 2>/dev/null; do umount "$root/$m" || die "$root/$m is still mounted"; done
+done
 debs=$(ls "$top"/out/packages/*_arm64.deb 2>/dev/null || true)
 [ -n "$debs" ] || die "no arm64 packages in out/packages (make package PRESET=aarch64)"
 mkdir -p "$out"
@@ -59,7 +64,7 @@ fi
 kver=$("$top/kernel/fetch-kernel.sh" arm64 release) || die "no arm64 kernel in the archive"
 key="$kver $extras | $initramfs_modules"
 if [ "$(cat "$out/root.stamp" 2>/dev/null)" != "$key" ]; then
-    rm -rf "$root" "$out/root.stamp" "$out/disk.stamp"
+    rm -rf --one-file-system "$root" "$out/root.stamp" "$out/disk.stamp"
     mkdir -p "$root"
     # Everything but what the arm64 package test leaves of its own.
     tar -C "$base" --exclude=./srv/packages --exclude=./proc/* --exclude=./dev/* -cf - . \
@@ -88,7 +93,8 @@ echo "$kver" >"$out/kernel-version"
 
 # Everything the rest is made from: when none of it changed, the image made last time stands.
 inputs=$( (echo "$key"; sha256sum $debs "$here"/*; \
-    sha256sum "$top"/kernel/Kbuild "$top"/kernel/Makefile "$top"/kernel/*.[ch] "$top"/include/bringup/*) \
+    sha256sum "$top"/kernel/Kbuild "$top"/kernel/Makefile "$top"/kernel/*.[ch] "$top"/kernel/tests/* \
+        "$top"/include/bringup/*) \
     | sha256sum | cut -d' ' -f1)
 if [ "$(cat "$out/disk.stamp" 2>/dev/null)" = "$inputs" ] && [ -e "$out/disk.ext4" ]; then
     echo "the image in $out is up to date"
