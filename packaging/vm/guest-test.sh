@@ -121,8 +121,8 @@ start_xvfb() {
     wait_for 30 test -S /tmp/.X11-unix/X7
 }
 stop_xvfb() { [ -z "$xvfb_pid" ] || kill "$xvfb_pid"; wait "$xvfb_pid" 2>/dev/null; xvfb_pid=; }
-# Runs bringup-check with a time limit: a program stuck in the kernel board (a task that cannot be
-# killed) must not hold up the rest. When it overruns, the kernel log gets the blocked tasks.
+# Runs bringup-check with a time limit: a program stuck in the kernel board (one that cannot be
+# killed) must not hold up the rest. When it overruns, the kernel log lists the blocked processes.
 bringup_check() {
     out=$1; shift
     timeout -k 10 600 bringup-check "$@" >"$out" 2>&1
