@@ -25,7 +25,7 @@
 #include <mutex>
 #include <string>
 
-#include "audio_stream.h"
+#include "bringup/audio_stream.h"
 #include "boardsim.h"
 #include "bringup/qvaudio.h"
 #include "internal.h"
@@ -37,13 +37,6 @@ const char kNode[] = QVAUDIO_NODE;
 
 // The answer of a position query that the fault "…_range" puts outside the ring.
 const long kBadReadPos = -2;
-
-const char kDefaultProfile[] =
-    "# audio output driver: bytes per second, ring bytes, content (tone or counter)\n"
-    "audio.rate = 192000\n"
-    "audio.ring = 65536\n"
-    "audio.content = tone\n";
-const char kCounterProfile[] = "audio.content = counter\n";
 
 struct Config {
     long long rate;
@@ -72,11 +65,13 @@ std::atomic<long long> g_hwpos_calls{0}, g_readpos_calls{0}, g_read_calls{0};
 const Config& config() {
     std::call_once(g_config_once, [] {
         Config* c = new Config;
-        c->rate = std::max(0LL, boardsim::setting_int("audio.rate", 192000));
+        c->rate = std::clamp(boardsim::setting_int("audio.rate", 192000), 0LL, AUDIO_STREAM_RATE_MAX);
         c->ring = std::max(1LL, boardsim::setting_int("audio.ring", 65536));
         c->align = std::max(1LL, boardsim::setting_int("audio.align", 4));
         c->counter = boardsim::setting("audio.content", "tone") == "counter";
-        c->tone_hz = double(boardsim::setting_int("audio.tone_hz", 440));
+        long long tone_mhz = AUDIO_STREAM_TONE_MHZ_DEFAULT;
+        audio_stream_parse_mhz(boardsim::setting("audio.tone_hz", "440").c_str(), &tone_mhz);
+        c->tone_hz = double(tone_mhz) / 1000.0;
         c->stream.rate = c->rate;
         c->stream.counter = c->counter;
         c->stream.tone_hz = c->tone_hz;
@@ -227,14 +222,10 @@ bool audio_has_arg(unsigned long request) {
 
 const boardsim::Device kAudioDevice = {kNode,        audio_present, audio_open,   audio_ioctl,
                                        audio_read,   audio_close,   audio_has_arg};
-const boardsim::Profile kAudioDefault = {"default", kDefaultProfile};
-const boardsim::Profile kAudioCounter = {"counter", kCounterProfile};
 
 struct Registration {
     Registration() {
         boardsim::register_device(&kAudioDevice);
-        boardsim::register_profile(&kAudioDefault);
-        boardsim::register_profile(&kAudioCounter);
     }
 } g_registration;
 

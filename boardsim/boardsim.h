@@ -16,6 +16,8 @@
 
 #include <string>
 
+#include "bringup/board_profiles.h"
+
 namespace boardsim {
 
 // Board folder, or empty when BOARDSIM_DIR is not set (the library then passes everything through).
@@ -59,14 +61,11 @@ struct SysfsHook {
 };
 void register_sysfs_hook(const SysfsHook* hook);
 
-// A named set of settings for `boardsim create <dir> --profile NAME`, in board.conf form. Every
-// module may add a part to any profile; board.conf gets the parts of "default" first, then those of
-// the chosen profile, then the key=value pairs of the command line (a later key overrides).
-struct Profile {
-    const char* name;
-    const char* settings;
-};
-void register_profile(const Profile* profile);
+// A named set of settings for `boardsim create <dir> --profile NAME`, in board.conf form. The
+// profiles are include/bringup/board_profiles.h, shared with the kernel board; board.conf gets the
+// parts of "default" first, then those of the chosen profile, then the key=value pairs of the
+// command line (a later key overrides).
+using Profile = board_profile;
 
 // Called by `boardsim create` once board.conf is written (board_dir() and setting() then answer for
 // the new board): makes the module's part of sys/ and state/.

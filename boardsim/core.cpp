@@ -1,5 +1,5 @@
 // The board core: the board folder, its settings, the trace, event counters and the registries of
-// emulated devices, sysfs hooks, profiles and builders. Linked into both libboardsim.so and the
+// emulated devices, sysfs hooks and builders, and the profiles. Linked into both libboardsim.so and the
 // `boardsim` command; all file work here uses plain system calls so that it never re-enters the
 // wrapped entry points of the preload library.
 #include <fcntl.h>
@@ -42,8 +42,6 @@ const Device* g_devices[kMaxEntries];
 std::atomic<int> g_device_count{0};
 const SysfsHook* g_hooks[kMaxEntries];
 std::atomic<int> g_hook_count{0};
-const Profile* g_profiles[kMaxEntries];
-std::atomic<int> g_profile_count{0};
 void (*g_builders[kMaxEntries])();
 std::atomic<int> g_builder_count{0};
 
@@ -177,7 +175,6 @@ std::string redirect(const char* path) {
 
 void register_device(const Device* device) { add_entry(g_devices, g_device_count, device); }
 void register_sysfs_hook(const SysfsHook* hook) { add_entry(g_hooks, g_hook_count, hook); }
-void register_profile(const Profile* profile) { add_entry(g_profiles, g_profile_count, profile); }
 void register_builder(void (*build)()) { add_entry(g_builders, g_builder_count, build); }
 
 namespace core {
@@ -243,7 +240,11 @@ const Device* device_node(const char* path) {
 const Device* find_device(const char* path) { return board_dir().empty() ? nullptr : device_node(path); }
 
 std::vector<const SysfsHook*> sysfs_hooks() { return entries(g_hooks, g_hook_count); }
-std::vector<const Profile*> profiles() { return entries(g_profiles, g_profile_count); }
+std::vector<const Profile*> profiles() {
+    std::vector<const Profile*> out;
+    for (const Profile& p : board_profiles) out.push_back(&p);
+    return out;
+}
 std::vector<void (*)()> builders() { return entries(g_builders, g_builder_count); }
 
 bool under_sys(const char* path) {

@@ -125,34 +125,6 @@ void usb_after_write(const std::string& sys_path, const std::string&, const std:
 
 const boardsim::SysfsHook usb_hook = {usb_before_read, usb_after_write};
 
-// Board profiles. Settings read when the board is made: usb.version (the version file's text and
-// a line end, or in double quotes its whole content; "none" for no file), usb.ports (the lm devices present, e.g. "0,1"), usb.phy ("sleepm", "iddq"
-// or "both": the PHY power attributes of each port), usb.phy_control and usb.mod_class (1 or 0:
-// the PHY-control device and the module power class exist), usb.port<N>.missing (attributes of
-// the port left out, e.g. "busconnected,peri_otg_disable"). Read at every access:
-// usb.port<N>.role ("host" or "peripheral"), usb.port<N>.busvalid ("auto", "none", "a", "b",
-// "ab"), usb.port<N>.attached, usb.port<N>.gotgctl and usb.port<N>.busconnected.
-const boardsim::Profile usb_profiles[] = {
-    {"default",
-     "usb.version = 2.94a\n"
-     "usb.ports = 0,1\n"
-     "usb.phy = both\n"
-     "usb.phy_control = 1\n"
-     "usb.mod_class = 1\n"
-     "usb.port0.role = host\n"
-     "usb.port1.role = host\n"
-     "usb.port0.attached = 0\n"
-     "usb.port1.attached = 0\n"},
-    {"otg-2.60a", "usb.version = 2.60a\n"},
-    {"otg-2.94a", "usb.version = 2.94a\n"},
-    {"otg-3.10a", "usb.version = 3.10a\n"},
-    {"otg-2.20a", "usb.version = 2.20a\n"},
-    // A board whose PHY has only the IDDQ attribute and no module power class.
-    {"otg-iddq", "usb.version = 2.94a\nusb.phy = iddq\nusb.mod_class = 0\n"},
-    // Port 0 wired as a peripheral (a gadget port), port 1 as a host.
-    {"otg-gadget", "usb.version = 2.94a\nusb.port0.role = peripheral\n"},
-};
-
 bool listed(const std::string& list, const std::string& item) {
     std::string cur;
     for (size_t i = 0; i <= list.size(); i++) {
@@ -221,7 +193,6 @@ void usb_build() {
 
 __attribute__((constructor)) void register_usb_model() {
     boardsim::register_sysfs_hook(&usb_hook);
-    for (const boardsim::Profile& profile : usb_profiles) boardsim::register_profile(&profile);
     boardsim::register_builder(usb_build);
 }
 

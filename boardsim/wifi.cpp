@@ -37,7 +37,7 @@ bool wifi_refused(int n) {
 
 long wifi_ioctl(int, unsigned long request, unsigned long) {
     int n = int(request & 0xff);
-    if (request != _IO(WIFI_POWER_IOC_TYPE, n) || n < 1 || n > WIFI_POWER_REQUEST_COUNT) {
+    if (request != WIFI_POWER_REQUEST(n) || n < 1 || n > WIFI_POWER_REQUEST_COUNT) {
         errno = ENOTTY;
         return -1;
     }
@@ -60,19 +60,8 @@ void wifi_close(int) {}
 const boardsim::Device wifi_device = {WIFI_POWER_NODE, wifi_present, wifi_open, wifi_ioctl,
                                       wifi_read,          wifi_close,   nullptr};
 
-const boardsim::Profile wifi_profiles[] = {
-    {"default", "wifi.present = 1\n"},
-    // The driver takes only the second request of each direction.
-    {"wifi-second", "wifi.refuse = 1,2\n"},
-    // The driver refuses every request.
-    {"wifi-refuse", "wifi.refuse = 1,2,3,4\n"},
-    // No Wi-Fi power node.
-    {"wifi-absent", "wifi.present = 0\n"},
-};
-
 __attribute__((constructor)) void register_wifi_driver() {
     boardsim::register_device(&wifi_device);
-    for (const boardsim::Profile& profile : wifi_profiles) boardsim::register_profile(&profile);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #   libdemobase0          lib     libdemobase.so.0 in /usr/lib/<multiarch>
 #   libdemobase-dev       dev     headers, libdemobase.so, demobase.pc, the CMake package
 #   board-bringup-sim     sim     the simulated board: boardsim and libboardsim.so
+#   board-bringup-sim-dkms dkms   the simulated board as a kernel module, source for DKMS (all)
 #
 # Every package carries the copyright file and the changelog made from CHANGELOG.md.
 
@@ -74,6 +75,25 @@ file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)
 file(CREATE_LINK ${sim_link_target} ${CMAKE_BINARY_DIR}/packaging/boardsim SYMBOLIC)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/boardsim DESTINATION ${BRINGUP_BIN_DIR} COMPONENT sim)
 
+# The kernel board's source as DKMS takes it: the module's sources, its dkms.conf with the name and
+# version, and the protocol headers it includes under include/.
+set(DKMS_NAME bringup_sim)
+set(DKMS_VERSION ${PROJECT_VERSION})
+set(dkms_dir src/${DKMS_NAME}-${DKMS_VERSION})
+configure_file(${PROJECT_SOURCE_DIR}/kernel/dkms.conf ${CMAKE_BINARY_DIR}/packaging/dkms/dkms.conf @ONLY)
+file(GLOB dkms_sources ${PROJECT_SOURCE_DIR}/kernel/*.c ${PROJECT_SOURCE_DIR}/kernel/*.h)
+install(FILES ${dkms_sources} ${PROJECT_SOURCE_DIR}/kernel/Kbuild ${PROJECT_SOURCE_DIR}/kernel/Makefile
+  ${CMAKE_BINARY_DIR}/packaging/dkms/dkms.conf DESTINATION ${dkms_dir} COMPONENT dkms)
+file(GLOB dkms_headers ${PROJECT_SOURCE_DIR}/include/bringup/*.h)
+install(FILES ${dkms_headers} DESTINATION ${dkms_dir}/include/bringup COMPONENT dkms)
+set(BRINGUP_DKMS_SCRIPTS "")
+foreach(script postinst prerm)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/dkms-${script}.in
+    ${CMAKE_BINARY_DIR}/packaging/dkms/${script} @ONLY
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  list(APPEND BRINGUP_DKMS_SCRIPTS ${CMAKE_BINARY_DIR}/packaging/dkms/${script})
+endforeach()
+
 # The Debian changelog: the newest entry of CHANGELOG.md, which must be the project's version.
 include(${CMAKE_CURRENT_LIST_DIR}/DebianChangelog.cmake)
 bringup_debian_changelog(${PROJECT_SOURCE_DIR}/CHANGELOG.md ${BRINGUP_PACKAGE_VERSION}
@@ -92,7 +112,7 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/pac
 
 # --- the packages --------------------------------------------------------------------------
 
-set(BRINGUP_COMPONENTS tools sim)
+set(BRINGUP_COMPONENTS tools sim dkms)
 if(BRINGUP_GL)
   list(APPEND BRINGUP_COMPONENTS demos lib dev)
 endif()
@@ -145,6 +165,19 @@ set(description_sim "A preloaded library (libboardsim.so) and the boardsim comma
 board bring-up tools unchanged on a host: sysfs paths are redirected into a
 board folder, the audio and Wi-Fi power devices are emulated, and every device
 and attribute operation is traced. Also for recording a real board's state.")
+
+set(pkg_dkms ${BRINGUP_SIM_PACKAGE}-dkms)
+set(section_dkms kernel)
+set(summary_dkms "simulated board for the board bring-up tools, as a kernel module")
+set(description_dkms "The simulated board's drivers inside Linux, in the module bringup_sim, built
+by DKMS: the audio output and Wi-Fi power devices, the USB OTG controller's
+bus, port devices, PHY-control device and module power class, at the paths
+the board bring-up tools open and with the same model as the preloaded
+simulated board, so the tools meet real ioctl dispatch, sysfs rules and device
+permissions before the hardware exists.")
+set(depends_dkms "dkms")
+set(CPACK_DEBIAN_DKMS_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_DKMS_PACKAGE_CONTROL_EXTRA ${BRINGUP_DKMS_SCRIPTS})
 
 # bringup-check runs the demos for its EGL and GPU checks (skipped, naming their package, when they
 # are missing) and the simulated board's command for --sim.

@@ -144,31 +144,32 @@ struct ToneTable {
 };
 
 bool make_tone_table(const boardsim::AudioStream& s, ToneTable* table) {
-    long long fs = s.rate / 4;
-    long long hz = llround(s.tone_hz);
-    if (fs <= 0 || hz <= 0 || double(hz) != s.tone_hz) return false;
-    long long period = fs / std::gcd(fs, hz);
+    // The stream's phase advances by the tone in milli-hertz per frame, one turn being the frame
+    // rate in milli-frames per second: it repeats after turn / gcd(turn, tone) frames.
+    audio_stream c = boardsim::c_stream(s);
+    long long turn = (long long)audio_stream_turn(&c);
+    if (c.tone_mhz <= 0) return false;
+    long long period = turn / std::gcd(turn, c.tone_mhz);
     if (period > (1 << 22)) return false;
     table->samples.resize(size_t(period));
     for (long long f = 0; f < period; ++f) table->samples[size_t(f)] = boardsim::tone_sample(s, f);
     return true;
 }
 
-// The frame (within the tone's period) at which a block starts, or -1. Samples may differ by one
-// from the table: the driver computes late frames from a large frame number.
+// The frame (within the tone's period) at which a block starts, or -1. The stream is one integer
+// definition on every simulated board, so a sound block matches the table exactly; a tolerance
+// would place a block of a fractional tone wrongly, where the tone nearly repeats.
 long long tone_start(const ToneTable& t, const std::string& pcm, size_t offset, size_t n) {
     if (n < 4 || n % 4) return -1;
     size_t period = t.samples.size();
     size_t frames = n / 4;
     int16_t first = sample_at(pcm, offset);
     for (size_t p = 0; p < period; ++p) {
-        if (abs(t.samples[p] - first) > 1) continue;
+        if (t.samples[p] != first) continue;
         size_t i = 0;
         for (; i < frames; ++i) {
-            int expect = t.samples[(p + i) % period];
-            if (abs(sample_at(pcm, offset + 4 * i) - expect) > 1 ||
-                abs(sample_at(pcm, offset + 4 * i + 2) - expect) > 1)
-                break;
+            int16_t expect = t.samples[(p + i) % period];
+            if (sample_at(pcm, offset + 4 * i) != expect || sample_at(pcm, offset + 4 * i + 2) != expect) break;
         }
         if (i == frames) return (long long)p;
     }

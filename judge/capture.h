@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "audio_stream.h"
+#include "bringup/audio_stream.h"
 #include "trace.h"
 
 namespace judge {

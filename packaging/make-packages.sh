@@ -17,9 +17,9 @@ arch=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "\(.*\)")$/\1/p' "$build
 rm -rf "$build/cpack"
 (cd "$build" && cpack -G DEB -B "$build/cpack")
 mkdir -p "$out"
-rm -f "$out"/*_"$arch".deb
+rm -f "$out"/*_"$arch".deb "$out"/*_all.deb
 cp "$build"/cpack/*.deb "$out"/
-ls -l "$out"/*_"$arch".deb
+ls -l "$out"/*_"$arch".deb "$out"/*_all.deb
 
 # lintian: no error, no warning (overrides, each with its reason, are shipped in the packages).
-lintian --fail-on error,warning --info "$out"/*_"$arch".deb
+lintian --fail-on error,warning --info "$out"/*_"$arch".deb "$out"/*_all.deb

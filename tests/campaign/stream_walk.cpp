@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "audio_stream.h"
+#include "bringup/audio_stream.h"
 
 namespace campaign {
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "audio_stream.h"
+#include "bringup/audio_stream.h"
 
 namespace {
 

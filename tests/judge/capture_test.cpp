@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "audio_stream.h"
+#include "bringup/audio_stream.h"
 #include "capture.h"
 
 namespace {
@@ -113,17 +113,22 @@ TEST(Capture, CounterCaptureThatIsSoundHasNoProblems) {
 }
 
 TEST(Capture, ToneCaptureIsPlacedWithinItsPeriod) {
-    boardsim::AudioStream s{192000, false, 440};
-    auto blocks = contiguous(4 * 1000003LL, s.rate);  // late in the stream, off the period's start
-    blocks[50].first += 4 * 77;                       // a re-sync
-    for (size_t i = 51; i < blocks.size(); ++i) blocks[i].first += 4 * 77;
-    Made m = make_capture(s, blocks);
-    judge::CaptureReport r = judge::analyse_capture(m.log, m.pcm, options(Content::Tone, s.rate));
-    EXPECT_TRUE(r.ok()) << r.problems[0];
-    EXPECT_EQ(r.intact, blocks.size());
-    EXPECT_EQ(r.gaps, 1u);
-    EXPECT_TRUE(r.silence.empty());
-    EXPECT_TRUE(r.stuck.empty());
+    for (double hz : {440.0, 440.5}) {  // a fractional tone repeats after a longer period
+        SCOPED_TRACE(hz);
+        boardsim::AudioStream s{192000, false, hz};
+        auto blocks = contiguous(4 * 1000003LL, s.rate);  // late in the stream, off the period's start
+        blocks[50].first += 4 * 77;                       // a re-sync
+        for (size_t i = 51; i < blocks.size(); ++i) blocks[i].first += 4 * 77;
+        Made m = make_capture(s, blocks);
+        CaptureOptions o = options(Content::Tone, s.rate);
+        o.tone_hz = hz;
+        judge::CaptureReport r = judge::analyse_capture(m.log, m.pcm, o);
+        EXPECT_TRUE(r.ok()) << r.problems[0];
+        EXPECT_EQ(r.intact, blocks.size());
+        EXPECT_EQ(r.gaps, 1u);
+        EXPECT_TRUE(r.silence.empty());
+        EXPECT_TRUE(r.stuck.empty());
+    }
 }
 
 TEST(Capture, DamageInsideABlockIsFound) {

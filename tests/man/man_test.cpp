@@ -64,7 +64,7 @@ std::vector<std::string> list_dir(const std::string& dir) {
 // Every built page, as "name.section", with its compressed file.
 std::map<std::string, std::string> built_pages() {
     std::map<std::string, std::string> pages;
-    for (const char* section : {"1", "8"}) {
+    for (const char* section : {"1", "4", "8"}) {
         std::string dir = std::string(MAN_BUILD_DIR) + "/man" + section;
         for (const std::string& file : list_dir(dir)) {
             if (file.size() > 3 && file.compare(file.size() - 3, 3, ".gz") == 0)
@@ -308,7 +308,7 @@ TEST(ManPages, EveryProgramHasABuiltPage) {
     std::map<std::string, std::string> pages = built_pages();
     for (const char* page : {"pcmcapture.8", "otgpower.8", "otgpoweriddq.8", "otgpowersave.8", "wlanpower.8",
                              "bringup-check.8", "lanterna.1", "veilglass.1", "tilemosaic.1", "configlist.1",
-                             "boardsim.1"})
+                             "boardsim.1", "bringup_sim.4"})
         EXPECT_TRUE(pages.count(page)) << page;
 }
 
