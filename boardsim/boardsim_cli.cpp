@@ -186,7 +186,7 @@ int run_trace_only(int argc, char** argv) {
         i += 2;
     }
     if (i + 1 >= argc || strcmp(argv[i], "--") != 0 || file.empty()) return usage();
-    int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return error("cannot write " + file + ": " + strerror(errno));
     close(fd);
     unsetenv("BOARDSIM_DIR");

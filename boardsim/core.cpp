@@ -136,7 +136,7 @@ void trace(const char* op, const char* path, const std::string& detail, long lon
                                          path, detail, result);
     int saved = errno;
     int fd = core::raw_open(core::trace_file().c_str(),
-                            O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+                            O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0) {
         ssize_t w = core::raw_write(fd, line.data(), line.size());
         (void)w;

@@ -19,6 +19,7 @@
 
 #include "capture.h"
 #include "eglreport.h"
+#include "newfile.h"
 #include "png.h"
 #include "proc.h"
 #include "usbpolicy.h"
@@ -174,7 +175,7 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
                 const std::vector<std::string>& env = {}, bool on_board = true) {
     Ran ran;
     std::string dir = ctx.out + "/" + sub;
-    make_dirs(dir);
+    std::string unfit = make_folder(dir);
     std::string path = program_path(ctx, program);
     ran.plan.out_path = dir + "/" + base + ".out";
     ran.plan.err_path = dir + "/" + base + ".err";
@@ -184,6 +185,10 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
     ran.plan.env = env;
     if (path.empty()) {
         ran.res.error = program + " is not installed (not next to bringup-check nor on PATH)";
+        return ran;
+    }
+    if (!unfit.empty()) {
+        ran.res.error = dir + ": " + unfit;
         return ran;
     }
     ran.plan.argv.push_back(path);
@@ -263,16 +268,25 @@ bool read_file(const std::string& path, std::string* text) {
 }
 
 bool write_file(const std::string& path, const std::string& text) {
+    // Written beside its place and renamed into it: a reader never sees half a file, and a link in
+    // the way is replaced, never written through.
     std::string tmp = path + ".new";
-    FILE* f = fopen(tmp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = fclose(f) == 0 && ok;
-    if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
-        unlink(tmp.c_str());
-        return false;
+    int fd = create_afresh(tmp.c_str());
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
     }
-    return true;
+    int error = done == text.size() ? 0 : errno ? errno : EIO;
+    if (close(fd) != 0 && !error) error = errno;
+    if (!error && rename(tmp.c_str(), path.c_str()) != 0) error = errno;
+    if (!error) return true;
+    unlink(tmp.c_str());
+    errno = error;
+    return false;
 }
 
 bool make_dirs(const std::string& path) {
@@ -282,6 +296,21 @@ bool make_dirs(const std::string& path) {
             if (mkdir(p.c_str(), 0755) != 0 && errno != EEXIST) return false;
         }
     return true;
+}
+
+std::string unfit_folder(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return strerror(errno);
+    if (S_ISLNK(st.st_mode)) return "it is a link";
+    if (!S_ISDIR(st.st_mode)) return "it is not a folder";
+    if (st.st_uid != geteuid()) return "it belongs to another user";
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) return "other users can write to it";
+    return "";
+}
+
+std::string make_folder(const std::string& path) {
+    if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return strerror(errno);
+    return unfit_folder(path);
 }
 
 std::string board_setting(const std::string& board, const std::string& key, const std::string& fallback) {
@@ -307,7 +336,9 @@ std::string board_setting(const std::string& board, const std::string& key, cons
 void check_audio(Context& ctx) {
     Check c = new_check("audio.capture", "audio", "pcmcapture");
     std::string dir = ctx.out + "/audio";
-    make_dirs(dir);
+    // pcmcapture writes output.pcm where it runs: an earlier run's file is not judged as this
+    // one's, and a link in its place is not written through.
+    if (make_folder(dir).empty()) unlink((dir + "/output.pcm").c_str());
     Ran ran = run_program(ctx, c, "audio", "pcmcapture", "pcmcapture", {}, dir, -1, kCaptureLimitS,
                           "capturing ten seconds of the audio driver's output");
     judge::CaptureOptions o;
@@ -630,10 +661,10 @@ void check_usb(Context& ctx) {
     } else {
         verdict(cp, "fail", first_of(problems));
     }
-    make_dirs(ctx.out + "/usb");
-    write_file(ctx.out + "/usb/controller.txt", evidence);
-    cc.evidence.push_back("usb/controller.txt");
-    cp.evidence.push_back("usb/controller.txt");
+    if (make_folder(ctx.out + "/usb").empty() && write_file(ctx.out + "/usb/controller.txt", evidence)) {
+        cc.evidence.push_back("usb/controller.txt");
+        cp.evidence.push_back("usb/controller.txt");
+    }
     record(ctx, cc);
     record(ctx, cp);
 
@@ -811,7 +842,6 @@ void check_gpu(Context& ctx) {
                 send_close(window);
             }
         };
-        make_dirs(ctx.out + "/gpu");
         Ran ran = run_program(ctx, c, "gpu", demo, demo, {}, folder, -1, ctx.seconds + kWindowWaitS + kCloseWaitS,
                               std::string("drawing ") + demo + " on " + display, tick, env, false);
         double drawn = 0;

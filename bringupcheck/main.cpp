@@ -1,5 +1,6 @@
 // bringup-check: runs the suite's programs on this board (or on a simulated one), judges what they
 // did, and writes the verdicts with their evidence and a report page.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -34,7 +35,17 @@ const char kUsage[] =
     "  --attach PORT    simulated board: a device comes and goes on PORT during each USB daemon run\n"
     "  --audio-rate N   bytes per second the audio driver plays (default 192000)\n"
     "  --render DIR     write DIR/report.html again from DIR/results.json and the evidence\n"
-    "Exit status: 0 every check that ran passed, 1 a check failed, 2 usage error.\n";
+    "Exit status: 0 every check that ran passed, 1 a check failed, 2 usage error,\n"
+    "3 the results could not all be written (the output folder refused, or a file of it).\n";
+
+// The run did not complete: its output folder was refused, or a file of its results could not be
+// written. A board farm then knows that the folder does not hold this run's verdicts.
+const int kNotCompleted = 3;
+const char kMsgCannotWrite[] = "bringup-check: cannot write %s: %s\n";
+const char kResultsFile[] = "results.json";
+const char kReportFile[] = "report.html";
+// What a run writes of its results, in this order; each is made from the results in memory.
+const char* const kOutputFiles[] = {kResultsFile, "results.xml", "verdicts.txt", kReportFile};
 
 const char* const kSubsystems[] = {"audio", "usb", "wifi", "egl", "gpu"};
 const char kBoardsimLib[] = "libboardsim.so";
@@ -100,20 +111,37 @@ bool has_trace_only(const std::string& boardsim) {
     return text.find("--trace-only") != std::string::npos;
 }
 
-// The page is drawn from results.json as written, so that --render makes the same page.
-bool write_outputs(const std::string& dir, const Results& r) {
+// Writes each file of the results; the paths that could not be written, each with its errno.
+// The XML, the verdicts and the page are drawn from the results as results.json reads back (so
+// that --render makes the same page), whether or not results.json itself could be written.
+std::vector<std::pair<std::string, int>> write_outputs(const std::string& dir, const Results& r) {
     std::string json = results_json(r), error;
-    Results written;
-    bool ok = write_file(dir + "/results.json", json) && parse_results(json, &written, &error);
-    ok = write_file(dir + "/results.xml", results_junit(written)) && ok;
-    ok = write_file(dir + "/verdicts.txt", verdict_lines(written)) && ok;
-    return write_file(dir + "/report.html", render_report(dir, written)) && ok;
+    Results back;
+    const Results& shown = parse_results(json, &back, &error) ? back : r;
+    const std::string texts[] = {json, results_junit(shown), verdict_lines(shown), render_report(dir, shown)};
+    std::vector<std::pair<std::string, int>> failed;
+    for (size_t i = 0; i < sizeof texts / sizeof texts[0]; ++i) {
+        std::string path = dir + "/" + kOutputFiles[i];
+        if (!write_file(path, texts[i])) failed.push_back({path, errno});
+    }
+    return failed;
+}
+
+// Makes the default output folder afresh: when the name is taken (by a run started in the same
+// second), "-2", "-3", ... is added until a new folder is made. "" or why none could be made.
+std::string make_new_folder(const std::string& name, std::string* made) {
+    for (int n = 1; n <= 1000; ++n) {
+        *made = n == 1 ? name : name + "-" + std::to_string(n);
+        if (mkdir(made->c_str(), 0755) == 0) return "";
+        if (errno != EEXIST) return strerror(errno);
+    }
+    return "the name is taken up to -1000";
 }
 
 int render(const std::string& dir) {
     std::string text, error;
     Results r;
-    if (!read_file(dir + "/results.json", &text)) {
+    if (!read_file(dir + "/" + kResultsFile, &text)) {
         fprintf(stderr, "bringup-check: cannot read %s/results.json\n", terminal_text(dir).c_str());
         return 1;
     }
@@ -121,11 +149,13 @@ int render(const std::string& dir) {
         fprintf(stderr, "bringup-check: %s/results.json: %s\n", terminal_text(dir).c_str(), terminal_text(error).c_str());
         return 1;
     }
-    if (!write_file(dir + "/report.html", render_report(dir, r))) {
-        fprintf(stderr, "bringup-check: cannot write %s/report.html\n", terminal_text(dir).c_str());
-        return 1;
+    std::string page = dir + "/" + kReportFile;
+    if (!write_file(page, render_report(dir, r))) {
+        int e = errno;
+        fprintf(stderr, kMsgCannotWrite, terminal_text(page).c_str(), strerror(e));
+        return kNotCompleted;
     }
-    printf("report: %s/report.html\n", terminal_text(absolute(dir)).c_str());
+    printf("report: %s/%s\n", terminal_text(absolute(dir)).c_str(), kReportFile);
     return 0;
 }
 
@@ -222,14 +252,33 @@ int main(int argc, char** argv) {
     gethostname(host, sizeof host - 1);
     struct utsname u;
     std::string kernel = uname(&u) == 0 ? std::string(u.sysname) + " " + u.release + " " + u.machine : "";
-    if (out.empty()) out = std::string(host) + "-" + local_time("%Y%m%d-%H%M%S");
-    ctx.out = absolute(out);
-    struct stat st;
-    if (!make_dirs(ctx.out) || stat(ctx.out.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        access(ctx.out.c_str(), W_OK) != 0) {
-        fprintf(stderr, "bringup-check: cannot write into %s\n", terminal_text(ctx.out).c_str());
-        return 1;
+    // The output folder and its subfolders (one per subsystem, named after it) must be folders of
+    // our own that no other user can write to, or nothing runs: a root run must never be led to
+    // write through a link planted there. Links above the folder are followed.
+    std::string unfit, refused;
+    if (out.empty()) {
+        unfit = make_new_folder(std::string(host) + "-" + local_time("%Y%m%d-%H%M%S"), &out);
+        ctx.out = absolute(out);
+    } else {
+        ctx.out = absolute(out);
+        while (ctx.out.size() > 1 && ctx.out.back() == '/') ctx.out.pop_back();
+        unfit = make_dirs(dirname_of(ctx.out)) ? "" : strerror(errno);
     }
+    if (unfit.empty()) unfit = make_folder(ctx.out);
+    refused = ctx.out;
+    for (const char* sub : kSubsystems) {
+        std::string path = ctx.out + "/" + sub;
+        struct stat st;
+        if (!unfit.empty() || lstat(path.c_str(), &st) != 0) continue;
+        unfit = unfit_folder(path);
+        if (!unfit.empty()) refused = path;
+    }
+    if (!unfit.empty()) {
+        fprintf(stderr, "bringup-check: cannot write into %s: %s\n", terminal_text(refused).c_str(), unfit.c_str());
+        return kNotCompleted;
+    }
+    // Nothing an earlier run left here is taken for this run's results.
+    for (const char* name : kOutputFiles) unlink((ctx.out + "/" + name).c_str());
     ctx.results.started = local_time("%Y-%m-%dT%H:%M:%S%z");
     ctx.results.board.set("host", Json::string(host));
     ctx.results.board.set("kernel", Json::string(kernel));
@@ -244,7 +293,7 @@ int main(int argc, char** argv) {
         const char* v = c.verdict == "pass" ? "PASS" : c.verdict == "fail" ? "FAIL" : "SKIP";
         printf("%s  %-18s %s\n", v, terminal_text(c.name).c_str(), terminal_text(c.reason).c_str());
         fflush(stdout);
-        write_outputs(ctx.out, ctx.results);
+        write_outputs(ctx.out, ctx.results);  // what fails is named at the end
     };
     if (wanted("audio")) check_audio(ctx);
     if (wanted("usb")) check_usb(ctx);
@@ -252,11 +301,14 @@ int main(int argc, char** argv) {
     if (wanted("egl")) check_egl(ctx);
     if (wanted("gpu")) check_gpu(ctx);
 
-    if (!write_outputs(ctx.out, ctx.results)) {
-        fprintf(stderr, "bringup-check: cannot write the results in %s\n", terminal_text(ctx.out).c_str());
-        return 1;
+    std::vector<std::pair<std::string, int>> failed = write_outputs(ctx.out, ctx.results);
+    bool page = true;
+    for (const auto& f : failed) {
+        fprintf(stderr, kMsgCannotWrite, terminal_text(f.first).c_str(), strerror(f.second));
+        page = page && f.first != ctx.out + "/" + kReportFile;
     }
-    printf("report: %s/report.html\n", terminal_text(ctx.out).c_str());
+    if (page) printf("report: %s/%s\n", terminal_text(ctx.out).c_str(), kReportFile);
+    if (!failed.empty()) return kNotCompleted;
     for (const Check& c : ctx.results.checks)
         if (c.verdict == "fail") return 1;
     return 0;

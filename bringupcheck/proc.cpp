@@ -15,6 +15,8 @@
 
 #include <algorithm>
 
+#include "newfile.h"
+
 extern char** environ;
 
 namespace {
@@ -133,8 +135,8 @@ ChildResult run_child(const ChildPlan& plan) {
     for (std::string& a : args) argvp.push_back(&a[0]);
     argvp.push_back(nullptr);
 
-    int out = open(plan.out_path.empty() ? "/dev/null" : plan.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    int err = open(plan.err_path.empty() ? "/dev/null" : plan.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int out = plan.out_path.empty() ? open("/dev/null", O_WRONLY | O_CLOEXEC) : create_afresh(plan.out_path.c_str());
+    int err = plan.err_path.empty() ? open("/dev/null", O_WRONLY | O_CLOEXEC) : create_afresh(plan.err_path.c_str());
     int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (out < 0 || err < 0 || in < 0) {
         r.error = std::string("cannot open the output files: ") + strerror(errno);

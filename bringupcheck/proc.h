@@ -10,7 +10,7 @@ struct ChildPlan {
     std::vector<std::string> argv;     // argv[0]: path of the program
     std::vector<std::string> env;      // NAME=VALUE set on top of our own environment
     std::string cwd;                   // empty: ours
-    std::string out_path, err_path;    // where standard output and error go
+    std::string out_path, err_path;    // where standard output and error go (made afresh)
     double stop_after_s = -1;          // SIGTERM after this long (daemons), -1: never
     double limit_s = 60;               // SIGKILL after this long
     // Called about every 100 ms while the child runs, with the seconds since it started.

@@ -1,7 +1,7 @@
 // libbringup-swapcount.so: preloaded into a demo, counts its eglSwapBuffers calls so that its frame
 // rate can be told without any change to the demo. The count goes to the file named by
 // BRINGUP_SWAPCOUNT_FILE as "swaps <n> first <s> last <s>\n" (monotonic seconds of the first and
-// the last swap), rewritten about once a second and when the program ends.
+// the last swap), made anew about once a second and when the program ends.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <atomic>
+
+#include "newfile.h"
 
 namespace {
 
@@ -30,11 +32,15 @@ void write_count() {
     if (!path || !*path) return;
     char line[128];
     int n = snprintf(line, sizeof line, "swaps %lld first %.6f last %.6f\n", g_swaps.load(), g_first, g_last);
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Made afresh beside it and renamed into place: bringup-check, reading it meanwhile, never
+    // sees half a line, and nothing is written through a link.
+    char fresh[4096];
+    if (snprintf(fresh, sizeof fresh, "%s.new", path) >= int(sizeof fresh)) return;
+    int fd = create_afresh(fresh);
     if (fd < 0) return;
-    ssize_t w = write(fd, line, size_t(n));
-    (void)w;
-    close(fd);
+    bool whole = write(fd, line, size_t(n)) == ssize_t(n);
+    if (close(fd) == 0 && whole && rename(fresh, path) == 0) return;
+    unlink(fresh);
 }
 
 struct Flush {

@@ -1,8 +1,10 @@
 // The installed bringup-check on simulated boards: its verdicts, files, exit statuses, the report
 // made again by --render, and the board farm's run steps with a stand-in reporter.
 #include <signal.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -251,13 +253,6 @@ TEST(BringupCheck, UsageErrors) {
               "bringup-check: cannot find libboardsim.so (name it with --preload, or --boardsim; it comes with "
               BRINGUP_SIM_PACKAGE ")");
 
-    // An output folder that cannot be written is found before anything runs.
-    testutil::write_file(dir + "/a-file", "");
-    RunResult blocked = check({"--sim", board, "--boardsim", boardsim(), "--out", dir + "/a-file"});
-    EXPECT_EQ(blocked.exit_code, 1);
-    EXPECT_EQ(blocked.err, "bringup-check: cannot write into " + dir + "/a-file\n");
-    EXPECT_EQ(blocked.out, "");
-
     RunResult help = check({"--help"});
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.compare(0, 20, "usage: bringup-check"), 0);
@@ -274,6 +269,85 @@ TEST(BringupCheck, UsageErrors) {
         EXPECT_EQ(r.exit_code, 1) << text;
         EXPECT_FALSE(testutil::file_exists(dir + "/report.html")) << text;
     }
+}
+
+TEST(BringupCheck, WritesNothingThroughALink) {
+    // Links left where bringup-check writes (a results file, its temporary, a program's output,
+    // evidence) are replaced, never written through.
+    std::string dir = testutil::make_temp_dir("bringupcheck-links");
+    std::string board = make_board(dir, {"audio.ring=1048576"}), out = dir + "/out";
+    testutil::write_file(dir + "/victim", "kept\n");
+    const char* planted[] = {"results.json.new", "verdicts.txt", "wifi/wlanpower-1.err", "wifi/wlanpower-0.trace.new",
+                             "usb/controller.txt", "audio/output.pcm"};
+    ASSERT_EQ(run_argv({"/bin/mkdir", "-p", out + "/wifi", out + "/usb", out + "/audio"}).exit_code, 0);
+    for (const char* f : planted) ASSERT_EQ(symlink((dir + "/victim").c_str(), (out + "/" + f).c_str()), 0);
+    RunResult r = check({"--sim", board, "--switch", "--only", "audio,usb,wifi", "--seconds", "1", "--boardsim",
+                         boardsim(), "--out", out});
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_TRUE(testutil::read_file(dir + "/victim") == "kept\n") << "written through a link";
+
+    // A folder (or subfolder) that is not a real folder of ours, or that others could put links
+    // into, is refused before anything runs, saying which and why.
+    RunResult made = run_argv({"/bin/sh", "-ec", "cd " + dir + "; mkdir away sub; ln -s away link; : >file; "
+                                                 "mkdir -m 777 shared; ln -s ../away sub/wifi; mkdir theirs; "
+                                                 "chown 65534 theirs || rmdir theirs"});
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    for (std::string why : {"link: it is a link", "file: it is not a folder", "shared: other users can write to it",
+                            "sub/wifi: it is a link", "theirs: it belongs to another user"}) {
+        std::string folder = dir + "/" + why.substr(0, why.find(':'));
+        if (!testutil::file_exists(folder)) continue;  // not root: no folder of another user
+        RunResult no = check({"--sim", board, "--switch", "--only", "wifi", "--boardsim", boardsim(), "--out",
+                              folder.substr(0, folder.rfind("/wifi"))});
+        EXPECT_EQ(no.exit_code, 3) << why;
+        EXPECT_EQ(no.out + no.err, "bringup-check: cannot write into " + dir + "/" + why + "\n");
+    }
+    EXPECT_EQ(run_argv({"/bin/ls", "-A", dir + "/away", dir + "/shared"}).out, dir + "/away:\n\n" + dir + "/shared:\n");
+}
+
+TEST(BringupCheck, ResultsFileThatCannotBeWrittenIsNamed) {
+    // A folder holds results.json's name: the other files still hold every check, the one that
+    // failed is named, and the exit status says the run did not complete.
+    std::string dir = testutil::make_temp_dir("bringupcheck-unwritable");
+    std::string out = dir + "/out";
+    ASSERT_EQ(run_argv({"/bin/mkdir", "-p", out + "/results.json/held"}).exit_code, 0);
+    RunResult r = check({"--sim", make_board(dir, {}), "--only", "usb", "--boardsim", boardsim(), "--out", out});
+    EXPECT_EQ(r.exit_code, 3) << r.out << r.err;
+    EXPECT_EQ(r.err, "bringup-check: cannot write " + out + "/results.json: Is a directory\n");
+    std::string verdicts = "usb.controller pass\nusb.ports pass\nusb.otgpower skip\nusb.otgpoweriddq skip\n"
+                           "usb.otgpowersave skip\n";
+    EXPECT_EQ(testutil::read_file(out + "/verdicts.txt"), verdicts);
+    EXPECT_EQ(junit_verdicts(out + "/results.xml"), verdicts);
+    EXPECT_NE(testutil::read_file(out + "/report.html").find("<section id=\"usb.otgpowersave\">"), std::string::npos);
+}
+
+TEST(BringupCheck, RunsStartedTogetherEachMakeTheirOwnFolder) {
+    // Without --out the folder is named after the host and the second. Two runs started together,
+    // with every name of the coming minute taken, each make a new one.
+    std::string dir = testutil::make_temp_dir("bringupcheck-together");
+    std::string board = make_board(dir, {});
+    char host[256] = "";
+    gethostname(host, sizeof host - 1);
+    for (time_t t = time(nullptr), end = t + 60; t < end; ++t) {
+        char stamp[32];
+        strftime(stamp, sizeof stamp, "-%Y%m%d-%H%M%S", localtime(&t));
+        mkdir((dir + "/" + host + stamp).c_str(), 0755);
+    }
+    std::string run = check_bin() + " --sim " + board + " --only usb --boardsim " + boardsim();
+    testutil::RunOptions o;
+    o.argv = {"/bin/sh", "-c", run + " >first & " + run + " >second && wait $!"};
+    o.cwd = dir;
+    RunResult r = testutil::run(o);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::set<std::string> folders;
+    for (const char* name : {"/first", "/second"}) {
+        std::vector<std::string> said = testutil::split_lines(testutil::read_file(dir + name));
+        ASSERT_FALSE(said.empty()) << name;
+        std::string page = said.back();
+        std::string folder = page.substr(8, page.rfind('/') - 8);
+        EXPECT_EQ(load(folder).checks.size(), 5u) << folder;
+        folders.insert(folder);
+    }
+    EXPECT_EQ(folders.size(), 2u);
 }
 
 TEST(BringupCheck, SkipsWhatItMayNotDo) {
@@ -330,6 +404,20 @@ TEST(BringupCheck, BoardFarmStepsReportEveryCheck) {
     std::string expected;
     for (const Check& c : res.checks) expected += c.name + " --result " + c.verdict + "\n";
     EXPECT_EQ(testutil::read_file(dir + "/cases"), expected);
+
+    // Later jobs on the same board, in the same folder: one whose arguments are wrong, one whose
+    // folder is refused. Each reports one failing case saying so, never the first job's verdicts.
+    o.env.push_back("ARGS=--sim " + board + " --boardsim " + boardsim() + " --only sound");
+    unlink((dir + "/cases").c_str());
+    r = testutil::run(o);
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_EQ(testutil::read_file(dir + "/cases"), "bringup-check-usage-error --result fail\n");
+    o.env.back() = "ARGS=--sim " + board + " --boardsim " + boardsim() + " --only usb";
+    ASSERT_EQ(chmod((dir + "/out").c_str(), 0777), 0);
+    unlink((dir + "/cases").c_str());
+    r = testutil::run(o);
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_EQ(testutil::read_file(dir + "/cases"), "bringup-check-not-completed --result fail\n");
 }
 
 TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
