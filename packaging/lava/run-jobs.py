@@ -219,7 +219,7 @@ def main():
             print("run-jobs: %s: FAILED: %s" % (n, p))
         print("run-jobs: %s: %s" % (n, "ok" if not problems else "%d problems" % len(problems)), flush=True)
         bad += bool(problems)
-    print("%d passed, %d failed" % (len(names) - bad, bad))
+    print("run-jobs: %d passed, %d failed" % (len(names) - bad, bad))
     return 1 if bad else 0
 
 
