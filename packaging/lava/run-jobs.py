@@ -15,6 +15,7 @@ Run with the system Python: lava_common and yaml are Debian's.
 """
 import json
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -67,6 +68,25 @@ def supermin_env():
     env["SUPERMIN_MODULES"] = modules
     env["SUPERMIN_KERNEL_VERSION"] = release
     return env
+
+
+def stop_leftovers(marker):
+    """Ends what a killed lava-run left behind: its qemu runs in a session of its own, and is known
+    by the job's share folder on its command line."""
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit() or int(pid) == os.getpid():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                cmdline = f.read().decode(errors="replace")
+        except OSError:
+            continue
+        if marker in cmdline and "qemu-system" in cmdline:
+            print("run-jobs: stopping qemu %s, left running" % pid)
+            try:
+                os.kill(int(pid), 9)
+            except OSError:
+                pass
 
 
 def definitions(job):
@@ -196,6 +216,7 @@ def run(name, env, job_id):
                                   "--device", os.path.join(folder, "device.yaml"),
                                   os.path.join(folder, "job.yaml")],
                                  stdout=log, stderr=subprocess.STDOUT, env=env)
+    stop_leftovers("path=%s," % share)
     took = time.time() - started
     entries = log_entries(os.path.join(folder, "lava-run.log"))
     results = lava_results(entries)
@@ -222,6 +243,10 @@ def main():
     for n in names:
         if n not in BOARDS:
             die("no such board: %s (good or failing)" % n)
+    if os.geteuid() != 0:
+        die("needs root, as lava-run does")
+    if not shutil.which("lava-run"):
+        die("no lava-run (make lava installs it: tools/packages-lava.txt)")
     for f in ("vmlinuz", "initrd.img", "disk.ext4"):
         if not os.path.exists(os.path.join(IMAGE, f)):
             die("no %s/%s (make image)" % (IMAGE, f))
