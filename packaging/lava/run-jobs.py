@@ -31,13 +31,15 @@ SUITE = "bringup-check"
 # The figure each check reports as its measurement, and its units: bringup-check's main figures.
 MAIN_FIGURES = {"audio_seconds": "seconds", "fps": "fps", "configs": "configurations"}
 # The failing kernel board: a controller version no daemon drives and an audio driver whose
-# hardware position query always fails; only the audio and USB checks are run on it.
+# hardware position query always fails; only the audio and USB checks are run on it. "checks" is
+# how many checks bringup-check runs there.
 BOARDS = {
-    "good": {"module_args": None, "args": None, "failing": None},
+    "good": {"module_args": None, "args": None, "failing": None, "checks": 12},
     "failing": {
         "module_args": "usb_version=2.20a audio_fault_hwpos_fail=1-",
         "args": "--switch --only audio,usb",
         "failing": {"audio.capture", "usb.controller"},
+        "checks": 6,
     },
 }
 # lava-run's own limit is the job's timeout; this one stops a dispatcher that hangs past it.
@@ -179,6 +181,8 @@ def compare(name, board, results, guest):
         if not suite.endswith(SUITE) and suite != "lava" and result != "pass":
             problems.append("%s %s: %s" % (suite, case, result))
     checks = guest["checks"]
+    if len(checks) != board["checks"]:
+        problems.append("%d checks ran, not %d" % (len(checks), board["checks"]))
     if sorted(cases) != sorted(c["name"] for c in checks):
         problems.append("LAVA's cases %s are not the guest's checks %s"
                         % (sorted(cases), sorted(c["name"] for c in checks)))
