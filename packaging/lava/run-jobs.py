@@ -73,7 +73,7 @@ def supermin_env():
 
 
 def stop_leftovers(marker):
-    """Ends what a killed lava-run left behind: its qemu runs in a session of its own, and is known
+    """Ends what a killed lava-run left behind: its qemu is detached from it (setsid), and is known
     by the job's share folder on its command line."""
     for pid in os.listdir("/proc"):
         if not pid.isdigit() or int(pid) == os.getpid():
