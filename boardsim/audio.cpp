@@ -47,7 +47,8 @@ struct Config {
     double tone_hz;
     bool present;
     long long absent_opens;
-    std::string size_answer;  // empty: the ring size
+    bool size_fixed;  // false: the size request answers the ring size
+    long size_answer;
     std::string hwpos_fail, readpos_fail, hwpos_range, readpos_range, short_read, read_error;
 };
 
@@ -65,19 +66,18 @@ std::atomic<long long> g_hwpos_calls{0}, g_readpos_calls{0}, g_read_calls{0};
 const Config& config() {
     std::call_once(g_config_once, [] {
         Config* c = new Config;
-        c->rate = std::clamp(boardsim::setting_int("audio.rate", 192000), 0LL, AUDIO_STREAM_RATE_MAX);
-        c->ring = std::max(1LL, boardsim::setting_int("audio.ring", 65536));
-        c->align = std::max(1LL, boardsim::setting_int("audio.align", 4));
+        c->rate = boardsim::setting_number("audio.rate");
+        c->ring = boardsim::setting_number("audio.ring");
+        c->align = boardsim::setting_number("audio.align");
         c->counter = boardsim::setting("audio.content", "tone") == "counter";
-        long long tone_mhz = AUDIO_STREAM_TONE_MHZ_DEFAULT;
-        audio_stream_parse_mhz(boardsim::setting("audio.tone_hz", "440").c_str(), &tone_mhz);
-        c->tone_hz = double(tone_mhz) / 1000.0;
+        c->tone_hz = boardsim::setting_tone_hz();
         c->stream.rate = c->rate;
         c->stream.counter = c->counter;
         c->stream.tone_hz = c->tone_hz;
-        c->present = boardsim::setting_int("audio.present", 1) != 0;
-        c->absent_opens = boardsim::setting_int("audio.fault.absent_opens", 0);
-        c->size_answer = boardsim::setting("audio.fault.size", "");
+        c->present = boardsim::setting_number("audio.present") != 0;
+        c->absent_opens = boardsim::setting_number("audio.fault.absent_opens");
+        c->size_fixed = !boardsim::setting("audio.fault.size", "").empty();
+        c->size_answer = (long)boardsim::setting_number("audio.fault.size");
         c->hwpos_fail = boardsim::setting("audio.fault.hwpos_fail", "");
         c->readpos_fail = boardsim::setting("audio.fault.readpos_fail", "");
         c->hwpos_range = boardsim::setting("audio.fault.hwpos_range", "");
@@ -163,7 +163,7 @@ long audio_ioctl(int fd, unsigned long request, unsigned long arg) {
     check_overrun(s, hw);
     switch (request) {
         case kCmdOutSize:
-            if (!c.size_answer.empty()) return strtol(c.size_answer.c_str(), nullptr, 0);
+            if (c.size_fixed) return c.size_answer;
             return long(c.ring);
         case kCmdOutHwPos: {
             long long call = ++g_hwpos_calls;

@@ -23,9 +23,13 @@ namespace boardsim {
 // Board folder, or empty when BOARDSIM_DIR is not set (the library then passes everything through).
 const std::string& board_dir();
 
-// Settings from <board>/board.conf, read once per process on first use.
+// Settings from <board>/board.conf, read once per process on first use (board_folder.h reads them).
 std::string setting(const std::string& key, const std::string& fallback);
-long long setting_int(const std::string& key, long long fallback);
+// A numeric setting as the board takes it: the key's default when it is missing, malformed or out
+// of its range (board_folder.cpp lists the numeric keys).
+long long setting_number(const std::string& key);
+// audio.tone_hz, to the milli-hertz.
+double setting_tone_hz();
 
 // Appends one trace line.
 void trace(const char* op, const char* path, const std::string& detail, long long result);

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <getopt.h>
 #include <ftw.h>
 #include <limits.h>
 #include <linux/magic.h>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "board_folder.h"
 #include "boardsim.h"
 #include "bringup/otg.h"
 #include "bringup/qvaudio.h"
@@ -104,20 +106,33 @@ std::string profile_text(const std::string& name) {
 
 int make_board(std::string dir, const std::string& conf);
 
+// Reads a subcommand's options (argv[0] is the subcommand): each long option's value into the
+// matching slot, "--name VALUE" and "--name=VALUE" alike. `in_order` stops at the first word that
+// is not an option (what follows "--" is another program's). Returns the index of the first word
+// left, or -1 on an unknown option or a missing value.
+int read_options(int argc, char** argv, const struct option* options, std::string* values[], bool in_order) {
+    optind = 0;  // getopt starts afresh
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, in_order ? "+" : "", options, nullptr)) != -1) {
+        if (c < 0 || c >= 16 || !values[c]) return -1;
+        *values[c] = optarg ? optarg : "1";
+    }
+    return optind;
+}
+
 int create(int argc, char** argv) {
-    if (argc < 1) return usage();
-    std::string dir = argv[0];
     std::string profile = "default";
+    const struct option options[] = {{"profile", required_argument, nullptr, 0}, {nullptr, 0, nullptr, 0}};
+    std::string* values[16] = {&profile};
+    int first = read_options(argc, argv, options, values, false);
+    if (first < 0 || first >= argc) return usage();
+    std::string dir = argv[first];
     std::vector<std::string> overrides;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = first + 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--profile" && i + 1 < argc) {
-            profile = argv[++i];
-        } else if (a.find('=') != std::string::npos && a[0] != '=') {
-            overrides.push_back(a);
-        } else {
-            return usage();
-        }
+        if (a.find('=') == std::string::npos || a[0] == '=') return usage();
+        overrides.push_back(a);
     }
     if (!profile_known(profile)) return error("no profile named " + profile);
 
@@ -127,6 +142,13 @@ int create(int argc, char** argv) {
     for (const std::string& kv : overrides) {
         size_t eq = kv.find('=');
         conf += kv.substr(0, eq) + " = " + kv.substr(eq + 1) + "\n";
+    }
+    // A number the board cannot take is refused here, before a board is made with it.
+    boardsim::Settings settings;
+    boardsim::parse_settings(conf, &settings);
+    for (const auto& kv : settings) {
+        std::string why = boardsim::number_refused(kv.first, kv.second);
+        if (!why.empty()) return error(why);
     }
     return make_board(dir, conf);
 }
@@ -147,13 +169,17 @@ int make_board(std::string dir, const std::string& conf) {
     if (!make_dir(dir + "/sys") || !make_dir(dir + "/state"))
         return error("cannot make " + dir + ": " + strerror(errno));
     dir = absolute(dir);
+    // The board in use from here on: the core learns its folder once, at its first file operation.
+    setenv("BOARDSIM_DIR", dir.c_str(), 1);
+    if (boardsim::board_dir() != dir)
+        return error("cannot make a board in " + dir + ": this process already works on the board \"" +
+                     boardsim::board_dir() + "\"");
     if (!boardsim::core::write_text(dir + "/board.conf", conf) ||
         !boardsim::core::write_text(dir + "/trace.log", ""))
         return error("cannot write in " + dir + ": " + strerror(errno));
     // A board made again starts with fresh counters and driver state.
     if (!clear_dir(dir + "/state")) return error("cannot clear " + dir + "/state: " + strerror(errno));
 
-    setenv("BOARDSIM_DIR", dir.c_str(), 1);
     for (void (*build)() : boardsim::core::builders()) build();
     printf("%s\n", dir.c_str());
     return 0;
@@ -178,13 +204,8 @@ int exec_preloaded(char** argv) {
 
 // On the real devices and attributes: nothing is redirected, every operation is traced to FILE
 // (appended to; "trace.log" in the working directory by default).
-int run_trace_only(int argc, char** argv) {
-    std::string file = kDefaultTrace;
+int run_trace_only(int argc, char** argv, const std::string& file) {
     int i = 0;
-    if (i + 1 < argc && strcmp(argv[i], "--trace") == 0) {
-        file = argv[i + 1];
-        i += 2;
-    }
     if (i + 1 >= argc || strcmp(argv[i], "--") != 0 || file.empty()) return usage();
     int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return error("cannot write " + file + ": " + strerror(errno));
@@ -195,7 +216,19 @@ int run_trace_only(int argc, char** argv) {
 }
 
 int run(int argc, char** argv) {
-    if (argc >= 1 && strcmp(argv[0], "--trace-only") == 0) return run_trace_only(argc - 1, argv + 1);
+    std::string trace_only, file = kDefaultTrace;
+    const struct option options[] = {{"trace-only", no_argument, nullptr, 0},
+                                     {"trace", required_argument, nullptr, 1},
+                                     {nullptr, 0, nullptr, 0}};
+    std::string* values[16] = {&trace_only, &file};
+    int first = read_options(argc, argv, options, values, true);
+    if (first < 0) return usage();
+    // getopt takes the "--" that ends the options: give it back to the word checks below.
+    if (strcmp(argv[first - 1], "--") == 0) --first;
+    argc -= first;
+    argv += first;
+    if (!trace_only.empty()) return run_trace_only(argc, argv, file);
+    if (file != kDefaultTrace) return usage();
     if (argc < 3 || strcmp(argv[1], "--") != 0) return usage();
     std::string dir = absolute(argv[0]);
     struct stat st;
@@ -206,8 +239,12 @@ int run(int argc, char** argv) {
 }
 
 int record(int argc, char** argv) {
-    if (argc != 1 && !(argc == 3 && strcmp(argv[1], "--from") == 0)) return usage();
-    std::string root = argc == 3 ? argv[2] : "";
+    std::string root;
+    const struct option options[] = {{"from", required_argument, nullptr, 0}, {nullptr, 0, nullptr, 0}};
+    std::string* values[16] = {&root};
+    int first = read_options(argc, argv, options, values, false);
+    if (first < 0 || argc - first != 1) return usage();
+    argv += first;
     while (!root.empty() && root.back() == '/') root.pop_back();
     if (!root.empty()) {
         struct stat st;
@@ -304,9 +341,9 @@ int print_protocol() {
 int main(int argc, char** argv) {
     if (argc < 2) return usage();
     std::string cmd = argv[1];
-    if (cmd == "create") return create(argc - 2, argv + 2);
-    if (cmd == "run") return run(argc - 2, argv + 2);
-    if (cmd == "record") return record(argc - 2, argv + 2);
+    if (cmd == "create") return create(argc - 1, argv + 1);
+    if (cmd == "run") return run(argc - 1, argv + 1);
+    if (cmd == "record") return record(argc - 1, argv + 1);
     if (cmd == "trace") return show_trace(argc - 2, argv + 2);
     if (cmd == "attach") return attach(argc - 2, argv + 2, true);
     if (cmd == "detach") return attach(argc - 2, argv + 2, false);

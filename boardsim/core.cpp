@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "board_folder.h"
 #include "boardsim.h"
 #include "internal.h"
 #include "trace_line.h"
@@ -29,11 +31,8 @@ namespace {
 const char kBoardEnv[] = "BOARDSIM_DIR";
 // Without a board: the file that receives the trace of a program run on the real devices.
 const char kTraceEnv[] = "BOARDSIM_TRACE";
-const char kSettingsFile[] = "/board.conf";
 const char kTraceFile[] = "/trace.log";
 const char kStateDir[] = "/state/";
-// Keys whose repeated lines add up (comma separated) instead of replacing each other.
-const char* const kListKeys[] = {"fault.deny"};
 
 // Registries: constant-initialised so that modules may register from their static initialisers
 // in any order.
@@ -47,7 +46,7 @@ std::atomic<int> g_builder_count{0};
 
 std::once_flag g_settings_once;
 // Never freed: wrapped calls may still arrive from atexit handlers after static destructors ran.
-std::map<std::string, std::string>* g_settings;
+Settings* g_settings;
 
 std::string trim(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r");
@@ -56,18 +55,13 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-bool is_list_key(const std::string& key) {
-    for (const char* k : kListKeys)
-        if (key == k) return true;
-    return false;
-}
-
+// A board.conf that is refused (a link out of the board, not a regular file, too long) leaves
+// the board with its defaults, and the trace says why.
 void load_settings() {
-    g_settings = new std::map<std::string, std::string>;
+    g_settings = new Settings;
     if (board_dir().empty()) return;
-    std::string text;
-    if (!core::read_text(board_dir() + kSettingsFile, &text)) return;
-    core::parse_settings(text, g_settings);
+    std::string problem;
+    if (!read_settings(board_dir(), g_settings, &problem)) trace("fault", "board.conf", problem, 0);
 }
 
 template <typename T>
@@ -104,18 +98,17 @@ const std::string& board_dir() {
 
 std::string setting(const std::string& key, const std::string& fallback) {
     std::call_once(g_settings_once, load_settings);
-    auto it = g_settings->find(key);
-    return it == g_settings->end() || it->second.empty() ? fallback : it->second;
+    return setting_text(*g_settings, key, fallback);
 }
 
-long long setting_int(const std::string& key, long long fallback) {
-    std::string v = setting(key, "");
-    if (v.empty()) return fallback;
-    char* end = nullptr;
-    errno = 0;
-    long long n = strtoll(v.c_str(), &end, 0);
-    if (errno || end == v.c_str() || *end != '\0') return fallback;
-    return n;
+long long setting_number(const std::string& key) {
+    std::call_once(g_settings_once, load_settings);
+    return boardsim::setting_number(*g_settings, key);
+}
+
+double setting_tone_hz() {
+    std::call_once(g_settings_once, load_settings);
+    return boardsim::setting_tone_hz(*g_settings);
 }
 
 // The board's trace.log; without a board, the file named by BOARDSIM_TRACE; else empty.
@@ -135,8 +128,8 @@ void trace(const char* op, const char* path, const std::string& detail, long lon
     std::string line = format_trace_line((long long)ts.tv_sec, ts.tv_nsec / 1000, (long)getpid(), op,
                                          path, detail, result);
     int saved = errno;
-    int fd = core::raw_open(core::trace_file().c_str(),
-                            O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // Appended to a regular file only: a trace.log that is a link, a FIFO or a device is left alone.
+    int fd = core::open_regular(core::trace_file(), O_WRONLY | O_APPEND | O_CREAT, 0644);
     if (fd >= 0) {
         ssize_t w = core::raw_write(fd, line.data(), line.size());
         (void)w;
@@ -149,7 +142,7 @@ long long count_event(const std::string& name) {
     if (board_dir().empty()) return 1;
     int saved = errno;
     std::string path = board_dir() + kStateDir + "count." + name;
-    int fd = core::raw_open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = core::open_regular(path, O_RDWR | O_CREAT, 0644);
     long long n = 1;
     if (fd >= 0) {
         syscall(SYS_flock, fd, LOCK_EX);
@@ -179,28 +172,6 @@ void register_builder(void (*build)()) { add_entry(g_builders, g_builder_count, 
 
 namespace core {
 
-void parse_settings(const std::string& text, std::map<std::string, std::string>* settings) {
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t nl = text.find('\n', pos);
-        if (nl == std::string::npos) nl = text.size();
-        std::string line = text.substr(pos, nl - pos);
-        pos = nl + 1;
-        size_t hash = line.find('#');
-        if (hash != std::string::npos) line.erase(hash);
-        size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        std::string key = trim(line.substr(0, eq));
-        std::string value = trim(line.substr(eq + 1));
-        if (key.empty()) continue;
-        std::string& slot = (*settings)[key];
-        if (is_list_key(key) && !slot.empty() && !value.empty())
-            slot += "," + value;
-        else
-            slot = value;
-    }
-}
-
 int raw_open(const char* path, int flags, mode_t mode) {
     return (int)syscall(SYS_openat, AT_FDCWD, path, flags, mode);
 }
@@ -210,8 +181,20 @@ ssize_t raw_write(int fd, const void* buf, size_t count) {
 }
 int raw_close(int fd) { return (int)syscall(SYS_close, fd); }
 
+int open_regular(const std::string& path, int flags, mode_t mode) {
+    int fd = open_in_folder(board_dir(), path, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (syscall(SYS_fstat, fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        raw_close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
 bool read_text(const std::string& path, std::string* text) {
-    int fd = raw_open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open_regular(path, O_RDONLY);
     if (fd < 0) return false;
     text->clear();
     char buf[4096];
@@ -222,7 +205,7 @@ bool read_text(const std::string& path, std::string* text) {
 }
 
 bool write_text(const std::string& path, const std::string& text) {
-    int fd = raw_open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = open_regular(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return false;
     ssize_t n = raw_write(fd, text.data(), text.size());
     raw_close(fd);
@@ -265,7 +248,17 @@ bool denied(const char* path) {
         if (trim(list.substr(pos, comma - pos)) == path) return true;
         pos = comma + 1;
     }
-    return false;
+    // A board folder from elsewhere may hold links out of itself: what they lead to is not the
+    // board's, and is neither read nor written. Nor is a FIFO, a device or a socket, which no
+    // sysfs holds and which could hold a program up.
+    int saved = errno;
+    int fd = open_in_folder(board_dir(), redirect(path), O_PATH);
+    bool refused = fd < 0 && errno == EXDEV;
+    struct stat st;
+    if (fd >= 0 && syscall(SYS_fstat, fd, &st) == 0) refused = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+    if (fd >= 0) raw_close(fd);
+    errno = saved;
+    return refused;
 }
 
 std::string c_literal(const char* bytes, size_t count) { return trace_literal(bytes, count); }

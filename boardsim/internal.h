@@ -19,12 +19,11 @@ ssize_t raw_read(int fd, void* buf, size_t count);
 ssize_t raw_write(int fd, const void* buf, size_t count);
 int raw_close(int fd);
 
-// Adds the settings of a board.conf text: "key = value" lines, '#' starts a comment, lines
-// without '=' or with an empty key are skipped; a later line replaces an earlier one for the same
-// key, except for list keys (fault.deny), whose values add up comma-separated.
-void parse_settings(const std::string& text, std::map<std::string, std::string>* settings);
+// Opens a file of the board (or the trace) only when it is a regular file: never through a link,
+// never out of the board folder, never waiting (a FIFO); -1 with errno otherwise.
+int open_regular(const std::string& path, int flags, mode_t mode = 0);
 
-// Whole-file helpers on top of the raw calls; read_text returns false when the file cannot be read.
+// Whole-file helpers on top of open_regular; read_text returns false when the file cannot be read.
 bool read_text(const std::string& path, std::string* text);
 bool write_text(const std::string& path, const std::string& text);
 

@@ -177,14 +177,14 @@ void usb_build() {
         for (const char* attr : {OTG_ATTR_GOTGCTL, OTG_ATTR_BUSCONNECTED})
             usb_before_read(sys_dir + "/" + attr, dir + "/" + attr);
     }
-    if (boardsim::setting_int("usb.phy_control", 1)) {
+    if (boardsim::setting_number("usb.phy_control")) {
         std::string dir = board + OTG_PHY_CONTROL_DIR;
         make_dirs(dir);
         std::string missing = boardsim::setting("usb.phy_control.missing", "");
         for (const char* attr : {OTG_PHY_ATTR_INDEX, OTG_PHY_ATTR_POR, OTG_PHY_ATTR_OTG_DISABLE})
             make_attr(dir, attr, missing);
     }
-    if (boardsim::setting_int("usb.mod_class", 1)) {
+    if (boardsim::setting_number("usb.mod_class")) {
         std::string dir = board + OTG_MODULE_CLASS_DIR;
         make_dirs(dir);
         for (const char* attr : {OTG_MODULE_ATTR_ON, OTG_MODULE_ATTR_OFF}) make_attr(dir, attr, "");

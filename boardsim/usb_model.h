@@ -12,12 +12,16 @@
 
 #include <string>
 
+#include "board_folder.h"
+#include "boardsim.h"
+
 namespace boardsim {
 
 // The preload library wraps open, read, stat and friends; the model's own file work goes straight
 // to the kernel so that it never meets the wrappers (or their locks).
+// The model's files lie in the board folder: a link out of it, or a FIFO, is never opened.
 inline int usb_raw_open(const std::string& path, int flags, mode_t mode = 0) {
-    return int(::syscall(SYS_openat, AT_FDCWD, path.c_str(), flags | O_CLOEXEC, mode));
+    return open_in_folder(board_dir(), path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
 }
 
 inline bool usb_file_exists(const std::string& path) {

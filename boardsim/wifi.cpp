@@ -16,7 +16,7 @@
 
 namespace {
 
-bool wifi_present() { return boardsim::setting_int("wifi.present", 1) != 0; }
+bool wifi_present() { return boardsim::setting_number("wifi.present") != 0; }
 
 int wifi_open(int, int) { return 0; }
 

@@ -78,6 +78,8 @@ const double kCaptureLimitS = 45;
 // A demo's window must be up within this long, and the demo gone this long after the close request.
 const double kWindowWaitS = 20;
 const double kCloseWaitS = 15;
+// A program's part of a board trace is read up to this much: a long run leaves several MB.
+const size_t kTraceMax = size_t(64) << 20;
 
 std::string fmt(const char* format, double v) {
     char buf[64];
@@ -126,6 +128,8 @@ struct Ran {
     std::string out_text, err_text;
     judge::Trace trace;
     bool traced = false;
+    std::string trace_problem;  // why the board's trace was not read
+    bool trace_cut = false;     // only its first kTraceMax bytes were read
 };
 
 void show_progress(const Context& ctx, const std::string& check, const std::string& waiting, double left) {
@@ -193,7 +197,7 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
     }
     ran.plan.argv.push_back(path);
     for (const std::string& a : args) ran.plan.argv.push_back(a);
-    std::string trace_src;
+    std::string trace_dir, trace_src;  // the trace is trace_src, in the folder trace_dir when there is one
     long long trace_from = 0;
     bool own_trace = false;
     if (!on_board) {
@@ -202,8 +206,9 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
         const char* old = getenv("LD_PRELOAD");
         ran.plan.env.push_back("LD_PRELOAD=" + (old && *old ? std::string(old) + ":" : "") + ctx.preload);
         ran.plan.env.push_back("BOARDSIM_DIR=" + ctx.sim);
-        trace_src = ctx.sim + "/trace.log";
-        trace_from = file_size(trace_src);
+        trace_dir = ctx.sim;
+        trace_src = "/trace.log";
+        trace_from = file_size(trace_dir + trace_src);
     } else if (ctx.trace_only) {
         // The real devices, with every operation traced into a file of the program's own.
         trace_src = dir + "/" + base + ".devices.trace";
@@ -227,9 +232,12 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
     check.evidence.push_back(sub + "/" + base + ".err");
     if (!trace_src.empty() && ran.res.started) {
         std::string all;
-        if (read_file(trace_src, &all) && (long long)all.size() >= trace_from) {
+        boardsim::FileRead read = boardsim::read_board_file(trace_dir, trace_src, kTraceMax, &all, trace_from, true);
+        ran.trace_problem = read.problem;
+        ran.trace_cut = read.cut;
+        if (read.ok) {
             // Only this program's lines: other processes may use the same board.
-            judge::Trace t = judge::parse_trace(all.substr(size_t(trace_from)));
+            judge::Trace t = judge::parse_trace(all);
             std::string mine;
             for (const judge::TraceRecord& r : t.records)
                 if (r.pid == ran.res.pid || own_trace) {
@@ -246,12 +254,21 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
     return ran;
 }
 
+// A check whose program's trace was refused is not judged: it fails, saying why. A trace cut at
+// its bound is judged on what was read, and the reason says so.
+void judge_trace_read(Check& c, const Ran& ran) {
+    if (!ran.trace_problem.empty() && c.verdict != "fail")
+        verdict(c, "fail", "the board's trace was not read: " + ran.trace_problem);
+    else if (ran.trace_cut)
+        c.reason += "; only the first " + std::to_string(kTraceMax >> 20) + " MiB of the board's trace were read";
+}
+
 // ---- Audio.
 
 judge::Content board_content(const Context& ctx) {
     if (ctx.sim.empty()) return judge::Content::Unknown;
-    return board_setting(ctx.sim, "audio.content", "tone") == "counter" ? judge::Content::Counter
-                                                                        : judge::Content::Tone;
+    return boardsim::setting_text(ctx.settings, "audio.content", "tone") == "counter" ? judge::Content::Counter
+                                                                                       : judge::Content::Tone;
 }
 
 }  // namespace
@@ -313,26 +330,6 @@ std::string make_folder(const std::string& path) {
     return unfit_folder(path);
 }
 
-std::string board_setting(const std::string& board, const std::string& key, const std::string& fallback) {
-    std::string text, value = fallback;
-    if (!read_file(board + "/board.conf", &text)) return fallback;
-    for (std::string line : split_lines(text)) {
-        size_t hash = line.find('#');
-        if (hash != std::string::npos) line.erase(hash);
-        size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        auto trim = [](std::string s) {
-            size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t\r");
-            return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
-        };
-        if (trim(line.substr(0, eq)) == key) {
-            std::string v = trim(line.substr(eq + 1));
-            value = v.empty() ? fallback : v;
-        }
-    }
-    return value;
-}
-
 void check_audio(Context& ctx) {
     Check c = new_check("audio.capture", "audio", "pcmcapture");
     std::string dir = ctx.out + "/audio";
@@ -343,8 +340,9 @@ void check_audio(Context& ctx) {
                           "capturing ten seconds of the audio driver's output");
     judge::CaptureOptions o;
     o.content = board_content(ctx);
-    o.rate = ctx.sim.empty() ? ctx.audio_rate : atoll(board_setting(ctx.sim, "audio.rate", "192000").c_str());
-    o.tone_hz = atof(board_setting(ctx.sim, "audio.tone_hz", "440").c_str());
+    // The board's settings read as the simulated board reads them.
+    o.rate = ctx.sim.empty() ? ctx.audio_rate : boardsim::setting_number(ctx.settings, "audio.rate");
+    o.tone_hz = boardsim::setting_tone_hz(ctx.settings);
     long long overruns = 0;
     if (ran.traced) {
         o.resyncs = judge::count_resyncs(ran.trace);
@@ -403,7 +401,10 @@ void check_audio(Context& ctx) {
         // overruns, of a reader that was held up.
         std::string why = first_of(r.problems);
         if (o.resyncs > 1) why += "; the reader re-synced " + std::to_string(o.resyncs - 1) + " times";
-        if (overruns > 0)
+        if (r.log.ring_size > 0 && r.log.ring_size < judge::kFrameBytes)
+            why += "; the driver's ring of " + std::to_string(r.log.ring_size) + " bytes is smaller than one frame (" +
+                   std::to_string(judge::kFrameBytes) + " bytes)";
+        else if (overruns > 0)
             why += "; the driver's ring overran " + std::to_string(overruns) +
                    " times (the capture thread was held up for longer than the ring lasts)";
         verdict(c, "fail", why);
@@ -416,6 +417,7 @@ void check_audio(Context& ctx) {
         if (!r.silence.empty()) s += fmt("; %.2f s of silence", silent);
         verdict(c, "pass", s);
     }
+    judge_trace_read(c, ran);
     record(ctx, c);
 }
 
@@ -435,16 +437,23 @@ std::string sys_path(const Context& ctx, const std::string& path) { return ctx.s
 
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
 
+// An attribute of the board (of a simulated one: in its folder), read as a sysfs attribute is:
+// a regular file of at most a page, never waited for, never behind a link out of the board folder.
+boardsim::FileRead read_attribute(const Context& ctx, const std::string& path, std::string* text) {
+    return boardsim::read_board_file(ctx.sim, path, boardsim::kAttributeMax, text);
+}
+
 PortState read_port(const Context& ctx, int port) {
     PortState s;
-    std::string dir = sys_path(ctx, kPortDir + std::to_string(port));
-    s.present = access(dir.c_str(), R_OK) == 0;
+    std::string dir = kPortDir + std::to_string(port);
+    s.present = access(sys_path(ctx, dir).c_str(), R_OK) == 0;
     if (!s.present) return s;
     std::string g, b;
-    if (!read_file(dir + "/gotgctl", &g)) {
-        s.problem = "no gotgctl attribute";
-    } else if (!read_file(dir + "/busconnected", &b)) {
-        s.problem = "no busconnected attribute";
+    boardsim::FileRead rg = read_attribute(ctx, dir + "/" OTG_ATTR_GOTGCTL, &g), rb;
+    if (!rg.ok) {
+        s.problem = rg.missing ? "no gotgctl attribute" : rg.problem;
+    } else if (!(rb = read_attribute(ctx, dir + "/" OTG_ATTR_BUSCONNECTED, &b)).ok) {
+        s.problem = rb.missing ? "no busconnected attribute" : rb.problem;
     } else {
         s.gotgctl_text = first_line(g);
         s.bus_text = first_line(b);
@@ -502,16 +511,24 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
     Json attached = Json::array();
     std::vector<double> attach_times(ctx.attach_ports.size(), 0);
     bool attached_now = false, detached_done = false;
+    auto device_command = [&](bool on, int port) -> std::vector<std::string> {
+        return {ctx.boardsim, on ? "attach" : "detach", ctx.sim, std::to_string(port)};
+    };
     auto set_device = [&](bool on) {
+        // A run stopped while the device is attached detaches it again on its way out.
+        std::vector<std::vector<std::string>> detach;
+        for (int port : ctx.attach_ports) detach.push_back(device_command(false, port));
+        if (on) restore_on_termination(detach);
         for (size_t i = 0; i < ctx.attach_ports.size(); ++i) {
             ChildPlan s;
-            s.argv = {ctx.boardsim, on ? "attach" : "detach", ctx.sim, std::to_string(ctx.attach_ports[i])};
+            s.argv = device_command(on, ctx.attach_ports[i]);
             s.limit_s = 10;
             run_child(s);
             double t = wall_now();
             if (on) attach_times[i] = t;
             else attached.push(Json::array().push(Json::number(ctx.attach_ports[i])).push(Json::number(attach_times[i])).push(Json::number(t)));
         }
+        if (!on) restore_on_termination({});
     };
     bool moving = supported && !ctx.sim.empty() && !ctx.attach_ports.empty() && !ctx.boardsim.empty();
     auto tick = [&](double t) {
@@ -595,6 +612,7 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
     } else {
         verdict(c, "fail", first_of(problems));
     }
+    judge_trace_read(c, ran);
     record(ctx, c);
 }
 
@@ -605,7 +623,8 @@ void check_usb(Context& ctx) {
     Check cc = new_check("usb.controller", "usb", "");
     std::string version_text;
     std::string version;
-    bool have = read_file(sys_path(ctx, kVersionPath), &version_text);
+    boardsim::FileRead read = read_attribute(ctx, kVersionPath, &version_text);
+    bool have = read.ok;
     version = first_line(version_text);
     ctx.results.board.set("controller", Json::string(have ? version : ""));
     Json by = Json::array();
@@ -613,9 +632,14 @@ void check_usb(Context& ctx) {
         if (supports(d, version)) by.push(Json::string(d.name));
     cc.figures.set("version", Json::string(version));
     cc.figures.set("supported_by", by);
-    std::string evidence = "version: " + (have ? "\"" + version + "\"" : std::string("(no version file)")) + "\n";
-    if (!have)
+    std::string evidence = "version: " + (have           ? "\"" + version + "\""
+                                          : read.missing ? std::string("(no version file)")
+                                                         : "(" + read.problem + ")") +
+                           "\n";
+    if (!have && read.missing)
         verdict(cc, "fail", std::string("no controller version at ") + kVersionPath);
+    else if (!have)
+        verdict(cc, "fail", "the controller version was not read: " + read.problem);
     else if (by.items.empty())
         verdict(cc, "fail", "controller version \"" + version + "\" is not supported by any of the power daemons");
     else {
@@ -638,6 +662,7 @@ void check_usb(Context& ctx) {
         evidence += name + ": " + (s.present ? "present" : "absent") + "\n";
         if (s.present) {
             evidence += "  gotgctl: \"" + s.gotgctl_text + "\"\n  busconnected: \"" + s.bus_text + "\"\n";
+            if (!s.read_ok) evidence += "  problem: " + s.problem + "\n";
             if (s.read_ok) {
                 bool use = in_use(s, port);
                 p.set("role", Json::string(peripheral(s) ? "peripheral" : "host"));
@@ -710,6 +735,7 @@ void check_wifi(Context& ctx) {
             verdict(c, "fail", "wlanpower wrote to standard error: " + first_line(ran.err_text));
         else
             verdict(c, "pass", std::string("wlanpower ") + step.arg + ": the driver took the request, exit status 0");
+        judge_trace_read(c, ran);
         record(ctx, c);
     }
 }

@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "board_folder.h"
 #include "results.h"
 
 struct Context {
     std::string out;            // output folder, absolute
     std::string sim;            // simulated board folder, or empty on a real board
+    boardsim::Settings settings;  // the simulated board's board.conf
     std::string preload;        // libboardsim.so (simulated board, and trace-only runs)
     std::string boardsim;       // the boardsim command, or empty
     bool trace_only = false;    // real board: `boardsim run --trace-only` keeps a trace of each program
@@ -29,9 +31,6 @@ void check_usb(Context& ctx);
 void check_wifi(Context& ctx);
 void check_egl(Context& ctx);
 void check_gpu(Context& ctx);
-
-// Settings of a simulated board's board.conf ("key = value", '#' comments, a later key wins).
-std::string board_setting(const std::string& board, const std::string& key, const std::string& fallback);
 
 // Small file helpers.
 bool read_file(const std::string& path, std::string* text);

@@ -1,6 +1,7 @@
 // bringup-check: runs the suite's programs on this board (or on a simulated one), judges what they
 // did, and writes the verdicts with their evidence and a report page.
 #include <errno.h>
+#include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -73,6 +74,15 @@ std::string resolved(const std::string& path) {
 std::string dirname_of(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A whole number in decimal digits only: no sign, fraction, exponent or base prefix.
+bool parse_whole(const char* text, double lo, double hi, double* out) {
+    if (!*text || strspn(text, "0123456789") != strlen(text) || strlen(text) > 9) return false;
+    double v = double(atol(text));
+    if (!(v >= lo && v <= hi)) return false;
+    *out = v;
+    return true;
 }
 
 bool parse_number(const char* text, double lo, double hi, double* out) {
@@ -166,58 +176,68 @@ int main(int argc, char** argv) {
     std::string out, render_dir, boardsim, preload;
     std::set<std::string> only;
     bool only_given = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](const char* what) -> const char* {
-            if (i + 1 >= argc) return nullptr;
-            (void)what;
-            return argv[++i];
-        };
-        if (a == "--help" || a == "-h") {
+    // Each option as "--name VALUE" or "--name=VALUE"; the codes are the options' indexes.
+    enum { kSim, kSwitch, kOnly, kSeconds, kOut, kBoardsim, kPreload, kAttach, kAudioRate, kRender, kHelp };
+    const struct option options[] = {
+        {"sim", required_argument, nullptr, kSim},           {"switch", no_argument, nullptr, kSwitch},
+        {"only", required_argument, nullptr, kOnly},         {"seconds", required_argument, nullptr, kSeconds},
+        {"out", required_argument, nullptr, kOut},           {"boardsim", required_argument, nullptr, kBoardsim},
+        {"preload", required_argument, nullptr, kPreload},   {"attach", required_argument, nullptr, kAttach},
+        {"audio-rate", required_argument, nullptr, kAudioRate}, {"render", required_argument, nullptr, kRender},
+        {"help", no_argument, nullptr, kHelp},               {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    int given = 0;
+    for (int code; (code = getopt_long(argc, argv, "+:h", options, nullptr)) != -1; ++given) {
+        const char* v = optarg;
+        std::string a = argv[optind - 1];  // the option as given, or its value
+        if (code == ':') return usage_error(a + " needs a value");
+        if (code == '?') return usage_error("unknown argument \"" + a + "\"");
+        if (v && !*v) return usage_error(std::string("--") + options[code].name + " needs a value");
+        if (code == kHelp || code == 'h') {
             fputs(kUsage, stdout);
             return 0;
-        } else if (a == "--switch") {
+        } else if (code == kSwitch) {
             ctx.do_switch = true;
-        } else if (a == "--sim" || a == "--out" || a == "--render" || a == "--boardsim" || a == "--preload" ||
-                   a == "--only" || a == "--seconds" || a == "--attach" || a == "--audio-rate") {
-            const char* v = value(a.c_str());
-            if (!v || !*v) return usage_error(a + " needs a value");
-            if (a == "--sim") ctx.sim = v;
-            else if (a == "--out") out = v;
-            else if (a == "--render") render_dir = v;
-            else if (a == "--boardsim") boardsim = v;
-            else if (a == "--preload") preload = v;
-            else if (a == "--seconds") {
-                if (!parse_number(v, 1, 3600, &ctx.seconds)) return usage_error("--seconds takes a number from 1 to 3600");
-            } else if (a == "--audio-rate") {
-                double rate;
-                if (!parse_number(v, 4, 1e9, &rate)) return usage_error("--audio-rate takes a number of bytes per second");
-                ctx.audio_rate = (long long)rate;
-            } else if (a == "--attach") {
-                double port;
-                if (!parse_number(v, 0, 1, &port) || port != double(int(port))) return usage_error("--attach takes a port, 0 or 1");
-                ctx.attach_ports.push_back(int(port));
-            } else {
-                only_given = true;
-                std::string list = v;
-                size_t pos = 0;
-                while (pos <= list.size()) {
-                    size_t comma = list.find(',', pos);
-                    std::string name = list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-                    bool known = false;
-                    for (const char* s : kSubsystems) known = known || name == s;
-                    if (!known) return usage_error("no subsystem \"" + name + "\" (audio, usb, wifi, egl, gpu)");
-                    only.insert(name);
-                    if (comma == std::string::npos) break;
-                    pos = comma + 1;
-                }
-            }
+        } else if (code == kSim) {
+            ctx.sim = v;
+        } else if (code == kOut) {
+            out = v;
+        } else if (code == kRender) {
+            render_dir = v;
+        } else if (code == kBoardsim) {
+            boardsim = v;
+        } else if (code == kPreload) {
+            preload = v;
+        } else if (code == kSeconds) {
+            if (!parse_whole(v, 1, 3600, &ctx.seconds)) return usage_error("--seconds takes a whole number of seconds from 1 to 3600");
+        } else if (code == kAudioRate) {
+            double rate;
+            if (!parse_number(v, 4, 1e9, &rate)) return usage_error("--audio-rate takes a number of bytes per second");
+            ctx.audio_rate = (long long)rate;
+        } else if (code == kAttach) {
+            double port;
+            if (!parse_number(v, 0, 1, &port) || port != double(int(port))) return usage_error("--attach takes a port, 0 or 1");
+            ctx.attach_ports.push_back(int(port));
         } else {
-            return usage_error("unknown argument \"" + a + "\"");
+            only_given = true;
+            std::string list = v;
+            size_t pos = 0;
+            while (pos <= list.size()) {
+                size_t comma = list.find(',', pos);
+                std::string name = list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+                bool known = false;
+                for (const char* s : kSubsystems) known = known || name == s;
+                if (!known) return usage_error("no subsystem \"" + name + "\" (audio, usb, wifi, egl, gpu)");
+                only.insert(name);
+                if (comma == std::string::npos) break;
+                pos = comma + 1;
+            }
         }
     }
+    if (optind < argc) return usage_error("unknown argument \"" + std::string(argv[optind]) + "\"");
     if (!render_dir.empty()) {
-        if (argc != 3) return usage_error("--render takes a folder and nothing else");
+        if (given != 1) return usage_error("--render takes a folder and nothing else");
         return render(render_dir);
     }
     if (!ctx.attach_ports.empty() && ctx.sim.empty()) return usage_error("--attach needs a simulated board (--sim)");
@@ -232,6 +252,9 @@ int main(int argc, char** argv) {
         ctx.sim = absolute(ctx.sim);
         if (access((ctx.sim + "/board.conf").c_str(), R_OK) != 0)
             return usage_error("no simulated board in " + ctx.sim + " (no board.conf)");
+        std::string problem;
+        if (!boardsim::read_settings(ctx.sim, &ctx.settings, &problem))
+            return usage_error("no simulated board in " + ctx.sim + " (" + problem + ")");
         if (!preload.empty() && access(preload.c_str(), R_OK) != 0) return usage_error("no " + preload + " to preload");
         if (preload.empty() && !boardsim.empty()) preload = dirname_of(boardsim) + "/" + kBoardsimLib;
         if (preload.empty() || access(preload.c_str(), R_OK) != 0)

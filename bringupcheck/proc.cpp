@@ -8,12 +8,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "newfile.h"
 
@@ -25,9 +27,44 @@ namespace {
 // 0 marks a free slot.
 volatile sig_atomic_t g_child_groups[4] = {0, 0, 0, 0};
 
+// The commands that put the board back as it was, run on termination; g_restore_ready is 0 while
+// they are being changed.
+std::vector<std::vector<std::string>> g_restore;
+std::vector<std::vector<char*>> g_restore_argv;
+volatile sig_atomic_t g_restore_ready = 0;
+
+// Waits up to about two seconds for `pid` to end; true when it did.
+bool reap_within(pid_t pid) {
+    for (int i = 0; i < 200; ++i) {
+        pid_t w = waitpid(pid, nullptr, WNOHANG);
+        if (w == pid || (w < 0 && errno != EINTR)) return true;
+        struct timespec ts = {0, 10000000};
+        nanosleep(&ts, nullptr);
+    }
+    return false;
+}
+
+// Only async-signal-safe calls: the stopped children are waited for (so that a daemon no longer
+// acts on the board), then the restoring commands run, each waited for.
 void on_termination(int sig) {
+    int saved = errno;
     for (int i = 0; i < 4; ++i)
         if (g_child_groups[i] > 0) kill(-pid_t(g_child_groups[i]), SIGTERM);
+    for (int i = 0; i < 4; ++i)
+        if (g_child_groups[i] > 0) reap_within(pid_t(g_child_groups[i]));
+    if (g_restore_ready)
+        for (std::vector<char*>& argv : g_restore_argv) {
+            pid_t pid = _Fork();
+            if (pid == 0) {
+                sigset_t none;
+                sigemptyset(&none);
+                sigprocmask(SIG_SETMASK, &none, nullptr);
+                execve(argv[0], argv.data(), environ);
+                _exit(127);
+            }
+            if (pid > 0) reap_within(pid);
+        }
+    errno = saved;
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -48,7 +85,28 @@ void unwatch_group(int slot) {
 }  // namespace
 
 void forward_termination() {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, on_termination);
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_termination;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&sa.sa_mask, sig);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
+void restore_on_termination(const std::vector<std::vector<std::string>>& commands) {
+    // The fences keep the handler from seeing the lists while they change.
+    g_restore_ready = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    g_restore = commands;
+    g_restore_argv.clear();
+    for (std::vector<std::string>& c : g_restore) {
+        std::vector<char*> argv;
+        for (std::string& a : c) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        g_restore_argv.push_back(argv);
+    }
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    g_restore_ready = !g_restore_argv.empty();
 }
 
 double now_s() {
@@ -155,8 +213,12 @@ ChildResult run_child(const ChildPlan& plan) {
         return r;
     }
     double start = now_s();
+    pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0) {
+        // The child ends with us, however we end (even by SIGKILL): SIGTERM, the signal that stops
+        // a daemon at the end of its run. If we ended before it was set, it ends at once.
+        if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(127);
         setpgid(0, 0);
         dup2(in, 0);
         dup2(out, 1);

@@ -31,8 +31,12 @@ struct ChildResult {
 ChildResult run_child(const ChildPlan& plan);
 
 // When we are interrupted or terminated, the running child's process group gets SIGTERM first, so
-// that no daemon is left switching the board's power on its own.
+// that no daemon is left switching the board's power on its own. Every child also gets SIGTERM when
+// we end in any other way (SIGKILL included).
 void forward_termination();
+// Commands (argv[0] a path) that put the board back as it was, run one after the other when we are
+// interrupted or terminated; empty: none. Replaces the ones given before.
+void restore_on_termination(const std::vector<std::vector<std::string>>& commands);
 
 // "exit status 0", "ended by signal 15 (ours, after 6 s)", "killed at the time limit of 60 s".
 std::string describe_end(const ChildResult& r, const ChildPlan& plan);

@@ -12,6 +12,22 @@
 # The USB power daemons' service units and the maintainer scripts that register them are made in
 # every build, so that the tests can check them; the rest only for the packages.
 set(BRINGUP_UNITS otgpower otgpoweriddq otgpowersave)
+# The controller as the daemons find it, taken from their header: the driver's version attribute
+# (/sys/bus/<subsystem>/drivers/<driver>/version) and port 0's device, whose systemd unit is named
+# after its path.
+file(STRINGS ${PROJECT_SOURCE_DIR}/include/bringup/otg.h otg_defines REGEX "^#define OTG_(VERSION_PATH|PORT_DIR_PREFIX) ")
+string(REGEX REPLACE ".*OTG_VERSION_PATH \"([^\"]*)\".*" "\\1" OTG_VERSION_PATH "${otg_defines}")
+string(REGEX REPLACE ".*OTG_PORT_DIR_PREFIX \"([^\"]*)\".*" "\\1" otg_port_prefix "${otg_defines}")
+string(REGEX REPLACE "^/sys/bus/([^/]+)/drivers/([^/]+)/version$" "\\1" OTG_SUBSYSTEM "${OTG_VERSION_PATH}")
+string(REGEX REPLACE "^/sys/bus/([^/]+)/drivers/([^/]+)/version$" "\\2" OTG_DRIVER "${OTG_VERSION_PATH}")
+string(SUBSTRING "${otg_port_prefix}0" 1 -1 PORT0_DEVICE_UNIT)
+string(REPLACE "/" "-" PORT0_DEVICE_UNIT "${PORT0_DEVICE_UNIT}.device")
+configure_file(${PROJECT_SOURCE_DIR}/packaging/udev/usbpower.rules.in
+  ${CMAKE_BINARY_DIR}/packaging/udev/60-board-bringup-usbpower.rules @ONLY)
+if(BRINGUP_PACKAGING)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/udev/60-board-bringup-usbpower.rules
+    DESTINATION lib/udev/rules.d COMPONENT tools)
+endif()
 set(daemon_otgpower "USB OTG port power daemon (sleep-mode PHY)")
 set(daemon_otgpoweriddq "USB OTG port power daemon (IDDQ PHY)")
 set(daemon_otgpowersave "USB OTG port power daemon (port 0 power saving)")
@@ -126,6 +142,8 @@ driver plays out, otgpower, otgpoweriddq and otgpowersave keep idle USB ports
 powered down (with a systemd service unit each, installed disabled), wlanpower
 switches the Wi-Fi module on or off, and bringup-check runs the suite on a
 board and reports.")
+# The maintainer scripts register the daemons' units with deb-systemd-helper.
+set(depends_tools "init-system-helpers (>= 1.54~)")
 
 set(pkg_demos ${BRINGUP_DEMOS_PACKAGE})
 set(section_demos x11)
@@ -226,6 +244,14 @@ foreach(c ${BRINGUP_COMPONENTS})
   if(EXISTS ${PROJECT_SOURCE_DIR}/packaging/lintian/${pkg_${c}})
     file(READ ${PROJECT_SOURCE_DIR}/packaging/lintian/${pkg_${c}} own)
     string(APPEND overrides "${own}")
+  endif()
+  if(c STREQUAL tools)
+    # An enabled USB power daemon is also wanted by the controller's port 0 device, so that it
+    # starts when the controller's driver binds after boot, not only at boot.
+    foreach(unit ${BRINGUP_UNITS})
+      string(APPEND overrides "systemd-service-file-refers-to-unusual-wantedby-target ${PORT0_DEVICE_UNIT} "
+        "[usr/lib/systemd/system/${unit}.service]\n")
+    endforeach()
   endif()
   foreach(program ${programs_${c}})
     file(GLOB page ${PROJECT_SOURCE_DIR}/docs/man/${program}.*scd)

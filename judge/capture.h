@@ -92,6 +92,9 @@ long long count_resyncs(const Trace& trace);
 // taken in time.
 long long count_overruns(const Trace& trace);
 
+// The bytes of one frame the driver plays: a 16-bit sample for each of the two channels.
+const long long kFrameBytes = 4;
+
 // ---- Pictures of the audio (16-bit little-endian stereo frames at rate / 4 per second).
 
 // Level in dB below full scale (RMS of both channels) of each window of window_s seconds;

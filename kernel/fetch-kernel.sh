@@ -10,7 +10,8 @@
 #         release: the kernel release, e.g. 6.1.0-50-arm64
 #         root:    the folder the packages were unpacked into
 #
-# The newest 6.1 ABI in the archive is taken, or the one named by KERNEL_ABI (e.g. 6.1.0-50).
+# The newest 6.1 ABI in the archive is taken, or the one named by KERNEL_ABI (e.g. 6.1.0-50, or
+# 6.12.107+deb12 for Debian 12's newer kernel).
 # The packages are downloaded with `apt-get download` and unpacked with `dpkg-deb -x`, once per
 # release; a second call only prints. Installing arm64 kernel packages with apt would take the
 # host's compilers away, which is why nothing here is installed.
@@ -40,15 +41,18 @@ root="$cache/$release"
 if [ ! -e "$root/.unpacked" ]; then
     debs="$cache/debs"
     mkdir -p "$debs" "$root"
-    # linux-kbuild carries the exact upstream version of the headers it goes with.
+    # The build tools: linux-kbuild-<abi> (6.12 and later), or linux-kbuild-6.1 of the exact
+    # upstream version of the headers.
     version=$(apt-cache show "linux-headers-$abi-common" | sed -n 's/^Version: //p' | head -n 1)
+    kbuild=linux-kbuild-$abi
+    apt-cache show "$kbuild" > /dev/null 2>&1 || kbuild=linux-kbuild-6.1
     foreign=""
     [ "$arch" = "$host" ] || foreign=":$arch"
     (cd "$debs" && apt-get download -q \
         "linux-image-$release$foreign" "linux-headers-$release$foreign" \
-        "linux-headers-$abi-common" "linux-kbuild-6.1:$host=$version" >&2)
+        "linux-headers-$abi-common" "$kbuild:$host=$version" >&2)
     for deb in "$debs"/linux-image-"$release"_*.deb "$debs"/linux-headers-"$release"_*.deb \
-               "$debs"/linux-headers-"$abi"-common_*.deb "$debs"/linux-kbuild-6.1_"$version"_"$host".deb; do
+               "$debs"/linux-headers-"$abi"-common_*.deb "$debs"/"$kbuild"_"$version"_"$host".deb; do
         dpkg-deb -x "$deb" "$root"
     done
     # The headers name their common half and the build tools by absolute paths under /usr; point

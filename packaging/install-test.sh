@@ -204,6 +204,11 @@ registered_disabled() {
 }
 check "the units are registered with deb-systemd-helper, disabled" registered_disabled
 check "an administrator enables otgpowersave.service" systemctl enable otgpowersave.service
+# Enabled, the daemon also starts when the controller's port 0 comes (a driver bound after boot),
+# a device that the udev rule installed makes known to systemd.
+check "enabling otgpowersave.service has port 0's device want it" \
+    test -L "/etc/systemd/system/$(systemd-escape --path --suffix=device /sys/devices/lm0).wants/otgpowersave.service"
+check "the udev rule for the controller's ports is installed" test -s /usr/lib/udev/rules.d/60-board-bringup-usbpower.rules
 check "board-bringup-tools installed again over itself (dpkg -i)" dpkg -i "$tools_deb"
 check "reinstallation keeps otgpowersave enabled, the others disabled" \
     expect_states "otgpower=disabled otgpoweriddq=disabled otgpowersave=enabled "

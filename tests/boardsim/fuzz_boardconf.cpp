@@ -1,12 +1,13 @@
 // Fuzz entry for the board settings: any bytes as a board.conf text, then every value through the
-// readers the drivers apply to it (call lists, C escapes). Parsing what the parsed settings say,
-// written back as board.conf lines, must give the same settings.
+// readers the drivers apply to it (call lists, C escapes, numbers). Parsing what the parsed
+// settings say, written back as board.conf lines, must give the same settings.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
 
+#include "board_folder.h"
 #include "internal.h"
 #include "usb_model.h"
 
@@ -28,7 +29,7 @@ bool trimmed(const std::string& s) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     std::map<std::string, std::string> settings;
-    boardsim::core::parse_settings(text, &settings);
+    boardsim::parse_settings(text, &settings);
 
     std::string again;
     for (const auto& [key, value] : settings) {
@@ -39,9 +40,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (long long call : {0LL, 1LL, 2LL, 7LL, 1000000LL, -1LL})
             (void)boardsim::core::in_call_list(value, call);
         if (boardsim::usb_unescape(value).size() > value.size()) fail("unescaping grew the text");
+        // A number `boardsim create` takes for a numeric key is the number the board reads.
+        bool numeric = !boardsim::number_refused(key, "x").empty();
+        bool taken = numeric && !value.empty() && boardsim::number_refused(key, value).empty();
+        if (taken && key == "audio.tone_hz" ? boardsim::setting_tone_hz(settings) != std::strtod(value.c_str(), nullptr)
+            : taken && boardsim::setting_number(settings, key) != std::strtoll(value.c_str(), nullptr, 0))
+            fail("a number taken is read differently");
     }
     std::map<std::string, std::string> reparsed;
-    boardsim::core::parse_settings(again, &reparsed);
+    boardsim::parse_settings(again, &reparsed);
     if (reparsed != settings) fail("settings written back read differently");
     return 0;
 }

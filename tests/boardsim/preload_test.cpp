@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bringup/audio_stream.h"
 #include "bringup/otg.h"
 #include "bringup/qvaudio.h"
 #include "runprog.h"
@@ -108,15 +109,29 @@ TEST(Sysfs, DeniedPathsCannotBeOpenedOrAccessed) {
     testutil::write_file(board + "/board.conf", conf + "fault.deny = /sys/kernel/c\n");
     mkdir((board + "/sys/kernel").c_str(), 0755);
     for (const char* f : {"a", "b", "c", "d"}) testutil::write_file(board + "/sys/kernel/" + f, "x");
+    // Links out of the board folder are denied alike, and so is a FIFO; a link within it is followed.
+    std::string outside = board + "/../outside";
+    testutil::write_file(outside, "secret");
+    ASSERT_EQ(symlink(outside.c_str(), (board + "/sys/kernel/e").c_str()), 0);
+    ASSERT_EQ(symlink("d", (board + "/sys/kernel/f").c_str()), 0);
+    ASSERT_EQ(mkfifo((board + "/sys/kernel/g").c_str(), 0644), 0);
     RunResult r = probe(board, {"fread", "/sys/kernel/a", "access", "/sys/kernel/b", "oread",
-                                "/sys/kernel/c", "fwrite", "/sys/kernel/a", "y", "fread", "/sys/kernel/d"});
+                                "/sys/kernel/c", "fwrite", "/sys/kernel/a", "y", "fread", "/sys/kernel/d",
+                                "fread", "/sys/kernel/e", "owrite", "/sys/kernel/e", "y", "fread", "/sys/../../outside",
+                                "oread", "/sys/kernel/g", "fread", "/sys/kernel/f"});
     EXPECT_EQ(r.out,
               "fread -1 13\n"
               "access -1 13\n"
               "oread -1 13\n"
               "fwrite -1 13\n"
+              "fread 1 0 \"x\"\n"
+              "fread -1 13\n"
+              "owrite -1 13\n"
+              "fread -1 13\n"
+              "oread -1 13\n"
               "fread 1 0 \"x\"\n");
     EXPECT_EQ(testutil::read_file(board + "/sys/kernel/a"), "x");
+    EXPECT_EQ(testutil::read_file(outside), "secret");
 }
 
 TEST(Sysfs, MissingAttributesAreNeverCreated) {
@@ -164,6 +179,22 @@ TEST(AudioDevice, PositionsFollowTheClockAndReadsFollowTheStream) {
     EXPECT_EQ(t[4].substr(0, t[4].rfind('\t')), ioctl + testutil::request_text(kCmdOutHwPos));
     EXPECT_EQ(t[7], "read\t" QVAUDIO_NODE "\t1000\t1000");
     EXPECT_EQ(t.back(), "close\t" QVAUDIO_NODE "\t\t0");
+}
+
+TEST(AudioDevice, ToneAtAFractionalFrequency) {
+    std::string board = make_board("tone", {"audio.tone_hz=440.5"});
+    RunResult r = probe(board, {"dopen", "setup", "1", "sleep", "30", "readhex", "2000", "dclose"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::vector<std::string> out = testutil::split_lines(r.out);
+    ASSERT_EQ(out.size(), 4u) << r.out;
+    boardsim::AudioStream stream{192000, false, 440.5};
+    std::string hex;
+    for (long long i = 0; i < 2000; ++i) {
+        char byte[4];
+        snprintf(byte, sizeof byte, "%02x", boardsim::stream_byte(stream, i));
+        hex += byte;
+    }
+    EXPECT_EQ(out[2], "readhex 2000 0 " + hex);
 }
 
 TEST(AudioDevice, ReadPositionAndTheRingsEnd) {
@@ -254,10 +285,24 @@ TEST(Command, CreateWritesTheSettingsInOrder) {
     EXPECT_TRUE(testutil::file_exists(board + "/trace.log"));
     EXPECT_TRUE(testutil::file_exists(board + "/state"));
 
-    RunResult bad = run_cli({"create", board, "--profile", "nonesuch"});
+    RunResult bad = run_cli({"create", board, "--profile=nonesuch"});
     EXPECT_EQ(bad.exit_code, 1);
     EXPECT_EQ(bad.err, "boardsim: no profile named nonesuch\n");
     EXPECT_EQ(run_cli({"frobnicate"}).exit_code, 2);
+    EXPECT_EQ(run_cli({"create", board, "--profile"}).exit_code, 2);
+
+    // Numbers the board cannot take are refused, naming the setting, and no board is made.
+    std::string none = testutil::make_temp_dir("create-refused") + "/board";
+    for (const std::string kv : {"audio.ring=abc", "audio.ring=-8", "audio.ring=4294967300", "audio.rate=1.9",
+                                  "audio.tone_hz=440.5.1", "audio.present=2"}) {
+        RunResult refused = run_cli({"create", none, kv});
+        size_t eq = kv.find('=');
+        EXPECT_EQ(refused.exit_code, 1) << kv;
+        EXPECT_EQ(refused.err.rfind("boardsim: " + kv.substr(0, eq) + " = " + kv.substr(eq + 1) + ": not a ", 0), 0u)
+            << refused.err;
+        EXPECT_FALSE(testutil::file_exists(none)) << kv;
+    }
+    EXPECT_EQ(run_cli({"create", none, "audio.ring=0x10"}).exit_code, 0);
 }
 
 TEST(Command, AttachDetachTraceAndRun) {
@@ -269,6 +314,14 @@ TEST(Command, AttachDetachTraceAndRun) {
     EXPECT_EQ(run_cli({"attach", board, "x"}).exit_code, 1);
 
     probe(board, {"access", "/sys/kernel"});
+    // A trace.log that is a link is neither followed nor written.
+    std::string aside = board + "/../aside";
+    testutil::write_file(aside, "");
+    ASSERT_EQ(rename((board + "/trace.log").c_str(), (board + "/trace.kept").c_str()), 0);
+    ASSERT_EQ(symlink(aside.c_str(), (board + "/trace.log").c_str()), 0);
+    probe(board, {"access", "/sys/kernel"});
+    EXPECT_EQ(testutil::read_file(aside), "");
+    ASSERT_EQ(rename((board + "/trace.kept").c_str(), (board + "/trace.log").c_str()), 0);
     RunResult t = run_cli({"trace", board});
     EXPECT_EQ(t.exit_code, 0);
     EXPECT_EQ(t.out, testutil::read_file(board + "/trace.log"));

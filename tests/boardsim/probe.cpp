@@ -11,6 +11,7 @@
 //   setrd N | setup N    set the read position, the set-up command
 //   read N               read N bytes; data: the first 32-bit little-endian word in hex and
 //                        "contig" when the bytes form one run of the counter stream, else "broken"
+//   readhex N            read N bytes; data: the bytes in hexadecimal
 //   dclose               close the device
 //   sleep MS             sleep MS milliseconds
 //   thread               pthread_create, result the error number
@@ -139,6 +140,16 @@ int main(int argc, char** argv) {
             report("setrd", ioctl(g_fd, kCmdOutSetReadPos, strtoul(next(), nullptr, 0)));
         } else if (c == "setup") {
             report("setup", ioctl(g_fd, kCmdOutSetup, strtoul(next(), nullptr, 0)));
+        } else if (c == "readhex") {
+            std::vector<uint8_t> buf(strtoul(next(), nullptr, 0));
+            ssize_t n = read(g_fd, buf.data(), buf.size());
+            std::string data;
+            for (ssize_t k = 0; k < n; ++k) {
+                char hex[4];
+                snprintf(hex, sizeof hex, "%02x", buf[size_t(k)]);
+                data += hex;
+            }
+            report("readhex", long(n), data);
         } else if (c == "read") {
             std::vector<uint8_t> buf(strtoul(next(), nullptr, 0) + 1);
             ssize_t n = read(g_fd, buf.data(), buf.size() - 1);

@@ -134,7 +134,7 @@ TEST(TraceOnly, TracesRealAttributesWithoutRedirecting) {
     ASSERT_NE("", text);
     std::string dir = testutil::make_temp_dir("traceonly");
     testutil::RunOptions o;
-    o.argv = {board::command_path(), "run", "--trace-only", "--trace", dir + "/trace.log", "--", BOARDSIM_PROBE,
+    o.argv = {board::command_path(), "run", "--trace-only", "--trace=" + dir + "/trace.log", "--", BOARDSIM_PROBE,
               "oread", attr, "oread", "/proc/self/stat", "access", "/sys/devices/system"};
     o.env = {"BOARDSIM_DIR=" + dir + "/not-used"};
     testutil::RunResult r = testutil::run(o);

@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "bringup/otg.h"
 #include "bringup/qvaudio.h"
 #include "results.h"
 #include "runprog.h"
@@ -83,6 +85,19 @@ std::string names_and_verdicts(const Results& res) {
     return out;
 }
 
+// The checks, failures and skips that results.xml counts, as a real XML parser reads them: one
+// "<tests> <failures> <skipped>" line for the suites and one for the suite.
+std::string junit_counts(const std::string& path) {
+    RunResult r = run_argv({"/usr/bin/python3", "-c",
+                            "import sys, xml.etree.ElementTree as E\n"
+                            "root = E.parse(sys.argv[1]).getroot()\n"
+                            "for e in [root] + list(root.iter('testsuite')):\n"
+                            "    print(e.get('tests'), e.get('failures'), e.get('skipped'))\n",
+                            path});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    return r.out;
+}
+
 size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
@@ -95,8 +110,10 @@ const std::vector<std::string> kAllChecks = {
 
 TEST(BringupCheck, GoodBoardPassesEveryCheck) {
     // A ring of 1 MiB lasts 5 s: a busy machine holding the capture thread up cannot overrun it.
+    // The rate and the tone are read the way the board reads them (0x2EE00 bytes/s, a tone of
+    // 440.5 Hz).
     std::string dir = testutil::make_temp_dir("bringupcheck-good");
-    std::string board = make_board(dir, {"audio.ring=1048576"});
+    std::string board = make_board(dir, {"audio.ring=1048576", "audio.rate=0x2EE00", "audio.tone_hz=440.5"});
     std::string out = dir + "/out";
     RunResult r = check({"--sim", board, "--switch", "--attach", "1", "--seconds", "3", "--boardsim", boardsim(),
                          "--out", out});
@@ -128,6 +145,8 @@ TEST(BringupCheck, GoodBoardPassesEveryCheck) {
     EXPECT_NE(res.board.get("egl_vendor").str, "");
     EXPECT_EQ(res.board.get("simulated").str, board);
     const Check* audio = find(res, "audio.capture");
+    EXPECT_EQ(audio->figures.get("rate").num, 192000);
+    EXPECT_EQ(audio->figures.get("tone_hz").num, 440.5);
     EXPECT_EQ(audio->figures.get("blocks_intact").num, audio->figures.get("blocks").num);
     EXPECT_GT(audio->figures.get("resyncs").num, 0);
     for (const char* daemon : {"usb.otgpower", "usb.otgpoweriddq", "usb.otgpowersave"}) {
@@ -215,10 +234,57 @@ TEST(BringupCheck, BrokenBoardFailsAndSaysWhy) {
         EXPECT_EQ(find(res, d)->verdict, "skip") << d;
         EXPECT_NE(find(res, d)->reason.find("refused to start, as it should"), std::string::npos) << d;
     }
+    // A ring smaller than one frame holds no audio at all: that is the reason, not a reader held up.
+    std::string tiny = dir + "/tiny";
+    mkdir(tiny.c_str(), 0755);
+    check({"--sim", make_board(tiny, {"audio.ring=2"}), "--only", "audio", "--boardsim", boardsim(), "--out", tiny + "/out"});
+    EXPECT_EQ(load(tiny + "/out").checks.at(0).reason,
+              "no audio was captured; the driver's ring of 2 bytes is smaller than one frame (4 bytes)");
     std::string html = testutil::read_file(out + "/report.html");
     EXPECT_NE(html.find("<td class=\"fail\">fail</td>"), std::string::npos);
     EXPECT_NE(html.find("is not supported by any of the power daemons"), std::string::npos);
     EXPECT_EQ(junit_verdicts(out + "/results.xml"), names_and_verdicts(res));
+    EXPECT_EQ(junit_counts(out + "/results.xml"), "6 3 3\n6 3 3\n");
+}
+
+TEST(BringupCheck, BoardFolderIsReadWithinItself) {
+    // A board folder from elsewhere: its version file a link to a file outside, an attribute a
+    // FIFO, another longer than a page, its trace a link to a file outside. Nothing outside is read
+    // or written, nothing waits, and each refusal is named.
+    std::string dir = testutil::make_temp_dir("bringupcheck-hostile");
+    std::string board = make_board(dir, {});
+    testutil::write_file(dir + "/secret", "2.94a secret\n");
+    testutil::write_file(dir + "/victim", "untouched");
+    ASSERT_EQ(unlink((board + OTG_VERSION_PATH).c_str()), 0);
+    ASSERT_EQ(symlink((dir + "/secret").c_str(), (board + OTG_VERSION_PATH).c_str()), 0);
+    ASSERT_EQ(unlink((board + OTG_GOTGCTL_PATH).c_str()), 0);
+    ASSERT_EQ(mkfifo((board + OTG_GOTGCTL_PATH).c_str(), 0644), 0);
+    testutil::write_file(board + OTG_PORT1_DIR "/" OTG_ATTR_BUSCONNECTED, std::string(5000, '1'));
+    ASSERT_EQ(unlink((board + "/trace.log").c_str()), 0);
+    ASSERT_EQ(symlink((dir + "/victim").c_str(), (board + "/trace.log").c_str()), 0);
+    std::string out = dir + "/out";
+    RunResult r = check({"--sim", board, "--switch", "--only", "usb,wifi", "--seconds", "1", "--boardsim", boardsim(),
+                         "--out", out});
+    EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+    Results res = load(out);
+    EXPECT_EQ(find(res, "usb.controller")->reason,
+              "the controller version was not read: " + board + OTG_VERSION_PATH + " is a link out of the board folder");
+    EXPECT_EQ(find(res, "usb.ports")->reason, "lm0: " + board + OTG_GOTGCTL_PATH + " is not a regular file (and 1 more)");
+    EXPECT_NE(testutil::read_file(out + "/usb/controller.txt").find(OTG_ATTR_BUSCONNECTED " is longer than a page"),
+              std::string::npos);
+    EXPECT_EQ(find(res, "wifi.on")->reason,
+              "the board's trace was not read: " + board + "/trace.log is a link out of the board folder");
+    for (const char* file : {"/results.json", "/results.xml", "/report.html", "/usb/controller.txt"})
+        EXPECT_EQ(testutil::read_file(out + file).find("secret"), std::string::npos) << file;
+    EXPECT_EQ(testutil::read_file(dir + "/victim"), "untouched");
+
+    // A board.conf that is a FIFO is refused at once.
+    ASSERT_EQ(unlink((board + "/board.conf").c_str()), 0);
+    ASSERT_EQ(mkfifo((board + "/board.conf").c_str(), 0644), 0);
+    RunResult fifo = check({"--sim", board, "--boardsim", boardsim(), "--out", out});
+    EXPECT_EQ(fifo.exit_code, 2);
+    EXPECT_EQ(testutil::split_lines(fifo.err)[0], "bringup-check: no simulated board in " + board + " (" + board +
+                                                       "/board.conf is not a regular file)");
 }
 
 TEST(BringupCheck, UsageErrors) {
@@ -229,6 +295,11 @@ TEST(BringupCheck, UsageErrors) {
         {"--bogus"},
         {"--seconds", "0"},
         {"--seconds", "ten"},
+        {"--seconds", "1e3"},
+        {"--seconds", "0x10"},
+        {"--seconds", "1.9"},
+        {"--seconds", "-1"},
+        {"--seconds="},
         {"--seconds"},
         {"--only", "audio,sound"},
         {"--only", ""},
@@ -251,6 +322,8 @@ TEST(BringupCheck, UsageErrors) {
         EXPECT_NE(r.err.find("usage: bringup-check"), std::string::npos) << what;
         EXPECT_FALSE(testutil::file_exists(out)) << what;
     }
+    EXPECT_EQ(testutil::split_lines(check({"--seconds", "1.9"}).err)[0],
+              "bringup-check: --seconds takes a whole number of seconds from 1 to 3600");
     // What is missing of the simulated board, said precisely.
     RunResult nolib = check({"--sim", board, "--preload", dir + "/no-lib.so", "--out", out});
     EXPECT_EQ(testutil::split_lines(nolib.err)[0], "bringup-check: no " + dir + "/no-lib.so to preload");
@@ -362,7 +435,8 @@ TEST(BringupCheck, SkipsWhatItMayNotDo) {
     std::string dir = testutil::make_temp_dir("bringupcheck-skip");
     std::string board = make_board(dir, {});
     std::string out = dir + "/out";
-    RunResult r = check({"--sim", board, "--only", "usb,wifi,gpu", "--boardsim", boardsim(), "--out", out}, {"DISPLAY="});
+    RunResult r = check({"--sim", board, "--only=usb,wifi,gpu", "--seconds=5", "--boardsim", boardsim(), "--out=" + out},
+                        {"DISPLAY="});
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     Results res = load(out);
     ASSERT_EQ(res.checks.size(), 10u);
@@ -462,6 +536,46 @@ TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
     }
 }
 
+TEST(BringupCheck, MisbehavingProgramsFailTheirChecks) {
+    // Stand-ins beside a copy of bringup-check: a power daemon that runs until stopped but never
+    // looks at a port, and a wlanpower that ends with status 1 without a word.
+    std::string dir = testutil::make_temp_dir("bringupcheck-misbehave");
+    mkdir((dir + "/tree").c_str(), 0755);
+    mkdir((dir + "/tree/bin").c_str(), 0755);
+    mkdir((dir + "/empty").c_str(), 0755);
+    RunResult copy = run_argv({"/bin/cp", check_bin(), dir + "/tree/bin/"});
+    ASSERT_EQ(copy.exit_code, 0) << copy.err;
+    for (const char* stand_in : {"otgpower\nexec /bin/sleep 60", "wlanpower\nexit 1"}) {
+        std::string text = stand_in, path = dir + "/tree/bin/" + text.substr(0, text.find('\n'));
+        testutil::write_file(path, "#!/bin/sh" + text.substr(text.find('\n')) + "\n");
+        chmod(path.c_str(), 0755);
+    }
+    std::string board = make_board(dir, {});
+    testutil::RunOptions o;
+    o.argv = {dir + "/tree/bin/bringup-check", "--sim", board, "--switch", "--only", "usb,wifi", "--seconds", "2",
+              "--boardsim", boardsim(), "--out", dir + "/out"};
+    o.env = {"PATH=" + dir + "/empty"};
+    RunResult r = testutil::run(o);
+    EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+    Results res = load(dir + "/out");
+    EXPECT_EQ(find(res, "usb.otgpower")->reason, "the trace shows no port looked at or switched");
+    for (const char* step : {"wifi.on", "wifi.off"})
+        EXPECT_EQ(find(res, step)->reason, "wlanpower ended with exit status 1") << step;
+
+    // The demos on a GPU driver that draws nothing: frames are swapped, the window stays one colour.
+    std::string gpu = dir + "/gpu";
+    r = check({"--sim", board, "--only", "gpu", "--seconds", "2", "--boardsim", boardsim(), "--out", gpu},
+              {"LD_PRELOAD=" NODRAW_LIB});
+    EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+    res = load(gpu);
+    ASSERT_EQ(res.checks.size(), 3u);
+    for (const Check& c : res.checks) {
+        EXPECT_GT(c.figures.get("frames").num, 0) << c.name;
+        EXPECT_EQ(c.reason.rfind("the window of " + c.program + " shows no drawn scene (1 colours, 0.0% unlike", 0), 0u)
+            << c.name << ": " << c.reason;
+    }
+}
+
 TEST(BringupCheck, RealBoardWithoutAudioDeviceSaysSo) {
     // This machine has no audio device: pcmcapture waits for one until the check's time limit.
     ASSERT_NE(access(QVAUDIO_NODE, F_OK), 0);
@@ -536,18 +650,62 @@ TEST(BringupCheck, RealBoardLeavesARunningPowerDaemonAlone) {
     }
 }
 
+// bringup-check started in the background (output thrown away), for a test that stops it.
+pid_t start_check(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {check_bin()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    pid_t pid = fork();
+    if (pid == 0) {
+        freopen("/dev/null", "w", stdout);
+        std::vector<char*> p;
+        for (std::string& a : argv) p.push_back(&a[0]);
+        p.push_back(nullptr);
+        execv(p[0], p.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Polls `ready` every 50 ms for up to `seconds`.
+bool wait_until(const std::function<bool()>& ready, double seconds) {
+    for (int i = 0; i < seconds * 20; ++i) {
+        if (ready()) return true;
+        usleep(50000);
+    }
+    return ready();
+}
+
+// The child of `parent` whose command name is `name`, 0 when there is none; and whether a process
+// still runs (a zombie waiting for init to reap it does not).
+pid_t child_named(pid_t parent, const std::string& name) {
+    for (const std::string& line : testutil::split_lines(
+             run_argv({"/bin/ps", "-o", "pid=,comm=", "--ppid", std::to_string(parent)}).out)) {
+        long pid = 0;
+        char comm[64] = "";
+        if (sscanf(line.c_str(), "%ld %63s", &pid, comm) == 2 && comm == name) return pid_t(pid);
+    }
+    return 0;
+}
+bool running(pid_t pid) {
+    std::string stat = testutil::read_file("/proc/" + std::to_string(pid) + "/stat");
+    size_t paren = stat.rfind(") ");
+    return paren != std::string::npos && stat[paren + 2] != 'Z' && stat[paren + 2] != 'X';
+}
+
 TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
-    // A daemon switching the board's power must not outlive a bringup-check that is stopped.
+    // A daemon switching the board's power must not outlive a bringup-check that is stopped; the
+    // device attached for the run is detached again.
     std::string dir = testutil::make_temp_dir("bringupcheck-stop");
     std::string board = make_board(dir, {});
-    testutil::RunOptions o;
-    o.argv = {check_bin(), "--sim", board, "--switch", "--only", "usb", "--seconds", "60", "--boardsim", boardsim(),
-              "--out", dir + "/out"};
-    o.term_after_s = 3;
-    o.timeout_s = 60;
-    RunResult r = testutil::run(o);
-    EXPECT_EQ(r.signal, SIGTERM) << r.out << r.err;
-    EXPECT_LT(r.seconds, 30);
+    std::string attached = board + "/state/usb.port1.attached";
+    pid_t pid = start_check({"--sim", board, "--switch", "--only", "usb", "--attach", "1", "--seconds", "12",
+                             "--boardsim", boardsim(), "--out", dir + "/out"});
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(wait_until([&] { return testutil::file_exists(attached) && testutil::read_file(attached) == "1"; }, 60));
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     // The checks finished before the stop keep their results.
     Results res = load(dir + "/out");
     ASSERT_EQ(res.checks.size(), 2u);
@@ -559,6 +717,24 @@ TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
     EXPECT_GT(before, 0u);
     usleep(2500000);  // otgpower looks at its ports every second
     EXPECT_EQ(testutil::read_file(board + "/trace.log").size(), before);
+    EXPECT_EQ(testutil::read_file(attached), "0");
+
+    // Killed outright: the daemon on the simulated board, and pcmcapture on this machine's devices
+    // (started through boardsim's trace-only run), end with it.
+    const std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
+        {"otgpower", {"--sim", board, "--switch", "--only", "usb", "--seconds", "20", "--out", dir + "/killed-usb"}},
+        {"pcmcapture", {"--only", "audio", "--out", dir + "/killed-audio"}}};
+    for (auto [program, args] : runs) {
+        args.insert(args.end(), {"--boardsim", boardsim()});
+        pid = start_check(args);
+        ASSERT_GT(pid, 0);
+        pid_t child = 0;
+        EXPECT_TRUE(wait_until([&] { return (child = child_named(pid, program)) != 0; }, 30)) << program;
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        EXPECT_TRUE(!child || wait_until([&] { return !running(child); }, 2)) << program << " outlived bringup-check";
+        if (child && running(child)) kill(child, SIGKILL);
+    }
 }
 
 TEST(BringupCheck, RenderReadsOnlyRegularEvidenceFiles) {

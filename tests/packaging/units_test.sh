@@ -37,6 +37,26 @@ for unit in $units; do
     expect "$unit Conflicts" "Conflicts=${others% }" "$(grep '^Conflicts=' "$made/systemd/$unit.service")"
 done
 
+# Each unit is skipped, not failed, where the controller's driver is not there (as on this
+# machine), and is wanted by port 0's device as systemd names it from the daemons' header, which
+# the udev rule makes known to systemd once the driver has bound it: an enabled unit starts when
+# the driver binds, at boot or later.
+header="$(dirname "$0")/../../include/bringup/otg.h"
+port0=$(sed -n 's/^#define OTG_PORT_DIR_PREFIX "\(.*\)"$/\10/p' "$header")
+if command -v systemd-escape >/dev/null; then
+    device=$(systemd-escape --path --suffix=device "$port0")
+    for unit in $units; do
+        condition=$(grep '^ConditionPathExists=' "$made/systemd/$unit.service")
+        expect "$unit skipped without the controller" "Conditions failed." \
+            "$(systemd-analyze condition "$condition" 2>&1 | tail -n 1)"
+        expect "$unit wanted by the controller's port 0" "WantedBy=multi-user.target $device" \
+            "$(grep '^WantedBy=' "$made/systemd/$unit.service")"
+    done
+fi
+expect "udev rule tags the ports the controller's driver bound" \
+    'ACTION!="remove", SUBSYSTEM=="logicmodule", DRIVER=="dwc_otg", TAG+="systemd"' \
+    "$(grep -v '^#' "$made/udev/60-board-bringup-usbpower.rules")"
+
 # The maintainer scripts, run with a deb-systemd-helper and deb-systemd-invoke that record their
 # calls. /run/systemd/system is absent here, so the scripts take the path of a system not booted
 # with systemd (a chroot, a container): no daemon-reload, no stop.
@@ -71,6 +91,10 @@ expect "postinst configure, enabled before" \
             "deb-systemd-helper enable" "deb-systemd-helper update-state")" \
     "$(ENABLED=1 run_script postinst configure 0.1.0-1)"
 expect "postinst leaves other actions alone" "" "$(run_script postinst triggered)"
+# Without init-system-helpers (a system being set up) postinst calls no helper and says nothing.
+mkdir -p "$work/none"
+expect "postinst without deb-systemd-helper" "exit 0" \
+    "$(PATH="$work/none" /bin/sh "$made/debian/postinst" configure 2>&1; echo "exit $?")"
 expect "prerm without systemd running" "" "$(run_script prerm remove)"
 expect "postrm remove masks" "$(each "deb-systemd-helper mask")" "$(run_script postrm remove)"
 expect "postrm purge forgets" "$(each "deb-systemd-helper purge" "deb-systemd-helper unmask")" "$(run_script postrm purge)"
