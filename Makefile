@@ -68,17 +68,15 @@ package: deps
 # A bootable arm64 image of the board (build/image: kernel, initramfs, ext4 disk) with the suite's
 # arm64 packages (made first when out/packages has none) and the kernel board module, on the arm64
 # root in ARM64_ROOT (made there when missing, kept); `make vmtest` boots it under
-# qemu-system-aarch64 and tests the running system, the capture judged by the host build's judge
-# (docs/image.md).
+# qemu-system-aarch64 and tests the running system, with the host build's judge and preloaded board
+# for reference (docs/image.md).
 ARM64_ROOT ?= build/arm64-root
 image:
-	@tools/install-deps.sh tools/packages-cross.txt tools/packages-vm.txt
+	@tools/install-deps.sh tools/packages-cross.txt tools/packages-kernel.txt tools/packages-vm.txt
 	@[ -n "$(wildcard out/packages/*_arm64.deb)" ] || $(MAKE) package PRESET=aarch64
 	packaging/vm/make-image.sh $(ARM64_ROOT)
 
-vmtest: image
-	cmake --preset dev >/dev/null
-	cmake --build --preset dev --target pcmjudge
+vmtest: image build
 	packaging/vm/vmtest.sh $(VMTEST_ONLY)
 
 # The board farm's job (packaging/lava/board-image-job.yaml) run on that image by Debian's LAVA

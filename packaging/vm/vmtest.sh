@@ -13,8 +13,10 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 image="$top/build/image"
 out="$top/build/vmtest"
 limit=${VMTEST_TIMEOUT:-1500}
-# The capture is judged with the host build's judge (make build).
-PCMJUDGE=${PCMJUDGE:-$top/build/dev/bench/pcmcapture/pcmjudge}
+# The host's build (make build): its judge for the captures, its programs and preloaded board for
+# the traces the kernel board's own checks compare with.
+build=$top/build/dev
+PCMJUDGE=$build/bench/pcmcapture/pcmjudge
 for f in vmlinuz initrd.img disk.ext4; do
     [ -e "$image/$f" ] || { echo "vmtest: no $image/$f (make image)" >&2; exit 1; }
 done
@@ -23,6 +25,11 @@ mkdir -p "$out/results"
 console="$out/console.log"
 cmdline="root=/dev/vda rw console=ttyAMA0 systemd.wants=board-vmtest.service board.vmtest"
 [ $# -eq 0 ] || cmdline="$cmdline board.vmtest_only=$1"
+
+if [ -f "$top/kernel/tests/expected-traces.sh" ]; then
+    "$top/kernel/tests/expected-traces.sh" "$build" "$out/results/kernel-tests/expected" >"$out/expected.log" 2>&1 \
+        || { echo "vmtest: the preloaded board's traces were not made:" >&2; cat "$out/expected.log" >&2; }
+fi
 
 started=$(date +%s)
 # -snapshot: the guest's writes go to a temporary file, never to disk.ext4.
@@ -37,10 +44,10 @@ timeout -k 10 "$limit" qemu-system-aarch64 -M virt -cpu cortex-a57 -smp 2 -m 2G 
 set -e
 ended=$(date +%s)
 # The exit status of the pipe is tee's; timeout's own is read from what it left.
-status=0
+status=0 end="power-off"
 if ! grep -q 'reboot: Power down' "$console"; then
     echo "vmtest: the guest did not power off within $limit s; it was stopped" >&2
-    status=1
+    status=1 end="being stopped"
 fi
 [ -s "$out/qemu.err" ] && sed 's/^/qemu: /' "$out/qemu.err" >&2
 guest() { sed -n "s/^.*board-vmtest\[[0-9]*\]: vmtest: $1\$/\1/p" "$console" | tail -n 1; }
@@ -48,7 +55,7 @@ summary=$(guest '\([0-9]* passed, [0-9]* failed, [0-9]* skipped\)')
 ready_at=$(guest 'booted: .* \([0-9.]*\) s after the kernel started')
 verdict_at=$(guest 'checks took .* the verdict came \([0-9.]*\) s after the kernel started')
 echo "vmtest: systemd up ${ready_at:-?} s and the verdict ${verdict_at:-?} s after the kernel started;" \
-    "$((ended - started)) s from power-on to power-off"
+    "$((ended - started)) s from power-on to $end"
 if [ -z "$summary" ]; then
     echo "vmtest: the guest reported no verdict (the serial console is in $console)" >&2
     exit 1
