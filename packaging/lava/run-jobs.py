@@ -154,6 +154,21 @@ def stages(entries):
     return times
 
 
+def steps(entries):
+    """Seconds of the steps that take time within the stages: the overlay's disk, each image's
+    copy, the boot to the login prompt, each test definition."""
+    out = []
+    for e in entries:
+        r = e.get("msg")
+        if e.get("lvl") != "results" or not isinstance(r, dict) or r.get("definition") != "lava":
+            continue
+        case = r.get("case", "")
+        if case in ("apply-overlay-guest", "file-download", "login-action") or case[:1].isdigit():
+            label = (r.get("extra") or {}).get("label") if case == "file-download" else None
+            out.append(("%s %s" % (case, label) if label else case, float(r.get("duration", 0))))
+    return out
+
+
 def lava_results(entries):
     """Every test case LAVA recorded: (suite, case, result, measurement, units)."""
     out = []
@@ -226,6 +241,7 @@ def run(name, env, job_id):
     results = lava_results(entries)
     print("run-jobs: %s: lava-run ended with %d after %.0f s; by stage: %s" % (
         name, status, took, ", ".join("%s %.0f s" % s for s in stages(entries))))
+    print("run-jobs: %s: steps: %s" % (name, ", ".join("%s %.1f s" % s for s in steps(entries))))
     print("run-jobs: %s: LAVA's results (its own actions' aside):" % name)
     print("  %-16s %-20s %-6s %s" % ("suite", "case", "result", "measurement"))
     for suite, case, result, m, u in results:
