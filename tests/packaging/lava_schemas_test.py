@@ -73,7 +73,9 @@ for kind, n in kinds.items():
         failed += 1
         print("FAILED: no %s in %s" % (kind, folder))
 
-# The files run-jobs.py writes for each board, as lava-run is given them.
+# The files run-jobs.py writes for each board, as lava-run is given them (imported without leaving
+# compiled code in the source tree).
+sys.dont_write_bytecode = True
 spec = importlib.util.spec_from_file_location("run_jobs", os.path.join(folder, "run-jobs.py"))
 run_jobs = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(run_jobs)
