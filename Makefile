@@ -7,7 +7,7 @@ MAKEFLAGS += --no-print-directory
 DEPS_aarch64 := tools/packages-cross.txt
 LAUNCH_aarch64 := cmake/qemu-aarch64.sh --pin
 
-.PHONY: all deps configure build run test test-asan test-tsan bench mutate fuzz soak package image vmtest clean
+.PHONY: all deps configure build run test test-asan test-tsan bench mutate fuzz soak package image vmtest lava clean
 
 all: build
 
@@ -78,6 +78,14 @@ image:
 
 vmtest: image build
 	packaging/vm/vmtest.sh $(VMTEST_ONLY)
+
+# The board farm's job (packaging/lava/board-image-job.yaml) run on that image by Debian's LAVA
+# dispatcher (lava-run, no server), on the good and on a failing kernel board; LAVA's results are
+# checked against the results.json bringup-check wrote in the guest (docs/lava.md). The job takes
+# the test definition from this repository's last commit.
+lava: image
+	@tools/install-deps.sh tools/packages-lava.txt
+	packaging/lava/run-jobs.py $(LAVA_BOARDS)
 
 clean:
 	rm -rf build

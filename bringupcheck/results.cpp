@@ -5,6 +5,18 @@
 
 namespace {
 
+// The figure that stands for a check where a single number is wanted (a board farm's measurement),
+// with its units: the first of these the check has.
+struct MainFigure {
+    const char* key;
+    const char* units;
+};
+const MainFigure kMainFigures[] = {
+    {"fps", "fps"},
+    {"audio_seconds", "seconds"},
+    {"configs", "configurations"},
+};
+
 bool known_verdict(const std::string& v) { return v == "pass" || v == "fail" || v == "skip"; }
 
 }  // namespace
@@ -119,6 +131,15 @@ std::string results_junit(const Results& r) {
 
 std::string verdict_lines(const Results& r) {
     std::string out;
-    for (const Check& c : r.checks) out += c.name + " " + c.verdict + "\n";
+    for (const Check& c : r.checks) {
+        out += c.name + " " + c.verdict;
+        for (const MainFigure& m : kMainFigures) {
+            const Json& f = c.figures.get(m.key);
+            if (f.type != Json::Number) continue;
+            out += " " + f.dump() + " " + m.units;
+            break;
+        }
+        out += "\n";
+    }
     return out;
 }

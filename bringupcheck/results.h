@@ -1,6 +1,7 @@
 // The verdicts of one run and how they are written: results.json, results.xml (JUnit) and
-// verdicts.txt ("<name> <verdict>" a line, for shell-only consumers such as a board farm's run
-// steps).
+// verdicts.txt ("<name> <verdict>" a line, then the check's main figure and its units when it has
+// one: frames per second, seconds of audio, configurations; for shell-only consumers such as a
+// board farm's run steps).
 #pragma once
 
 #include <string>

@@ -25,6 +25,7 @@ Results sample() {
     a.reason = "said \"x\" & <y>\twith \xc3\xa9 and \x01";
     a.seconds = 10.25;
     a.figures.set("bytes", Json::number(1920000)).set("rate", Json::number(0.5)).set("ok", Json::boolean(false));
+    a.figures.set("audio_seconds", Json::number(9.875));
     a.figures.set("list", Json::array().push(Json::number(1)).push(Json::string("two")));
     a.evidence = {"audio/pcmcapture.out", "audio/output.pcm"};
     Check b;
@@ -51,7 +52,9 @@ TEST(ResultsFile, WrittenAndReadBackTheSame) {
     EXPECT_EQ(back.checks[0].figures.get("list").items[1].str, "two");
     EXPECT_EQ(back.checks[1].program, "");
     EXPECT_NE(text.find("\"program\": null"), std::string::npos);
-    EXPECT_EQ(verdict_lines(back), "audio.capture fail\nusb.ports skip\nwifi.on pass\n");
+    // The main figure follows the verdict, with its units; a figure that is not a number is none.
+    back.checks[2].figures.set("fps", Json::string("many"));
+    EXPECT_EQ(verdict_lines(back), "audio.capture fail 9.875 seconds\nusb.ports skip\nwifi.on pass\n");
 }
 
 TEST(Json, ParsesWhatTheStandardAllowsAndNothingElse) {

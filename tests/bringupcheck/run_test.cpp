@@ -78,6 +78,13 @@ std::string junit_verdicts(const std::string& path) {
     return r.out;
 }
 
+// "<name> <verdict>" lines of results.json's checks, in order.
+std::string names_and_verdicts(const Results& res) {
+    std::string out;
+    for (const Check& c : res.checks) out += c.name + " " + c.verdict + "\n";
+    return out;
+}
+
 // The checks, failures and skips that results.xml counts, as a real XML parser reads them: one
 // "<tests> <failures> <skipped>" line for the suites and one for the suite.
 std::string junit_counts(const std::string& path) {
@@ -171,7 +178,7 @@ TEST(BringupCheck, GoodBoardPassesEveryCheck) {
     EXPECT_EQ(html.find("src=\"http"), std::string::npos);
 
     // The JUnit file and the verdict list say the same as results.json, check for check.
-    EXPECT_EQ(junit_verdicts(out + "/results.xml"), verdict_lines(res));
+    EXPECT_EQ(junit_verdicts(out + "/results.xml"), names_and_verdicts(res));
     EXPECT_EQ(testutil::read_file(out + "/verdicts.txt"), verdict_lines(res));
 
     // --render makes the same page again from the files alone.
@@ -236,7 +243,7 @@ TEST(BringupCheck, BrokenBoardFailsAndSaysWhy) {
     std::string html = testutil::read_file(out + "/report.html");
     EXPECT_NE(html.find("<td class=\"fail\">fail</td>"), std::string::npos);
     EXPECT_NE(html.find("is not supported by any of the power daemons"), std::string::npos);
-    EXPECT_EQ(junit_verdicts(out + "/results.xml"), verdict_lines(res));
+    EXPECT_EQ(junit_verdicts(out + "/results.xml"), names_and_verdicts(res));
     EXPECT_EQ(junit_counts(out + "/results.xml"), "6 3 3\n6 3 3\n");
 }
 
@@ -448,7 +455,8 @@ TEST(BringupCheck, SkipsWhatItMayNotDo) {
 }
 
 TEST(BringupCheck, BoardFarmStepsReportEveryCheck) {
-    // The definition's run steps, run by the shell with a stand-in lava-test-case that logs its calls.
+    // The definition's run steps, run by the shell with a stand-in lava-test-case that logs its calls:
+    // every check's verdict, with its main figure as the measurement where it has one.
     std::string yaml = testutil::read_file(testutil::source_dir() + "/packaging/lava/bringup-check.yaml");
     EXPECT_NE(yaml.find("format: Lava-Test Test Definition 1.0"), std::string::npos);
     std::string script;
@@ -469,14 +477,18 @@ TEST(BringupCheck, BoardFarmStepsReportEveryCheck) {
     o.argv = {"/bin/sh", "-e", "-c", script};
     o.env = {"PATH=" + dir + "/bin:" + testutil::stage_dir() + "/bin:" + (path ? path : "/usr/bin:/bin"),
              "OUT=" + dir + "/out", "LAVA_CASES=" + dir + "/cases",
-             "ARGS=--sim " + board + " --boardsim " + boardsim() + " --switch --only usb,wifi --seconds 2"};
+             "ARGS=--sim " + board + " --boardsim " + boardsim() + " --switch --only audio,usb,wifi --seconds 2"};
     o.timeout_s = 120;
     RunResult r = testutil::run(o);
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     Results res = load(dir + "/out");
-    ASSERT_EQ(res.checks.size(), 7u);
+    ASSERT_EQ(res.checks.size(), 8u);
     std::string expected;
-    for (const Check& c : res.checks) expected += c.name + " --result " + c.verdict + "\n";
+    for (const Check& c : res.checks)
+        expected += c.name + " --result " + c.verdict +
+                    (c.name == "audio.capture" ? " --measurement " + c.figures.get("audio_seconds").dump() + " --units seconds"
+                                               : "") +
+                    "\n";
     EXPECT_EQ(testutil::read_file(dir + "/cases"), expected);
 
     // Later jobs on the same board, in the same folder: one whose arguments are wrong, one whose
