@@ -146,7 +146,8 @@ bringup_good() {
     overruns=$(($(dmesg | grep -c "$module: .* overrun ") - overruns_before))
     stop_xvfb
     total=$(grep -c . "$results/good/verdicts.txt" 2>/dev/null)
-    notpass=$(grep -cv ' pass$' "$results/good/verdicts.txt" 2>/dev/null)
+    # "<name> <verdict> [<figure> <units>]" a line: the verdict is the second field.
+    notpass=$(awk '$2 != "pass"' "$results/good/verdicts.txt" 2>/dev/null | grep -c .)
     total=${total:-0} notpass=${notpass:-0}
     if [ "$rc" -eq 0 ] && [ "$total" -ge 12 ] && [ "$notpass" -eq 0 ]; then
         ok "bringup-check --switch passes all $total checks on the good kernel board"
@@ -166,7 +167,7 @@ bringup_failing() {
     boardsim create /tmp/failing-sim $failing_sim >/dev/null 2>&1
     bringup_check "$results/failing-sim.out" --sim /tmp/failing-sim --only audio,usb --out "$results/failing-sim"
     for c in audio.capture usb.controller; do
-        verdict=$(sed -n "s/^$c //p" "$results/failing/verdicts.txt" 2>/dev/null)
+        verdict=$(awk -v c="$c" '$1 == c { print $2 }' "$results/failing/verdicts.txt" 2>/dev/null)
         why=$(reason_of $c "$results/failing.out")
         # Figures (seconds, counts) may differ between the two boards, and so may what an emulated
         # CPU's delays add after the first clause (overruns of a ring); the words of the first may not.
