@@ -58,12 +58,6 @@ bool parse_number(const Number& n, const std::string& text, long long* value) {
     return true;
 }
 
-std::string trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r");
-    if (b == std::string::npos) return "";
-    size_t e = s.find_last_not_of(" \t\r");
-    return s.substr(b, e - b + 1);
-}
 
 bool is_list_key(const std::string& key) {
     for (const char* k : kListKeys)
@@ -156,6 +150,13 @@ FileRead read_board_file(const std::string& dir, const std::string& path, size_t
     }
     r.ok = true;
     return r;
+}
+
+std::string trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos) return "";
+    size_t e = s.find_last_not_of(" \t\r");
+    return s.substr(b, e - b + 1);
 }
 
 void parse_settings(const std::string& text, Settings* settings) {

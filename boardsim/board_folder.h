@@ -35,6 +35,9 @@ struct FileRead {
 FileRead read_board_file(const std::string& dir, const std::string& path, size_t max, std::string* text,
                          long long from = 0, bool cut_ok = false);
 
+// The text without blanks (spaces, tabs, carriage returns) at either end, as settings are read.
+std::string trim(const std::string& s);
+
 // Settings of a board.conf, key to value.
 using Settings = std::map<std::string, std::string>;
 

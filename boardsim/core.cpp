@@ -48,13 +48,6 @@ std::once_flag g_settings_once;
 // Never freed: wrapped calls may still arrive from atexit handlers after static destructors ran.
 Settings* g_settings;
 
-std::string trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r");
-    if (b == std::string::npos) return "";
-    size_t e = s.find_last_not_of(" \t\r");
-    return s.substr(b, e - b + 1);
-}
-
 // A board.conf that is refused (a link out of the board, not a regular file, too long) leaves
 // the board with its defaults, and the trace says why.
 void load_settings() {

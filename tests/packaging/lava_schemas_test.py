@@ -7,10 +7,10 @@ there. Prints each failure, then "N passed, M failed".
 Usage: lava_schemas_test.py <source-dir>
 Run with the system Python: lava_common (lava-common) and yaml are Debian's."""
 import glob
-import importlib.util
 import os
 import sys
 import tempfile
+import types
 
 import yaml
 from lava_common.schemas import device as device_schema
@@ -73,12 +73,13 @@ for kind, n in kinds.items():
         failed += 1
         print("FAILED: no %s in %s" % (kind, folder))
 
-# The files run-jobs.py writes for each board, as lava-run is given them (imported without leaving
-# compiled code in the source tree).
-sys.dont_write_bytecode = True
-spec = importlib.util.spec_from_file_location("run_jobs", os.path.join(folder, "run-jobs.py"))
-run_jobs = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(run_jobs)
+# The files run-jobs.py writes for each board, as lava-run is given them (its code run as a module
+# of its own, leaving no compiled code in the source tree).
+run_jobs_path = os.path.join(folder, "run-jobs.py")
+run_jobs = types.ModuleType("run_jobs")
+run_jobs.__file__ = run_jobs_path
+with open(run_jobs_path) as f:
+    exec(compile(f.read(), run_jobs_path, "exec"), run_jobs.__dict__)
 for board in run_jobs.BOARDS:
     with tempfile.TemporaryDirectory() as work:
         run_jobs.render(board, run_jobs.BOARDS[board], work, os.path.join(work, "share"))
