@@ -29,7 +29,7 @@
 #include "boardsim.h"
 #include "bringup/qvaudio.h"
 #include "internal.h"
-#include "trace_line.h"
+#include "bringup/trace_line.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ const long kBadReadPos = -2;
 
 struct Config {
     long long rate;
-    boardsim::AudioStream stream;
+    bringup::AudioStream stream;
     long long ring;
     long long align;
     bool counter;
@@ -114,7 +114,7 @@ long long produced(const Stream& s) {
 
 uint8_t byte_at(long long offset) {
     const Config& c = config();
-    return boardsim::stream_byte(c.stream, offset);
+    return bringup::stream_byte(c.stream, offset);
 }
 
 // Fills `buf` with the ring's bytes for the stream offsets [from, from + count), as they are when
@@ -133,7 +133,7 @@ void check_overrun(Stream& s, long long hw) {
     if (hw - s.rd >= ring) {
         long long lost = hw - s.rd;
         s.rd = hw;
-        boardsim::trace("fault", kNode, std::string(boardsim::kTraceOverrun) + " " + std::to_string(lost), 0);
+        boardsim::trace("fault", kNode, std::string(bringup::kTraceOverrun) + " " + std::to_string(lost), 0);
     }
 }
 

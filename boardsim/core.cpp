@@ -22,7 +22,7 @@
 #include "board_folder.h"
 #include "boardsim.h"
 #include "internal.h"
-#include "trace_line.h"
+#include "bringup/trace_line.h"
 
 namespace boardsim {
 
@@ -118,7 +118,7 @@ void trace(const char* op, const char* path, const std::string& detail, long lon
     if (core::trace_file().empty()) return;
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
-    std::string line = format_trace_line((long long)ts.tv_sec, ts.tv_nsec / 1000, (long)getpid(), op,
+    std::string line = bringup::format_trace_line((long long)ts.tv_sec, ts.tv_nsec / 1000, (long)getpid(), op,
                                          path, detail, result);
     int saved = errno;
     // Appended to a regular file only: a trace.log that is a link, a FIFO or a device is left alone.
@@ -254,7 +254,7 @@ bool denied(const char* path) {
     return refused;
 }
 
-std::string c_literal(const char* bytes, size_t count) { return trace_literal(bytes, count); }
+std::string c_literal(const char* bytes, size_t count) { return bringup::trace_literal(bytes, count); }
 
 bool in_call_list(const std::string& list, long long call) {
     size_t pos = 0;

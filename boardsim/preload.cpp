@@ -26,7 +26,7 @@
 
 #include "boardsim.h"
 #include "internal.h"
-#include "trace_line.h"
+#include "bringup/trace_line.h"
 
 using boardsim::Device;
 namespace core = boardsim::core;
@@ -547,7 +547,7 @@ int ioctl(int fd, unsigned long request, ...) {
         r = s->device->on_ioctl ? s->device->on_ioctl(fd, request, arg) : fail(ENOTTY);
     }
     int err = errno;
-    std::string detail = boardsim::trace_request(request);
+    std::string detail = bringup::trace_request(request);
     if (s->device->ioctl_has_arg && s->device->ioctl_has_arg(request))
         detail += " " + std::to_string((long)(int)arg);
     boardsim::trace("ioctl", s->sys_path.c_str(), detail, r);

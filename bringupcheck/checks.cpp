@@ -243,7 +243,7 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
                 if (r.pid == ran.res.pid || own_trace) {
                     ran.trace.records.push_back(r);
                     long long sec = (long long)r.time;
-                    mine += boardsim::format_trace_line(sec, long((r.time - double(sec)) * 1e6 + 0.5), r.pid,
+                    mine += bringup::format_trace_line(sec, long((r.time - double(sec)) * 1e6 + 0.5), r.pid,
                                                         r.op.c_str(), r.path.c_str(), r.detail, r.result);
                 }
             write_file(dir + "/" + base + ".trace", mine);

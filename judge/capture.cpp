@@ -10,7 +10,7 @@
 
 #include "bringup/qvaudio.h"
 #include "pcmcapture/messages.h"
-#include "trace_line.h"
+#include "bringup/trace_line.h"
 
 namespace judge {
 
@@ -20,7 +20,7 @@ const uint32_t kHalf = 9600;
 const uint32_t kWhole = 19200;
 
 // The driver request that sets the read position: what each re-sync of the reader sends.
-const std::string kSetReadPosRequest = boardsim::trace_request(kCmdOutSetReadPos) + " ";
+const std::string kSetReadPosRequest = bringup::trace_request(kCmdOutSetReadPos) + " ";
 const char kAudioNode[] = QVAUDIO_NODE;
 
 // How each message is written: level, text, and whether the text is a printf format (whose
@@ -124,7 +124,7 @@ std::vector<Stretch> stretches(const std::string& pcm, long long min_bytes, Pred
 }
 
 // Where in the counter stream a block starts, or -1.
-long long counter_start(const boardsim::AudioStream& s, const char* data, size_t n) {
+long long counter_start(const bringup::AudioStream& s, const char* data, size_t n) {
     if (n < 8) return -1;
     for (size_t k = 0; k < 4; ++k) {
         uint32_t w = uint32_t(uint8_t(data[k])) | uint32_t(uint8_t(data[k + 1])) << 8 |
@@ -132,7 +132,7 @@ long long counter_start(const boardsim::AudioStream& s, const char* data, size_t
         long long start = (long long)w * 4 - (long long)k;
         if (start < 0) continue;
         size_t i = 0;
-        while (i < n && boardsim::stream_byte(s, start + (long long)i) == uint8_t(data[i])) ++i;
+        while (i < n && bringup::stream_byte(s, start + (long long)i) == uint8_t(data[i])) ++i;
         if (i == n) return start;
     }
     return -1;
@@ -143,16 +143,16 @@ struct ToneTable {
     std::vector<int16_t> samples;
 };
 
-bool make_tone_table(const boardsim::AudioStream& s, ToneTable* table) {
+bool make_tone_table(const bringup::AudioStream& s, ToneTable* table) {
     // The stream's phase advances by the tone in milli-hertz per frame, one turn being the frame
     // rate in milli-frames per second: it repeats after turn / gcd(turn, tone) frames.
-    audio_stream c = boardsim::c_stream(s);
+    audio_stream c = bringup::c_stream(s);
     long long turn = (long long)audio_stream_turn(&c);
     if (c.tone_mhz <= 0) return false;
     long long period = turn / std::gcd(turn, c.tone_mhz);
     if (period > (1 << 22)) return false;
     table->samples.resize(size_t(period));
-    for (long long f = 0; f < period; ++f) table->samples[size_t(f)] = boardsim::tone_sample(s, f);
+    for (long long f = 0; f < period; ++f) table->samples[size_t(f)] = bringup::tone_sample(s, f);
     return true;
 }
 
@@ -209,7 +209,7 @@ long long count_resyncs(const Trace& trace) {
 long long count_overruns(const Trace& trace) {
     long long n = 0;
     for (const TraceRecord& r : trace.records)
-        if (r.op == "fault" && r.path == kAudioNode && r.detail.rfind(std::string(boardsim::kTraceOverrun) + " ", 0) == 0) ++n;
+        if (r.op == "fault" && r.path == kAudioNode && r.detail.rfind(std::string(bringup::kTraceOverrun) + " ", 0) == 0) ++n;
     return n;
 }
 
@@ -296,7 +296,7 @@ CaptureReport analyse_capture(const std::string& log_text, const std::string& pc
     // Known content: every block a slice of the stream, following on from the one before unless
     // the reader re-synced in between.
     if (o.content != Content::Unknown) {
-        boardsim::AudioStream s;
+        bringup::AudioStream s;
         s.rate = o.rate;
         s.counter = o.content == Content::Counter;
         s.tone_hz = o.tone_hz;

@@ -15,7 +15,7 @@ Trace parse_trace(const std::string& text) {
         size_t nl = text.find('\n', pos);
         if (nl == std::string::npos) break;
         TraceRecord r;
-        if (boardsim::parse_trace_line(text.substr(pos, nl - pos), &r))
+        if (bringup::parse_trace_line(text.substr(pos, nl - pos), &r))
             trace.records.push_back(std::move(r));
         else
             trace.bad_lines++;
@@ -37,7 +37,7 @@ bool read_trace(const std::string& path, Trace* trace, std::string* error) {
 }
 
 bool record_bytes(const TraceRecord& record, std::string* bytes) {
-    return boardsim::trace_unliteral(record.detail, bytes);
+    return bringup::trace_unliteral(record.detail, bytes);
 }
 
 }  // namespace judge

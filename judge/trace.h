@@ -1,14 +1,14 @@
-// Reading a simulated board's trace (boardsim/trace_line.h has the line format).
+// Reading a simulated board's trace (include/bringup/trace_line.h has the line format).
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "trace_line.h"
+#include "bringup/trace_line.h"
 
 namespace judge {
 
-using boardsim::TraceRecord;
+using bringup::TraceRecord;
 
 struct Trace {
     std::vector<TraceRecord> records;  // in file order

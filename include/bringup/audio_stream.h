@@ -184,7 +184,7 @@ static inline int audio_stream_parse_mhz(const char *text, long long *mhz)
 #ifdef __cplusplus
 #include <math.h>
 
-namespace boardsim {
+namespace bringup {
 
 const double kToneAmplitude = AUDIO_STREAM_AMPLITUDE;
 
@@ -209,5 +209,5 @@ inline uint8_t stream_byte(const AudioStream& s, long long offset) {
     return audio_stream_byte(&c, offset);
 }
 
-}  // namespace boardsim
+}  // namespace bringup
 #endif

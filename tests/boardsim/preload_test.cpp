@@ -187,11 +187,11 @@ TEST(AudioDevice, ToneAtAFractionalFrequency) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::vector<std::string> out = testutil::split_lines(r.out);
     ASSERT_EQ(out.size(), 4u) << r.out;
-    boardsim::AudioStream stream{192000, false, 440.5};
+    bringup::AudioStream stream{192000, false, 440.5};
     std::string hex;
     for (long long i = 0; i < 2000; ++i) {
         char byte[4];
-        snprintf(byte, sizeof byte, "%02x", boardsim::stream_byte(stream, i));
+        snprintf(byte, sizeof byte, "%02x", bringup::stream_byte(stream, i));
         hex += byte;
     }
     EXPECT_EQ(out[2], "readhex 2000 0 " + hex);

@@ -21,7 +21,7 @@ namespace campaign {
 namespace {
 
 const char kDevice[] = QVAUDIO_NODE;
-const std::string kOverrun = std::string(boardsim::kTraceOverrun) + " ";
+const std::string kOverrun = std::string(bringup::kTraceOverrun) + " ";
 const std::string kSetReadPosition = testutil::request_text(kCmdOutSetReadPos);
 // An overrun can break the stream up to four times: the read position jumps to the hardware's, the
 // reader may then take a few produced bytes and the ring's previous lap after them, and the next

@@ -10,7 +10,7 @@ namespace campaign {
 // The longest run of bytes from `pos` that is a slice of the counter stream starting at one of the
 // places its first four bytes allow; its length, and its stream offset in *start.
 static size_t anchor(const uint8_t* data, size_t pos, size_t end, long long* start) {
-    boardsim::AudioStream stream;
+    bringup::AudioStream stream;
     stream.counter = true;
     size_t best = 0;
     for (size_t k = 0; k < 4 && pos + k + 4 <= end; ++k) {
@@ -19,14 +19,14 @@ static size_t anchor(const uint8_t* data, size_t pos, size_t end, long long* sta
         const long long first = (long long)word * 4 - (long long)k;
         if (first < 0) continue;
         size_t r = 0;
-        while (pos + r < end && data[pos + r] == boardsim::stream_byte(stream, first + (long long)r)) ++r;
+        while (pos + r < end && data[pos + r] == bringup::stream_byte(stream, first + (long long)r)) ++r;
         if (r > best) best = r, *start = first;
     }
     return best;
 }
 
 long long stream_breaks(const std::string& pcm, const std::vector<uint32_t>& blocks, long long ring) {
-    boardsim::AudioStream stream;
+    bringup::AudioStream stream;
     stream.counter = true;
     const uint8_t* data = reinterpret_cast<const uint8_t*>(pcm.data());
     const size_t kPlaced = 8;   // a piece this long tells where it comes from
@@ -41,7 +41,7 @@ long long stream_breaks(const std::string& pcm, const std::vector<uint32_t>& blo
         while (pos < end) {
             size_t run = 0;
             if (expected >= 0)
-                while (pos + run < end && data[pos + run] == boardsim::stream_byte(stream, expected + (long long)run)) ++run;
+                while (pos + run < end && data[pos + run] == bringup::stream_byte(stream, expected + (long long)run)) ++run;
             if (run > 0) {
                 expected += (long long)run;
                 reached = std::max(reached, expected);

@@ -9,10 +9,10 @@
 namespace {
 
 std::string slice(long long start, size_t length) {
-    boardsim::AudioStream stream;
+    bringup::AudioStream stream;
     stream.counter = true;
     std::string s;
-    for (size_t i = 0; i < length; ++i) s += char(boardsim::stream_byte(stream, start + (long long)i));
+    for (size_t i = 0; i < length; ++i) s += char(bringup::stream_byte(stream, start + (long long)i));
     return s;
 }
 

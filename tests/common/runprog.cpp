@@ -196,7 +196,7 @@ std::string make_temp_dir(const std::string& tag) {
     return buf.data();
 }
 
-std::string request_text(unsigned long request) { return boardsim::trace_request(request); }
+std::string request_text(unsigned long request) { return bringup::trace_request(request); }
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "trace_line.h"
+#include "bringup/trace_line.h"
 
 namespace testutil {
 
@@ -54,7 +54,7 @@ std::vector<std::string> split_lines(const std::string& text);
 std::string request_text(unsigned long request);
 
 // One line of a simulated board's trace.log (time, pid, op, path, detail, result).
-using TraceLine = boardsim::TraceRecord;
+using TraceLine = bringup::TraceRecord;
 // The board's trace in order; empty when there is none yet. A line still being written by
 // another process is left out.
 std::vector<TraceLine> read_trace(const std::string& board);

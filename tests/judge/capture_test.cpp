@@ -17,14 +17,14 @@ struct Made {
 };
 
 // A capture as pcmcapture writes it: blocks cut from the stream at the given stream offsets.
-Made make_capture(const boardsim::AudioStream& s, const std::vector<std::pair<long long, uint32_t>>& blocks) {
+Made make_capture(const bringup::AudioStream& s, const std::vector<std::pair<long long, uint32_t>>& blocks) {
     Made m;
     m.log = "I/qvAudio_Test: Audio capture start!\nI/qvAudio_Test: qvAudio_OutSize = 0x10000 !\n";
     for (auto& b : blocks) {
         char line[80];
         snprintf(line, sizeof line, "D/qvAudio_Test: write %x %x to file\n", 0x5a5a0000u, b.second);
         m.log += line;
-        for (uint32_t i = 0; i < b.second; ++i) m.pcm += char(boardsim::stream_byte(s, b.first + i));
+        for (uint32_t i = 0; i < b.second; ++i) m.pcm += char(bringup::stream_byte(s, b.first + i));
     }
     m.log += "I/qvAudio_Test: Audio capture finish!\n";
     return m;
@@ -87,7 +87,7 @@ TEST(CaptureLog, NearMissesAreNotPcmcapturesLines) {
 }
 
 TEST(Capture, CounterCaptureThatIsSoundHasNoProblems) {
-    boardsim::AudioStream s{192000, true, 440};
+    bringup::AudioStream s{192000, true, 440};
     auto blocks = contiguous(40000, s.rate);
     // Both block sizes, and a re-sync that jumps ahead.
     blocks[3].second = 19200;
@@ -115,7 +115,7 @@ TEST(Capture, CounterCaptureThatIsSoundHasNoProblems) {
 TEST(Capture, ToneCaptureIsPlacedWithinItsPeriod) {
     for (double hz : {440.0, 440.5}) {  // a fractional tone repeats after a longer period
         SCOPED_TRACE(hz);
-        boardsim::AudioStream s{192000, false, hz};
+        bringup::AudioStream s{192000, false, hz};
         auto blocks = contiguous(4 * 1000003LL, s.rate);  // late in the stream, off the period's start
         blocks[50].first += 4 * 77;                       // a re-sync
         for (size_t i = 51; i < blocks.size(); ++i) blocks[i].first += 4 * 77;
@@ -133,11 +133,11 @@ TEST(Capture, ToneCaptureIsPlacedWithinItsPeriod) {
 
 TEST(Capture, DamageInsideABlockIsFound) {
     for (Content content : {Content::Counter, Content::Tone}) {
-        boardsim::AudioStream s{192000, content == Content::Counter, 440};
+        bringup::AudioStream s{192000, content == Content::Counter, 440};
         Made m = make_capture(s, contiguous(0, s.rate));
         m.pcm[9600 * 7 + 4000] ^= 0x10;  // one corrupted byte
         // An overrun inside a block: the second half of block 9 comes from later in the stream.
-        for (int i = 4800; i < 9600; ++i) m.pcm[9600 * 9 + i] = char(boardsim::stream_byte(s, 9600 * 9 + i + 65536));
+        for (int i = 4800; i < 9600; ++i) m.pcm[9600 * 9 + i] = char(bringup::stream_byte(s, 9600 * 9 + i + 65536));
         judge::CaptureReport r = judge::analyse_capture(m.log, m.pcm, options(content, s.rate));
         ASSERT_FALSE(r.ok());
         EXPECT_EQ(r.intact, r.blocks.size() - 2);
@@ -148,7 +148,7 @@ TEST(Capture, DamageInsideABlockIsFound) {
 }
 
 TEST(Capture, BlocksMustMatchTheFileAndTheLog) {
-    boardsim::AudioStream s{192000, true, 440};
+    bringup::AudioStream s{192000, true, 440};
     Made m = make_capture(s, contiguous(0, s.rate));
     CaptureOptions o = options(Content::Counter, s.rate);
     // A debug line missing, a byte missing from the file, a length that pcmcapture never writes.
@@ -168,7 +168,7 @@ TEST(Capture, BlocksMustMatchTheFileAndTheLog) {
 }
 
 TEST(Capture, ShortCaptureAndStretchesOfSilenceOrStuckSamples) {
-    boardsim::AudioStream s{192000, false, 440};
+    bringup::AudioStream s{192000, false, 440};
     auto blocks = contiguous(0, s.rate);
     blocks.resize(blocks.size() / 2);  // five seconds
     Made m = make_capture(s, blocks);
@@ -191,7 +191,7 @@ TEST(Capture, ShortCaptureAndStretchesOfSilenceOrStuckSamples) {
 }
 
 TEST(Capture, LevelAndSpectrumOfTheTone) {
-    boardsim::AudioStream s{192000, false, 1000};
+    bringup::AudioStream s{192000, false, 1000};
     Made m = make_capture(s, contiguous(0, s.rate));
     std::vector<double> level = judge::level_over_time(m.pcm, s.rate, 0.1);
     ASSERT_EQ(level.size(), 100u);

@@ -8,11 +8,11 @@ namespace {
 
 TEST(Trace, WrittenLinesReadBack) {
     std::string bytes("on\n\t\"\\\001\377", 8);
-    std::string literal = boardsim::trace_literal(bytes.data(), bytes.size());
+    std::string literal = bringup::trace_literal(bytes.data(), bytes.size());
     EXPECT_EQ(literal, "\"on\\n\\t\\\"\\\\\\001\\377\"");
-    std::string text = boardsim::format_trace_line(1700000000, 42, 77, "write", "/sys/devices/lm1/peri_sleepm",
+    std::string text = bringup::format_trace_line(1700000000, 42, 77, "write", "/sys/devices/lm1/peri_sleepm",
                                                    literal, 8) +
-                       boardsim::format_trace_line(1700000001, 5, 78, "ioctl", "/dev/qvaudio_out",
+                       bringup::format_trace_line(1700000001, 5, 78, "ioctl", "/dev/qvaudio_out",
                                                    "0x40044102 4096", -1);
     judge::Trace t = judge::parse_trace(text + "1700000002.000000\t79\tread\t/sys/x");  // last line unfinished
     ASSERT_EQ(t.records.size(), 2u);
@@ -52,7 +52,7 @@ TEST(Trace, MalformedLinesAreCountedNotTaken) {
     EXPECT_EQ(t.bad_lines, 6u);
     for (const char* bad : {"x", "\"x", "\"\\q\"", "\"\\0\"", "\"\\9aa\"", "\"a\"b\"", "\"\\\""}) {
         std::string out;
-        EXPECT_FALSE(boardsim::trace_unliteral(bad, &out)) << bad;
+        EXPECT_FALSE(bringup::trace_unliteral(bad, &out)) << bad;
     }
 }
 

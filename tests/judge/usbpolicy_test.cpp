@@ -11,8 +11,8 @@ struct Script {
     double t = 1000;
     void rec(const char* op, const std::string& path, const std::string& bytes) {
         long long sec = (long long)t;
-        text += boardsim::format_trace_line(sec, long((t - double(sec)) * 1e6 + 0.5), 10, op, path.c_str(),
-                                            boardsim::trace_literal(bytes.data(), bytes.size()), (long long)bytes.size());
+        text += bringup::format_trace_line(sec, long((t - double(sec)) * 1e6 + 0.5), 10, op, path.c_str(),
+                                            bringup::trace_literal(bytes.data(), bytes.size()), (long long)bytes.size());
     }
     std::string lm(int port, const char* attr) { return "/sys/devices/lm" + std::to_string(port) + "/" + attr; }
     void look(int port, bool device) {

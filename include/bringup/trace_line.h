@@ -1,5 +1,6 @@
-// The simulated board's trace line: written by the board core, read back by the judge library, the
-// tests and bring-up tools. Header-only, so that each binary gets its own copy.
+// The trace line of a simulated board (preloaded or in the kernel): written by the board, read
+// back by the judge library, the tests and bring-up tools. Header-only, so that each binary gets its
+// own copy.
 //
 // "<seconds since the epoch, 6 decimals>\t<pid>\t<op>\t<path>\t<detail>\t<result>\n"
 // op is one of kTraceOps. detail for read and write is the bytes as a C string literal ("on",
@@ -12,7 +13,7 @@
 
 #include <string>
 
-namespace boardsim {
+namespace bringup {
 
 const char* const kTraceOps[] = {"open", "read", "write", "close", "ioctl", "access", "stat", "fault"};
 
@@ -142,4 +143,4 @@ inline bool parse_trace_line(const std::string& line, TraceRecord* out) {
     return true;
 }
 
-}  // namespace boardsim
+}  // namespace bringup
