@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "Platform.h"
-
 namespace {
 
 // One attribute of a configuration's block: its format takes the raw value (%d) or, when the row
@@ -88,22 +86,22 @@ const char* decodeAPISupport(int value) { return decodeAPISupportStrings[value &
 void writeErrorPrefix() { std::fputs(errorPrefix, stderr); }
 
 void describeConfig(EGLDisplay display, EGLConfig* configs, EGLint index) {
-    KorrinSDK::Platform::log("Config number %d in returned configs\n", index);
+    std::printf("Config number %d in returned configs\n", index);
     for (int row = 0; queryList[row].attribute != EGL_NONE; ++row) {
         const AttributeQuery& query = queryList[row];
         EGLint value = 0;
         if (eglGetConfigAttrib(display, configs[index], query.attribute, &value) == EGL_FALSE) {
             writeErrorPrefix();
-            KorrinSDK::Platform::log("eglGetConfigAttrib failed (%d, %d)\n", index, row);
+            std::printf("eglGetConfigAttrib failed (%d, %d)\n", index, row);
             continue;
         }
         if (query.decoder != nullptr) {
-            KorrinSDK::Platform::log(query.format, query.decoder(value));
+            std::printf(query.format, query.decoder(value));
         } else {
-            KorrinSDK::Platform::log(query.format, value);
+            std::printf(query.format, value);
         }
     }
-    KorrinSDK::Platform::log("\n");
+    std::printf("\n");
 }
 
 bool listConfigs() {
@@ -113,7 +111,7 @@ bool listConfigs() {
     if (eglInitialize(display, &major, &minor) == EGL_FALSE) return false;
     const char* vendor = eglQueryString(display, EGL_VENDOR);
     if (vendor == nullptr) return false;
-    KorrinSDK::Platform::log("EGL_VENDOR = %s, version %d.%d\n", vendor, major, minor);
+    std::printf("EGL_VENDOR = %s, version %d.%d\n", vendor, major, minor);
 
     EGLint count = 0;
     if (eglGetConfigs(display, nullptr, 0, &count) == EGL_FALSE || count < 0) return false;
@@ -142,7 +140,7 @@ bool listConfigs() {
 int main() {
     if (!listConfigs()) {
         writeErrorPrefix();
-        KorrinSDK::Platform::log("Listing EGL configs failed");
+        std::printf("Listing EGL configs failed");
         return 1;
     }
     return 0;
