@@ -6,7 +6,6 @@
 set -u
 BUILD=$(cd "$1" && pwd)
 SECONDS_EACH=${2:-60}
-SRC=$(cd "$(dirname "$0")/../.." && pwd)
 SCRATCH=$BUILD/fuzz-runs
 rm -rf "$SCRATCH" && mkdir -p "$SCRATCH"
 status=0
@@ -16,7 +15,7 @@ run() {
     log=$SCRATCH/$name.log
     # -timeout bounds one input; -rss_limit_mb keeps a runaway input from taking the machine.
     ( cd "$SCRATCH/$name" && "$binary" -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=1024 \
-        -print_final_stats=1 "$SCRATCH/$name" "$corpus" ) >"$log" 2>&1
+        -print_final_stats=1 "$SCRATCH/$name" "$corpus" ) </dev/null >"$log" 2>&1
     rc=$?
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     printf '%-20s %10s executions in %ss   (%s -max_total_time=%s %s %s)\n' \
@@ -27,11 +26,9 @@ run() {
         status=1
     fi
 }
-run fuzz_pkm          "$BUILD/demobase/fuzz_pkm"          "$SRC/tests/demobase/corpus"
-run fuzz_sysfs_sleepm "$BUILD/tests/fuzz/fuzz_sysfs_sleepm" "$SRC/tests/usbpower/corpus_sysfs"
-run fuzz_sysfs_iddq   "$BUILD/tests/fuzz/fuzz_sysfs_iddq"   "$SRC/tests/usbpower/corpus_sysfs"
-run fuzz_configlist   "$BUILD/tests/fuzz/fuzz_configlist"   "$SRC/tests/configlist/corpus_walk"
-run fuzz_boardconf    "$BUILD/tests/fuzz/fuzz_boardconf"    "$SRC/tests/boardsim/corpus_boardconf"
-run fuzz_record       "$BUILD/boardsim/fuzz_record"         "$SRC/tests/boardsim/corpus_record"
-run fuzz_bringup_files "$BUILD/bringupcheck/fuzz_bringup_files" "$SRC/tests/bringupcheck/corpus"
+# One line per target, written by the build: name, binary and seed corpus, separated by tabs.
+tab=$(printf '\t')
+while IFS=$tab read -r name binary corpus; do
+    run "$name" "$binary" "$corpus"
+done <"$BUILD/tests/fuzz/targets.txt"
 exit $status

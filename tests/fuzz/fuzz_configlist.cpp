@@ -32,7 +32,7 @@ bool fails() { return (take() & 1) != 0; }
 EGLDisplay display() { return reinterpret_cast<EGLDisplay>(static_cast<uintptr_t>(0xd15)); }
 
 [[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "fuzz_walk: %s\n", what);
+    std::fprintf(stderr, "fuzz_configlist: %s\n", what);
     std::abort();
 }
 
