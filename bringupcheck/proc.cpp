@@ -82,13 +82,14 @@ pid_t spawn(Launch* l) {
     return pid;
 }
 
-// Our end of a pipe whose other end is the child's `*theirs`; false when none could be made.
+// Our end of a pipe whose other end is the child's `*theirs`; false when none could be made. Ours
+// does not block: it is read whenever we wake, whether or not it has something.
 bool pipe_from_child(int* ours, int* theirs) {
     int p[2];
     if (pipe2(p, O_CLOEXEC) != 0) return false;
     *ours = p[0];
     *theirs = p[1];
-    return true;
+    return fcntl(p[0], F_SETFL, O_NONBLOCK) == 0;
 }
 
 bool open_files(const ChildPlan& plan, Launch* l, Child* c) {
@@ -112,7 +113,7 @@ void take_output(int* fd, std::string* text) {
     char buf[65536];
     ssize_t n = read(*fd, buf, sizeof buf);
     if (n > 0) text->append(buf, size_t(n));
-    else if (n == 0 || errno != EINTR) close_fd(fd);
+    else if (n == 0 || (errno != EINTR && errno != EAGAIN)) close_fd(fd);
 }
 
 // True once the child ended (reaped: its wait status in *status).
