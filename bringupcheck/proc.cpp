@@ -1,4 +1,5 @@
-// The runner: one child at a time per caller, waited for without polling through a pidfd.
+// The runner: children started as posix_spawn starts them, and waited for through a pidfd, waking
+// only for their end, their output and our deadlines.
 #include "proc.h"
 
 #include <errno.h>
@@ -133,7 +134,8 @@ void wait_event(const Child& c, bool ended, int ms) {
     poll(fds, n, ms);
 }
 
-int ms_until(double t) { return t <= 0 ? 0 : int(ceil(t * 1000)); }
+// Milliseconds for poll, at most a day (a later deadline is looked at again then).
+int ms_until(double t) { return t <= 0 ? 0 : t >= 86400 ? 86400000 : int(ceil(t * 1000)); }
 
 }  // namespace
 
