@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <limits.h>
 #include <linux/openat2.h>
 #include <stdio.h>
@@ -224,6 +225,16 @@ std::string number_refused(const std::string& key, const std::string& value) {
     char range[80];
     snprintf(range, sizeof range, ": not a whole number from %lld to %lld", n->min, n->max);
     return key + " = " + value + range;
+}
+
+namespace {
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path) == 0 ? 0 : -1; }
+
+}  // namespace
+
+bool remove_tree(const std::string& path) {
+    return nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT) == 0 || errno == ENOENT;
 }
 
 }  // namespace boardsim

@@ -67,4 +67,8 @@ double setting_tone_hz(const Settings& settings);
 // `key` is not a numeric setting.
 std::string number_refused(const std::string& key, const std::string& value);
 
+// Removes a folder and everything under it (a board's sys/, a test's folder), staying on its file
+// system and never following links; true when it is gone (or was never there), else errno says why.
+bool remove_tree(const std::string& path);
+
 }  // namespace boardsim

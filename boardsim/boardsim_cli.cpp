@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <getopt.h>
-#include <ftw.h>
 #include <limits.h>
 #include <linux/magic.h>
 #include <stdio.h>
@@ -74,15 +73,6 @@ bool clear_dir(const std::string& path) {
     }
     closedir(d);
     return ok;
-}
-
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path) == 0 ? 0 : -1; }
-
-// Removes a folder and everything under it, staying on its file system and never following links.
-bool remove_tree(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
-    return nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT) == 0;
 }
 
 std::string absolute(const std::string& path) {
@@ -164,7 +154,7 @@ int make_board(std::string dir, const std::string& conf) {
     // A board made again over an earlier one starts from nothing: the earlier board's sys/ goes
     // (ports, attributes and files that the new settings leave out included). Only a folder that
     // holds a board.conf is taken for a board.
-    if (access((dir + "/board.conf").c_str(), F_OK) == 0 && !remove_tree(dir + "/sys"))
+    if (access((dir + "/board.conf").c_str(), F_OK) == 0 && !boardsim::remove_tree(dir + "/sys"))
         return error("cannot clear " + dir + "/sys: " + strerror(errno));
     if (!make_dir(dir + "/sys") || !make_dir(dir + "/state"))
         return error("cannot make " + dir + ": " + strerror(errno));

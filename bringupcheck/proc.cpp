@@ -1,21 +1,20 @@
+// The runner: children started as posix_spawn starts them, and waited for through a pidfd, waking
+// only for their end, their output and our deadlines.
 #include "proc.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
+#include <math.h>
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <atomic>
 
 #include "newfile.h"
 
@@ -23,264 +22,228 @@ extern char** environ;
 
 namespace {
 
-// The process groups of the children that run now (a daemon, and a device attached meanwhile);
-// 0 marks a free slot.
-volatile sig_atomic_t g_child_groups[4] = {0, 0, 0, 0};
+// Everything the child needs, made before it starts: until its exec it runs in our memory and
+// makes system calls only.
+struct Launch {
+    std::vector<std::string> env, args;
+    std::vector<char*> envp, argvp;
+    int in = -1, out = -1, err = -1;   // its standard input, output and error
+    int status = -1;                   // the pipe's end that gets errno when exec fails
+    const char* cwd = nullptr;
+    pid_t parent = 0;
+    sigset_t mask;                     // our signal mask, which the program starts with
+};
 
-// The commands that put the board back as it was, run on termination; g_restore_ready is 0 while
-// they are being changed.
-std::vector<std::vector<std::string>> g_restore;
-std::vector<std::vector<char*>> g_restore_argv;
-volatile sig_atomic_t g_restore_ready = 0;
+void close_fd(int* fd) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+}
 
-// Waits up to about two seconds for `pid` to end; true when it did.
-bool reap_within(pid_t pid) {
-    for (int i = 0; i < 200; ++i) {
-        pid_t w = waitpid(pid, nullptr, WNOHANG);
-        if (w == pid || (w < 0 && errno != EINTR)) return true;
-        struct timespec ts = {0, 10000000};
-        nanosleep(&ts, nullptr);
+[[noreturn]] void become_program(const Launch* l) {
+    // Our handlers would run in our memory: a signal before the exec takes its default action.
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction sa;
+        if (sigaction(sig, nullptr, &sa) != 0 || sa.sa_handler == SIG_IGN || sa.sa_handler == SIG_DFL) continue;
+        sa.sa_handler = SIG_DFL;
+        sa.sa_flags = 0;
+        sigaction(sig, &sa, nullptr);
     }
-    return false;
+    // The child ends with us, however we end (even by SIGKILL): SIGTERM, the signal that stops
+    // a daemon at the end of its run. If we ended before it was set, it ends at once.
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != l->parent) _exit(127);
+    setpgid(0, 0);
+    dup2(l->in, 0);
+    dup2(l->out, 1);
+    dup2(l->err, 2);
+    int e = 0;
+    if (l->cwd && chdir(l->cwd) != 0) e = errno;
+    if (!e) {
+        sigprocmask(SIG_SETMASK, &l->mask, nullptr);
+        execve(l->argvp[0], l->argvp.data(), l->envp.data());
+        e = errno;
+    }
+    ssize_t w = write(l->status, &e, sizeof e);
+    (void)w;
+    _exit(127);
 }
 
-// Only async-signal-safe calls: the stopped children are waited for (so that a daemon no longer
-// acts on the board), then the restoring commands run, each waited for.
-void on_termination(int sig) {
+// Started as posix_spawn starts a program (vfork: our memory is not copied and we go on once it
+// has exec'd), which also lets it take the death signal that posix_spawn has no way to set. Every
+// signal stays blocked until then, so that none is handled twice in one memory.
+pid_t spawn(Launch* l) {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &l->mask);
+    pid_t pid = vfork();
+    if (pid == 0) become_program(l);
     int saved = errno;
-    for (int i = 0; i < 4; ++i)
-        if (g_child_groups[i] > 0) kill(-pid_t(g_child_groups[i]), SIGTERM);
-    for (int i = 0; i < 4; ++i)
-        if (g_child_groups[i] > 0) reap_within(pid_t(g_child_groups[i]));
-    if (g_restore_ready)
-        for (std::vector<char*>& argv : g_restore_argv) {
-            pid_t pid = _Fork();
-            if (pid == 0) {
-                sigset_t none;
-                sigemptyset(&none);
-                sigprocmask(SIG_SETMASK, &none, nullptr);
-                execve(argv[0], argv.data(), environ);
-                _exit(127);
-            }
-            if (pid > 0) reap_within(pid);
-        }
+    if (pid > 0) setpgid(pid, pid);  // also here, where vfork is a fork (under ThreadSanitizer)
+    pthread_sigmask(SIG_SETMASK, &l->mask, nullptr);
     errno = saved;
-    signal(sig, SIG_DFL);
-    raise(sig);
+    return pid;
 }
 
-int watch_group(pid_t pid) {
-    for (int i = 0; i < 4; ++i)
-        if (g_child_groups[i] == 0) {
-            g_child_groups[i] = pid;
-            return i;
-        }
-    return -1;
+// Our end of a pipe whose other end is the child's `*theirs`; false when none could be made. Ours
+// does not block: it is read whenever we wake, whether or not it has something.
+bool pipe_from_child(int* ours, int* theirs) {
+    int p[2];
+    if (pipe2(p, O_CLOEXEC) != 0) return false;
+    *ours = p[0];
+    *theirs = p[1];
+    return fcntl(p[0], F_SETFL, O_NONBLOCK) == 0;
 }
 
-void unwatch_group(int slot) {
-    if (slot >= 0) g_child_groups[slot] = 0;
+bool open_files(const ChildPlan& plan, Launch* l, Child* c) {
+    l->in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (plan.capture) return l->in >= 0 && pipe_from_child(&c->out, &l->out) && pipe_from_child(&c->err, &l->err);
+    l->out = plan.out_path.empty() ? open("/dev/null", O_WRONLY | O_CLOEXEC) : create_afresh(plan.out_path.c_str());
+    l->err = plan.err_path.empty() ? open("/dev/null", O_WRONLY | O_CLOEXEC) : create_afresh(plan.err_path.c_str());
+    return l->in >= 0 && l->out >= 0 && l->err >= 0;
 }
+
+void forget(Child* c) {
+    close_fd(&c->pidfd);
+    close_fd(&c->out);
+    close_fd(&c->err);
+    unwatch_group(c->slot);
+    c->slot = -1;
+}
+
+// Reads what the child wrote on one of the capture's pipes; closes it at its end.
+void take_output(int* fd, std::string* text) {
+    char buf[65536];
+    ssize_t n = read(*fd, buf, sizeof buf);
+    if (n > 0) text->append(buf, size_t(n));
+    else if (n == 0 || (errno != EINTR && errno != EAGAIN)) close_fd(fd);
+}
+
+// True once the child ended (reaped: its wait status in *status).
+bool reaped(Child* c, int* status) {
+    pid_t w = waitpid(c->pid, status, WNOHANG);
+    return w == c->pid || (w < 0 && errno == ECHILD);
+}
+
+// Sleeps until the child may have ended, a capture's pipe has something, or `ms` passed (-1: no
+// limit). Without a pidfd (an older kernel) the child is looked at every 20 ms.
+void wait_event(const Child& c, bool ended, int ms) {
+    struct pollfd fds[3];
+    nfds_t n = 0;
+    for (int fd : {ended ? -1 : c.pidfd, c.out, c.err})
+        if (fd >= 0) fds[n++] = {fd, POLLIN, 0};
+    if (!ended && c.pidfd < 0 && (ms < 0 || ms > 20)) ms = 20;
+    poll(fds, n, ms);
+}
+
+// Milliseconds for poll, at most a day (a later deadline is looked at again then).
+int ms_until(double t) { return t <= 0 ? 0 : t >= 86400 ? 86400000 : int(ceil(t * 1000)); }
 
 }  // namespace
 
-void forward_termination() {
-    struct sigaction sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sa_handler = on_termination;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&sa.sa_mask, sig);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
-}
-
-void restore_on_termination(const std::vector<std::vector<std::string>>& commands) {
-    // The fences keep the handler from seeing the lists while they change.
-    g_restore_ready = 0;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    g_restore = commands;
-    g_restore_argv.clear();
-    for (std::vector<std::string>& c : g_restore) {
-        std::vector<char*> argv;
-        for (std::string& a : c) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        g_restore_argv.push_back(argv);
-    }
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    g_restore_ready = !g_restore_argv.empty();
-}
-
-double now_s() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-std::string self_dir() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    buf[n] = '\0';
-    std::string s = buf;
-    return s.substr(0, s.rfind('/'));
-}
-
-static bool executable(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
-std::vector<long> processes_named(const std::string& name) {
-    std::vector<long> pids;
-    DIR* d = opendir("/proc");
-    if (!d) return pids;
-    while (struct dirent* e = readdir(d)) {
-        char* end = nullptr;
-        long pid = strtol(e->d_name, &end, 10);
-        if (pid <= 0 || *end) continue;
-        char path[64], comm[64] = "";
-        snprintf(path, sizeof path, "/proc/%ld/comm", pid);
-        int fd = open(path, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) continue;
-        ssize_t n = read(fd, comm, sizeof comm - 1);
-        close(fd);
-        if (n <= 0) continue;
-        comm[n] = '\0';
-        if (comm[n - 1] == '\n') comm[n - 1] = '\0';
-        if (name == comm) pids.push_back(pid);
-    }
-    closedir(d);
-    std::sort(pids.begin(), pids.end());
-    return pids;
-}
-
-std::string find_program(const std::string& name) {
-    if (name.find('/') != std::string::npos) return executable(name) ? name : "";
-    std::string mine = self_dir() + "/" + name;
-    if (executable(mine)) return mine;
-    const char* path = getenv("PATH");
-    std::string p = path ? path : "/usr/bin:/bin";
-    size_t pos = 0;
-    while (pos <= p.size()) {
-        size_t colon = p.find(':', pos);
-        std::string dir = p.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
-        if (!dir.empty() && executable(dir + "/" + name)) return dir + "/" + name;
-        if (colon == std::string::npos) break;
-        pos = colon + 1;
-    }
-    return "";
-}
-
-ChildResult run_child(const ChildPlan& plan) {
-    ChildResult r;
+bool start_child(const ChildPlan& plan, Child* c, std::string* error) {
+    *c = Child();
     if (plan.argv.empty()) {
-        r.error = "no program";
-        return r;
+        *error = "no program";
+        return false;
     }
-    // Everything the child needs is made before the fork: it only calls async-signal-safe functions.
-    std::vector<std::string> env;
+    Launch l;
     for (char** e = environ; *e; ++e) {
         std::string kv = *e;
         std::string name = kv.substr(0, kv.find('='));
         bool replaced = false;
         for (const std::string& add : plan.env) replaced = replaced || add.compare(0, name.size() + 1, name + "=") == 0;
-        if (!replaced) env.push_back(kv);
+        if (!replaced) l.env.push_back(kv);
     }
-    for (const std::string& add : plan.env) env.push_back(add);
-    std::vector<char*> envp, argvp;
-    for (std::string& e : env) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-    std::vector<std::string> args = plan.argv;
-    for (std::string& a : args) argvp.push_back(&a[0]);
-    argvp.push_back(nullptr);
+    for (const std::string& add : plan.env) l.env.push_back(add);
+    for (std::string& e : l.env) l.envp.push_back(&e[0]);
+    l.envp.push_back(nullptr);
+    l.args = plan.argv;
+    for (std::string& a : l.args) l.argvp.push_back(&a[0]);
+    l.argvp.push_back(nullptr);
+    l.cwd = plan.cwd.empty() ? nullptr : plan.cwd.c_str();
+    l.parent = getpid();
 
-    int out = plan.out_path.empty() ? open("/dev/null", O_WRONLY | O_CLOEXEC) : create_afresh(plan.out_path.c_str());
-    int err = plan.err_path.empty() ? open("/dev/null", O_WRONLY | O_CLOEXEC) : create_afresh(plan.err_path.c_str());
-    int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (out < 0 || err < 0 || in < 0) {
-        r.error = std::string("cannot open the output files: ") + strerror(errno);
-        if (out >= 0) close(out);
-        if (err >= 0) close(err);
-        if (in >= 0) close(in);
-        return r;
+    int status_pipe[2] = {-1, -1};
+    bool opened = open_files(plan, &l, c);
+    if (!opened) *error = std::string("cannot open the output files: ") + strerror(errno);
+    // Closed by the exec (close-on-exec), or errno written into it when the exec fails.
+    else if (pipe2(status_pipe, O_CLOEXEC) != 0) *error = std::string("pipe: ") + strerror(errno);
+    pid_t pid = -1;
+    if (opened && status_pipe[0] >= 0) {
+        l.status = status_pipe[1];
+        c->start = now_s();
+        pid = spawn(&l);
+        if (pid < 0) *error = std::string("fork: ") + strerror(errno);
     }
-    // A pipe that the child closes by exec (close-on-exec) or writes errno into when exec fails.
-    int status_pipe[2];
-    if (pipe2(status_pipe, O_CLOEXEC) != 0) {
-        r.error = std::string("pipe: ") + strerror(errno);
-        close(out);
-        close(err);
-        close(in);
-        return r;
-    }
-    double start = now_s();
-    pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid == 0) {
-        // The child ends with us, however we end (even by SIGKILL): SIGTERM, the signal that stops
-        // a daemon at the end of its run. If we ended before it was set, it ends at once.
-        if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(127);
-        setpgid(0, 0);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        int e = 0;
-        if (!plan.cwd.empty() && chdir(plan.cwd.c_str()) != 0) e = errno;
-        if (!e) {
-            execve(argvp[0], argvp.data(), envp.data());
-            e = errno;
-        }
-        ssize_t w = write(status_pipe[1], &e, sizeof e);
-        (void)w;
-        _exit(127);
-    }
-    int slot = -1;
-    if (pid > 0) {
-        setpgid(pid, pid);  // also here, so that the group exists before we may signal it
-        slot = watch_group(pid);
-    }
-    close(out);
-    close(err);
-    close(in);
-    close(status_pipe[1]);
+    for (int* fd : {&l.in, &l.out, &l.err, &status_pipe[1]}) close_fd(fd);
     if (pid < 0) {
-        close(status_pipe[0]);
-        r.error = std::string("fork: ") + strerror(errno);
-        return r;
+        close_fd(&status_pipe[0]);
+        forget(c);
+        return false;
     }
+    c->pid = pid;
+    c->slot = watch_group(pid);
     int exec_errno = 0;
-    ssize_t got = read(status_pipe[0], &exec_errno, sizeof exec_errno);
-    close(status_pipe[0]);
-    r.pid = pid;
-    int status = 0;
+    ssize_t got;
+    do got = read(status_pipe[0], &exec_errno, sizeof exec_errno);
+    while (got < 0 && errno == EINTR);
+    close_fd(&status_pipe[0]);
     if (got == ssize_t(sizeof exec_errno)) {
-        waitpid(pid, &status, 0);
-        unwatch_group(slot);
-        r.error = "cannot run " + plan.argv[0] + ": " + strerror(exec_errno);
-        return r;
+        waitpid(pid, nullptr, 0);
+        forget(c);
+        *error = "cannot run " + plan.argv[0] + ": " + strerror(exec_errno);
+        return false;
     }
-    r.started = true;
-    double last_tick = -1;
-    while (true) {
-        pid_t w = waitpid(pid, &status, WNOHANG);
-        if (w == pid) break;
-        double t = now_s() - start;
-        if (!r.stopped && plan.stop_after_s >= 0 && t >= plan.stop_after_s) {
-            kill(pid, SIGTERM);
+    // Through syscall: the C library's declaration of pidfd_open misses C linkage in C++.
+    c->pidfd = int(syscall(SYS_pidfd_open, pid, 0));
+    return true;
+}
+
+bool await_child(Child* c, double timeout_s, int* status) {
+    const double end = now_s() + timeout_s;
+    while (!reaped(c, status)) {
+        double left = end - now_s();
+        if (timeout_s >= 0 && left <= 0) return false;
+        wait_event(*c, false, timeout_s < 0 ? -1 : ms_until(left));
+    }
+    forget(c);
+    return true;
+}
+
+ChildResult run_child(const ChildPlan& plan) {
+    ChildResult r;
+    Child c;
+    r.started = start_child(plan, &c, &r.error);
+    r.pid = c.pid > 0 ? c.pid : 0;
+    if (!r.started) return r;
+    int status = 0;
+    bool ended = false;
+    double next_tick = 0;
+    // Woken by the child's end, its output, and the next of the stop, the limit and the tick.
+    while (!ended || c.out >= 0 || c.err >= 0) {
+        double t = now_s() - c.start;
+        if (!ended && !r.stopped && plan.stop_after_s >= 0 && t >= plan.stop_after_s) {
+            kill(c.pid, SIGTERM);
             r.stopped = true;
         }
         if (!r.killed && t >= plan.limit_s) {
-            kill(-pid, SIGKILL);
-            kill(pid, SIGKILL);
+            kill(-c.pid, SIGKILL);
+            if (!ended) kill(c.pid, SIGKILL);
             r.killed = true;
         }
-        if (plan.tick && t - last_tick >= 0.1) {
-            last_tick = t;
+        if (!ended && plan.tick && t >= next_tick) {
             plan.tick(t);
+            next_tick = t + 0.1;
         }
-        usleep(20000);
+        double wake = r.killed ? -1 : plan.limit_s;
+        if (!ended && !r.stopped && plan.stop_after_s >= 0 && (wake < 0 || plan.stop_after_s < wake)) wake = plan.stop_after_s;
+        if (!ended && plan.tick && (wake < 0 || next_tick < wake)) wake = next_tick;
+        wait_event(c, ended, wake < 0 ? -1 : ms_until(wake - (now_s() - c.start)));
+        if (c.out >= 0) take_output(&c.out, &r.out);
+        if (c.err >= 0) take_output(&c.err, &r.err);
+        if (!ended) ended = reaped(&c, &status);
     }
-    unwatch_group(slot);
-    r.seconds = now_s() - start;
+    forget(&c);
+    r.seconds = now_s() - c.start;
     if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
     else if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
     return r;

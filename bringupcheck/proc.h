@@ -15,6 +15,8 @@ struct ChildPlan {
     double limit_s = 60;               // SIGKILL after this long
     // Called about every 100 ms while the child runs, with the seconds since it started.
     std::function<void(double)> tick;
+    // Standard output and error come back in the result instead of going to out_path and err_path.
+    bool capture = false;
 };
 
 struct ChildResult {
@@ -26,9 +28,25 @@ struct ChildResult {
     bool killed = false;        // we hit the limit
     int pid = 0;
     double seconds = 0;
+    std::string out, err;       // with capture
 };
 
 ChildResult run_child(const ChildPlan& plan);
+
+// A child left running alongside us (a daemon while we act on the board). Its plan's time limits
+// and capture do not apply; it is ours to signal and to wait for.
+struct Child {
+    int pid = -1;
+    int pidfd = -1;             // readable once it ended; -1 where the system has none
+    int slot = -1;              // its process group among the ones signalled on our termination
+    int out = -1, err = -1;     // our ends of the pipes of a capture
+    double start = 0;
+};
+// Starts the plan's program; false, with *error saying why, when it cannot be run at all.
+bool start_child(const ChildPlan& plan, Child* child, std::string* error);
+// Waits up to timeout_s (-1: for as long as it takes) for the child's end: true, with its wait
+// status, once it ended (its pid is then free for another process), false while it runs.
+bool await_child(Child* child, double timeout_s, int* status);
 
 // When we are interrupted or terminated, the running child's process group gets SIGTERM first, so
 // that no daemon is left switching the board's power on its own. Every child also gets SIGTERM when
@@ -37,6 +55,10 @@ void forward_termination();
 // Commands (argv[0] a path) that put the board back as it was, run one after the other when we are
 // interrupted or terminated; empty: none. Replaces the ones given before.
 void restore_on_termination(const std::vector<std::vector<std::string>>& commands);
+
+// The runner's record of the children's process groups that termination signals (-1: no room).
+int watch_group(int pid);
+void unwatch_group(int slot);
 
 // "exit status 0", "ended by signal 15 (ours, after 6 s)", "killed at the time limit of 60 s".
 std::string describe_end(const ChildResult& r, const ChildPlan& plan);

@@ -2,30 +2,21 @@
 // rate can be told without any change to the demo. The count goes to the file named by
 // BRINGUP_SWAPCOUNT_FILE as "swaps <n> first <s> last <s>\n" (monotonic seconds of the first and
 // the last swap), made anew about once a second and when the program ends.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 
 #include "newfile.h"
+#include "swaphook.h"
 
 namespace {
 
-typedef unsigned int (*SwapFn)(void*, void*);
-
 std::atomic<long long> g_swaps{0};
 double g_first = 0, g_last = 0, g_written = 0;
-
-double now() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
 
 void write_count() {
     const char* path = getenv("BRINGUP_SWAPCOUNT_FILE");
@@ -49,16 +40,11 @@ struct Flush {
 
 }  // namespace
 
-extern "C" unsigned int eglSwapBuffers(void* display, void* surface) {
-    static SwapFn next = reinterpret_cast<SwapFn>(dlsym(RTLD_NEXT, "eglSwapBuffers"));
-    if (!next) return 0;
-    unsigned int r = next(display, surface);
-    double t = now();
+void on_swap(double t) {
     if (g_swaps++ == 0) g_first = t;
     g_last = t;
     if (t - g_written >= 1.0) {
         g_written = t;
         write_count();
     }
-    return r;
 }

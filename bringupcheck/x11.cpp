@@ -3,6 +3,7 @@
 #ifdef BRINGUP_CHECK_X11
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 
 namespace {
 
@@ -131,6 +132,31 @@ bool send_close(unsigned long window) {
     return sent != 0 && !g_lost;
 }
 
+bool send_escape(unsigned long window) {
+    Display* d = display_or(nullptr);
+    if (!d) return false;
+    XEvent e = {};
+    e.xkey.type = KeyPress;
+    e.xkey.display = d;
+    e.xkey.window = window;
+    e.xkey.root = DefaultRootWindow(d);
+    e.xkey.same_screen = True;
+    e.xkey.keycode = XKeysymToKeycode(d, XK_Escape);
+    Status sent = XSendEvent(d, window, False, KeyPressMask, &e);
+    e.xkey.type = KeyRelease;
+    XSendEvent(d, window, False, KeyReleaseMask, &e);
+    XSync(d, False);
+    return sent != 0 && !g_lost;
+}
+
+bool destroy_window(unsigned long window) {
+    Display* d = display_or(nullptr);
+    if (!d) return false;
+    XDestroyWindow(d, window);
+    XSync(d, False);
+    return !g_lost;
+}
+
 bool display_lost() {
     Display* d = display_or(nullptr);
     if (d) XSync(d, False);  // a round trip finds a server that has gone
@@ -147,5 +173,7 @@ std::vector<unsigned long> windows_titled(const std::string&, std::string* error
 bool copy_window(unsigned long, std::vector<uint32_t>*, int*, int*) { return false; }
 bool raise_window(unsigned long) { return false; }
 bool send_close(unsigned long) { return false; }
+bool send_escape(unsigned long) { return false; }
+bool destroy_window(unsigned long) { return false; }
 
 #endif

@@ -24,3 +24,8 @@ bool raise_window(unsigned long window);
 
 // Sends WM_PROTOCOLS / WM_DELETE_WINDOW.
 bool send_close(unsigned long window);
+
+// Sends an Escape key press and release, as a user leaving the program would.
+bool send_escape(unsigned long window);
+// Destroys the window from our own connection, as a window manager or a user's tool may.
+bool destroy_window(unsigned long window);

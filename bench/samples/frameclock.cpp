@@ -1,15 +1,15 @@
 // Preloaded into a GL program to time its frames: after FRAMECLOCK_WARMUP buffer swaps it notes
 // the wall clock and the process's CPU time (all threads, the software rasteriser's included),
 // after FRAMECLOCK_FRAMES more swaps it writes "<frames> <wall seconds> <cpu seconds>" to
-// FRAMECLOCK_OUT and ends the process. The same clock is used on the demos and on the reference.
-#include <EGL/egl.h>
-#include <dlfcn.h>
+// FRAMECLOCK_OUT and ends the process. The same clock is used on the demos and on the reference,
+// on the same swap hook as bringup-check's frame counter.
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
+
+#include "swaphook.h"
 
 namespace {
 
@@ -22,13 +22,6 @@ long setting(const char* name, long fallback)
     return value != nullptr ? std::atol(value) : fallback;
 }
 
-double wallSeconds()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
 double cpuSeconds()
 {
     rusage r;
@@ -39,19 +32,16 @@ double cpuSeconds()
 
 }  // namespace
 
-extern "C" EGLBoolean eglSwapBuffers(EGLDisplay display, EGLSurface surface)
+void on_swap(double t)
 {
-    using SwapBuffers = EGLBoolean (*)(EGLDisplay, EGLSurface);
-    static SwapBuffers real = reinterpret_cast<SwapBuffers>(dlsym(RTLD_NEXT, "eglSwapBuffers"));
     static const long warmup = setting("FRAMECLOCK_WARMUP", 20);
     static const long frames = setting("FRAMECLOCK_FRAMES", 200);
-    EGLBoolean result = real(display, surface);
     ++swaps;
     if (swaps == warmup) {
-        wallStart = wallSeconds();
+        wallStart = t;
         cpuStart = cpuSeconds();
     } else if (swaps == warmup + frames) {
-        double wall = wallSeconds() - wallStart, cpu = cpuSeconds() - cpuStart;
+        double wall = t - wallStart, cpu = cpuSeconds() - cpuStart;
         const char* out = std::getenv("FRAMECLOCK_OUT");
         FILE* f = out != nullptr ? std::fopen(out, "w") : stderr;
         if (f != nullptr) {
@@ -61,5 +51,4 @@ extern "C" EGLBoolean eglSwapBuffers(EGLDisplay display, EGLSurface surface)
         std::fflush(nullptr);
         _exit(0);
     }
-    return result;
 }

@@ -338,6 +338,10 @@ TEST(Command, CreateOverAnEarlierBoardStartsAfresh) {
     std::string board = make_board("recreate");
     testutil::write_file(board + OTG_PULLUP_PATH, "on");
     testutil::write_file(board + "/sys/stray", "x");
+    // A link in it goes, and what it leads to stays.
+    std::string outside = testutil::make_temp_dir("outside");
+    testutil::write_file(outside + "/keep", "mine");
+    ASSERT_EQ(symlink(outside.c_str(), (board + "/sys/elsewhere").c_str()), 0);
     RunResult again = run_cli({"create", board, "usb.ports=0", "usb.version=none", "usb.mod_class=0",
                                "usb.port0.missing=pullup"});
     ASSERT_EQ(again.exit_code, 0) << again.err;
@@ -347,6 +351,8 @@ TEST(Command, CreateOverAnEarlierBoardStartsAfresh) {
     EXPECT_FALSE(testutil::file_exists(board + OTG_VERSION_PATH));
     EXPECT_FALSE(testutil::file_exists(board + OTG_MODULE_CLASS_DIR));
     EXPECT_FALSE(testutil::file_exists(board + "/sys/stray"));
+    EXPECT_FALSE(testutil::file_exists(board + "/sys/elsewhere"));
+    EXPECT_EQ(testutil::read_file(outside + "/keep"), "mine");
 
     // A folder that is not a board keeps what its sys/ holds; the system's own sysfs is never
     // taken for a board's.

@@ -7,10 +7,7 @@
 //   campaign --replay KIND:SEED [--keep]
 #include "campaign.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -25,7 +22,7 @@
 #include <mutex>
 #include <thread>
 
-extern char** environ;
+#include "board_folder.h"
 
 namespace campaign {
 
@@ -38,38 +35,6 @@ const Kind kKinds[] = {
 };
 
 std::string boardsim_path() { return testutil::build_dir() + "/boardsim/boardsim"; }
-
-// Spawns argv with standard output and error to files (or /dev/null) in the given directory.
-pid_t spawn(const std::vector<std::string>& argv, const std::string& cwd, const std::string& out,
-            const std::string& err) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-void remove_tree(const std::string& path) {
-    DIR* dir = opendir(path.c_str());
-    if (dir != nullptr) {
-        while (dirent* e = readdir(dir)) {
-            if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-            remove_tree(path + "/" + e->d_name);
-        }
-        closedir(dir);
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
-}
 
 uint64_t splitmix(uint64_t x) {
     x += 0x9e3779b97f4a7c15ull;
@@ -114,7 +79,7 @@ std::string hex(uint64_t v) {
 // Runs one schedule; returns true when every invariant held.
 bool run_one(const Kind& kind, uint64_t seed, const Options& options, Totals* totals) {
     const std::string base = testutil::build_dir() + "/campaign/" + kind.name + "-" + hex(seed);
-    remove_tree(base);
+    boardsim::remove_tree(base);
     mkdir((testutil::build_dir() + "/campaign").c_str(), 0755);
     mkdir(base.c_str(), 0755);
     RunDirs dirs{base + "/board", base + "/work"};
@@ -140,7 +105,7 @@ bool run_one(const Kind& kind, uint64_t seed, const Options& options, Totals* to
             fflush(stdout);
         }
     }
-    if (ok && !options.keep) remove_tree(base);
+    if (ok && !options.keep) boardsim::remove_tree(base);
     return ok;
 }
 
@@ -203,16 +168,14 @@ bool parse_options(int argc, char** argv, Options* o) {
 // ---- Helpers for the kinds -------------------------------------------------------------------
 
 bool make_board(const std::string& dir, const std::vector<std::string>& settings, std::string* error) {
-    std::vector<std::string> argv = {boardsim_path(), "create", dir};
-    argv.insert(argv.end(), settings.begin(), settings.end());
-    const std::string log = dir + ".create.log";
-    pid_t pid = spawn(argv, "", log, log);
-    int status = 0;
-    if (pid < 0 || !wait_for(pid, 60, &status) || status != 0) {
-        *error = "boardsim create failed: " + testutil::read_file(log);
-        return false;
-    }
-    return true;
+    ChildPlan plan;
+    plan.argv = {boardsim_path(), "create", dir};
+    plan.argv.insert(plan.argv.end(), settings.begin(), settings.end());
+    plan.capture = true;
+    ChildResult r = run_child(plan);
+    if (r.started && !r.killed && r.exit_code == 0) return true;
+    *error = "boardsim create failed: " + (r.started ? r.out + r.err : r.error);
+    return false;
 }
 
 Process start_on_board(const RunDirs& dirs, const std::string& program,
@@ -220,28 +183,27 @@ Process start_on_board(const RunDirs& dirs, const std::string& program,
     Process p;
     p.out_path = dirs.work + "/stdout.txt";
     p.err_path = dirs.work + "/stderr.txt";
-    std::vector<std::string> argv = {boardsim_path(), "run", dirs.board, "--",
-                                     testutil::stage_bin(program)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    p.pid = spawn(argv, dirs.work, p.out_path, p.err_path);
+    ChildPlan plan;
+    plan.argv = {boardsim_path(), "run", dirs.board, "--", testutil::stage_bin(program)};
+    plan.argv.insert(plan.argv.end(), args.begin(), args.end());
+    plan.cwd = dirs.work;
+    plan.out_path = p.out_path;
+    plan.err_path = p.err_path;
+    std::string error;
+    if (!start_child(plan, &p.child, &error)) p.child.pid = -1;
     return p;
 }
 
 bool boardsim_command(const std::string& verb, const std::string& board, const std::string& arg) {
-    pid_t pid = spawn({boardsim_path(), verb, board, arg}, "", "/dev/null", "/dev/null");
-    int status = 0;
-    return pid > 0 && wait_for(pid, 30, &status) && status == 0;
+    ChildPlan plan;
+    plan.argv = {boardsim_path(), verb, board, arg};
+    plan.limit_s = 30;
+    ChildResult r = run_child(plan);
+    return r.started && !r.killed && r.exit_code == 0;
 }
 
-bool wait_for(pid_t pid, double timeout_s, int* status) {
-    const double end = now_realtime() + timeout_s;
-    for (;;) {
-        pid_t r = waitpid(pid, status, WNOHANG);
-        if (r == pid) return true;
-        if (r < 0 && errno != EINTR) return false;
-        if (now_realtime() >= end) return false;
-        sleep_for(0.01);
-    }
+bool wait_for(Process& p, double timeout_s, int* status) {
+    return p.child.pid > 0 && await_child(&p.child, timeout_s, status);
 }
 
 double now_realtime() {

@@ -2,13 +2,12 @@
 // on them, and invariants checked on every run.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "proc.h"
 #include "runprog.h"
 
 namespace campaign {
@@ -42,10 +41,10 @@ struct RunDirs {
     std::string work;
 };
 
-// A started program: its process id (the program itself: `boardsim run` execs it) and where its
-// standard output and error go.
+// A started program (child.pid is the program itself: `boardsim run` execs it; -1 when it could
+// not be started) and where its standard output and error go.
 struct Process {
-    pid_t pid = -1;
+    Child child;
     std::string out_path, err_path;
 };
 
@@ -57,7 +56,7 @@ Process start_on_board(const RunDirs& dirs, const std::string& program,
 // Runs `boardsim <verb> <board> <arg>` to its end; true on status 0.
 bool boardsim_command(const std::string& verb, const std::string& board, const std::string& arg);
 // Waits for the process for up to timeout seconds: true and its status when it ended.
-bool wait_for(pid_t pid, double timeout_s, int* status);
+bool wait_for(Process& p, double timeout_s, int* status);
 double now_realtime();
 void sleep_for(double seconds);
 

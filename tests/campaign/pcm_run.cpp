@@ -101,10 +101,10 @@ Outcome run_pcmcapture(Rng& rng, const RunDirs& dirs, double) {
     }
     Process p = start_on_board(dirs, "pcmcapture", {});
     int status = 0;
-    if (p.pid < 0 || !wait_for(p.pid, 90, &status)) {
-        if (p.pid > 0) {
-            kill(p.pid, SIGKILL);
-            wait_for(p.pid, 10, &status);
+    if (p.child.pid < 0 || !wait_for(p, 90, &status)) {
+        if (p.child.pid > 0) {
+            kill(p.child.pid, SIGKILL);
+            wait_for(p, 10, &status);
         }
         outcome.fail("pcmcapture did not end within 90 s");
         return outcome;

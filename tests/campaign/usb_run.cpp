@@ -269,7 +269,7 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
 
     const double started = now_realtime();
     Process p = start_on_board(dirs, daemon, args);
-    if (p.pid < 0) {
+    if (p.child.pid < 0) {
         outcome.fail("cannot start " + daemon);
         return outcome;
     }
@@ -292,20 +292,18 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
         }
         if (now_realtime() >= next_sample) {
             next_sample += 0.5;
-            const int fds = count_fds(p.pid);
-            const long rss = resident_pages(p.pid);
+            const int fds = count_fds(p.child.pid);
+            const long rss = resident_pages(p.child.pid);
             if (fds >= 0 && rss >= 0) samples.push_back({fds, rss});
         }
-        pid_t r = waitpid(p.pid, &status, WNOHANG);
-        if (r == p.pid) ended = true;
-        else sleep_for(0.02);
+        ended = wait_for(p, 0.02, &status);
     }
     const double stopped = now_realtime();
     if (!ended) {
-        kill(p.pid, SIGTERM);
-        if (!wait_for(p.pid, 10, &status)) {
-            kill(p.pid, SIGKILL);
-            wait_for(p.pid, 10, &status);
+        kill(p.child.pid, SIGTERM);
+        if (!wait_for(p, 10, &status)) {
+            kill(p.child.pid, SIGKILL);
+            wait_for(p, 10, &status);
         }
     }
     const std::string out = testutil::read_file(p.out_path);
@@ -400,7 +398,7 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
     policy.managed[1] = save ? false : managed[1];
     policy.max_off_s = 4.0;
     policy.end_time = stopped;
-    policy.pid = p.pid;
+    policy.pid = p.child.pid;
     const judge::PolicyReport report = judge::judge_power_policy(trace, policy);
     for (const judge::Violation& v : report.violations) {
         // A status that cannot be read counts as idle: such a port is powered off without a look.

@@ -67,7 +67,7 @@ Outcome run_wlanpower(Rng& rng, const RunDirs& dirs, double) {
     }
     Process p = start_on_board(dirs, "wlanpower", args);
     int status = 0;
-    if (p.pid < 0 || !wait_for(p.pid, 30, &status)) {
+    if (p.child.pid < 0 || !wait_for(p, 30, &status)) {
         outcome.fail("wlanpower did not end within 30 s");
         return outcome;
     }

@@ -1,12 +1,10 @@
 #include "board_support.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <map>
 #include <stdexcept>
 #include <thread>
@@ -121,33 +119,26 @@ int count(const std::vector<TraceLine>& lines, const std::string& op, const std:
 Daemon start(const std::string& dir, const std::vector<std::string>& argv) {
     Daemon d;
     d.out_path = dir + "/daemon.out." + std::to_string(std::rand());
-    std::vector<std::string> env = board_env(dir);
-    std::vector<std::string> args = argv;
-    args[0] = program_path(argv[0]);
-    pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        int fd = open(d.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0) _exit(126);
-        dup2(fd, 1);
-        for (const std::string& kv : env) putenv(const_cast<char*>(kv.c_str()));
-        std::vector<char*> av;
-        for (std::string& a : args) av.push_back(a.data());
-        av.push_back(nullptr);
-        execv(av[0], av.data());
-        _exit(127);
-    }
-    d.pid = pid;
+    ChildPlan plan;
+    plan.argv = argv;
+    plan.argv[0] = program_path(argv[0]);
+    plan.env = board_env(dir);
+    plan.out_path = d.out_path;
+    plan.err_path = d.out_path + ".err";
+    std::string error;
+    if (!start_child(plan, &d.child, &error)) throw std::runtime_error(error);
     return d;
 }
 
 std::string stop(Daemon& d) {
-    if (d.pid > 0) {
-        kill(d.pid, SIGTERM);
+    if (d.child.pid > 0) {
+        kill(d.child.pid, SIGTERM);
         int status = 0;
-        waitpid(d.pid, &status, 0);
-        d.pid = -1;
+        await_child(&d.child, -1, &status);
+        d.child.pid = -1;
     }
+    // What it said on standard error belongs in the test's log (a sanitizer's report among it).
+    std::cerr << testutil::read_file(d.out_path + ".err");
     return testutil::read_file(d.out_path);
 }
 

@@ -1,11 +1,10 @@
 // Running the installed programs on a simulated board and reading what they did from its trace.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
+#include "proc.h"
 #include "runprog.h"
 
 namespace board {
@@ -39,9 +38,10 @@ std::vector<std::string> change_texts(const std::vector<TraceLine>& lines);
 // Every line of the trace with the given op and path.
 int count(const std::vector<TraceLine>& lines, const std::string& op, const std::string& path);
 
-// A daemon started in the background on a board, its standard output going to a file.
+// A daemon started in the background on a board, its standard output going to a file and its
+// standard error to the test's.
 struct Daemon {
-    pid_t pid = -1;
+    Child child;
     std::string out_path;
 };
 Daemon start(const std::string& dir, const std::vector<std::string>& argv);

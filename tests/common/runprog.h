@@ -15,11 +15,11 @@ struct RunOptions {
     double timeout_s = 120;            // SIGKILL after this long times time_scale() (the result then
                                        // says timed_out)
     double term_after_s = -1;          // SIGTERM after this long (for daemons that run until killed)
-    std::string stdin_text;            // fed to standard input, then closed
 };
 
 struct RunResult {
-    int exit_code = -1;                // exit status, or -1 when ended by a signal
+    int exit_code = -1;                // exit status, or -1 when ended by a signal; 127 when it
+                                       // could not be run (err says why)
     int signal = 0;                    // terminating signal, or 0
     bool timed_out = false;
     std::string out;                   // standard output

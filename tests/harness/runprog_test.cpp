@@ -1,5 +1,6 @@
-// The test helper that starts programs: the time scale it reads, the time-out it applies, and the
-// one-CPU pinning of the programs it starts in a build whose programs run under an emulator.
+// The test helper that starts programs: the time scale it reads, the time-out it applies, what it
+// says of a program it cannot start, and the one-CPU pinning of the programs it starts in a build
+// whose programs run under an emulator.
 #include <gtest/gtest.h>
 
 #include <sched.h>
@@ -39,6 +40,15 @@ TEST(RunHarness, TimeOutIsScaled) {
     EXPECT_EQ(r.signal, SIGKILL);
     EXPECT_GE(r.seconds, 1.0);
     EXPECT_LT(r.seconds, 20);
+}
+
+TEST(RunHarness, ProgramThatCannotStartEndsWith127AndSaysWhy) {
+    testutil::RunOptions o;
+    o.argv = {"/nonexistent/program"};
+    testutil::RunResult r = testutil::run(o);
+    EXPECT_EQ(r.exit_code, 127);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "cannot run /nonexistent/program: No such file or directory\n");
 }
 
 // The helper's own pinning is checked with the test process free to use every CPU again, so that

@@ -6,7 +6,6 @@
 //   FAKEEGL_END_HOLD_FILE=<path>      eglTerminate first creates <path>.reached, then waits (up to
 //                                     60 s) for <path> to exist, so a test can act between the
 //                                     last frame and the window's close
-//   FAKEEGL_SWAP_LOG=<path>           every eglSwapBuffers appends one line to <path>
 //   FAKEEGL_NO_PROGRAM=1              glCreateProgram returns 0, as when no program can be made
 #include <EGL/egl.h>
 #include <GLES2/gl2.h>
@@ -79,21 +78,6 @@ extern "C" EGLint eglGetError(void)
         return error;
     }
     return real();
-}
-
-extern "C" EGLBoolean eglSwapBuffers(EGLDisplay display, EGLSurface surface)
-{
-    using SwapBuffers = EGLBoolean (*)(EGLDisplay, EGLSurface);
-    static SwapBuffers real = next<SwapBuffers>("eglSwapBuffers");
-    if (const char* log = std::getenv("FAKEEGL_SWAP_LOG")) {
-        int fd = open(log, O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (fd >= 0) {
-            ssize_t written = write(fd, "swap\n", 5);
-            (void)written;
-            close(fd);
-        }
-    }
-    return real(display, surface);
 }
 
 extern "C" GLuint glCreateProgram(void)
