@@ -1,7 +1,7 @@
 // The checks of the five subsystems. Each runs the suite's own programs as children, keeps what
 // they printed (and, on a simulated board or with a trace-only run, what they did to the devices),
 // and judges it.
-#include "checks.h"
+#include "bringupcheck/checks.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -18,12 +18,12 @@
 #include <sstream>
 
 #include "capture.h"
-#include "eglreport.h"
-#include "newfile.h"
-#include "png.h"
-#include "proc.h"
+#include "bringupcheck/eglreport.h"
+#include "bringupcheck/newfile.h"
+#include "bringupcheck/png.h"
+#include "bringupcheck/proc.h"
 #include "usbpolicy.h"
-#include "x11.h"
+#include "bringupcheck/x11.h"
 #include "bringup/otg.h"
 #include "bringup/qvaudio.h"
 #include "pcmcapture/messages.h"

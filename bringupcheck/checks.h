@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "board_folder.h"
-#include "results.h"
+#include "bringupcheck/results.h"
 
 struct Context {
     std::string out;            // output folder, absolute

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "checks.h"
-#include "proc.h"
-#include "report.h"
-#include "results.h"
+#include "bringupcheck/checks.h"
+#include "bringupcheck/proc.h"
+#include "bringupcheck/report.h"
+#include "bringupcheck/results.h"
 
 namespace {
 

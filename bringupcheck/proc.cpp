@@ -1,4 +1,4 @@
-#include "proc.h"
+#include "bringupcheck/proc.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -17,7 +17,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "newfile.h"
+#include "bringupcheck/newfile.h"
 
 extern char** environ;
 

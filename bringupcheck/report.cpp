@@ -1,4 +1,4 @@
-#include "report.h"
+#include "bringupcheck/report.h"
 
 #include <fcntl.h>
 #include <math.h>
@@ -11,8 +11,8 @@
 #include <cmath>
 
 #include "capture.h"
-#include "eglreport.h"
-#include "png.h"
+#include "bringupcheck/eglreport.h"
+#include "bringupcheck/png.h"
 #include "usbpolicy.h"
 
 namespace {

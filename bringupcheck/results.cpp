@@ -1,4 +1,4 @@
-#include "results.h"
+#include "bringupcheck/results.h"
 
 #include <math.h>
 #include <stdio.h>

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "json.h"
-#include "text.h"
+#include "bringupcheck/json.h"
+#include "bringupcheck/text.h"
 
 struct Check {
     std::string name;        // "audio.capture"

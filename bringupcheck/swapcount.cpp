@@ -12,7 +12,7 @@
 
 #include <atomic>
 
-#include "newfile.h"
+#include "bringupcheck/newfile.h"
 
 namespace {
 

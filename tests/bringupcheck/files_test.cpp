@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include "eglreport.h"
-#include "json.h"
-#include "png.h"
-#include "report.h"
-#include "results.h"
-#include "text.h"
+#include "bringupcheck/eglreport.h"
+#include "bringupcheck/json.h"
+#include "bringupcheck/png.h"
+#include "bringupcheck/report.h"
+#include "bringupcheck/results.h"
+#include "bringupcheck/text.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "capture.h"
-#include "eglreport.h"
-#include "report.h"
-#include "results.h"
+#include "bringupcheck/eglreport.h"
+#include "bringupcheck/report.h"
+#include "bringupcheck/results.h"
 #include "trace.h"
 
 namespace {

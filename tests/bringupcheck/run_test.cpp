@@ -16,7 +16,7 @@
 
 #include "bringup/otg.h"
 #include "bringup/qvaudio.h"
-#include "results.h"
+#include "bringupcheck/results.h"
 #include "runprog.h"
 
 namespace {
