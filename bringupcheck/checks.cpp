@@ -107,7 +107,7 @@ void record(Context& ctx, const Check& c) {
     if (ctx.show) ctx.show(c);
 }
 
-void verdict(Check& c, const char* v, const std::string& reason) {
+void verdict(Check& c, Verdict v, const std::string& reason) {
     c.verdict = v;
     c.reason = reason;
 }
@@ -166,7 +166,7 @@ std::string program_path(const Context& ctx, const std::string& program) {
 // are then left out, not failed. True (with the check recorded as skipped) when that is so.
 bool skipped_as_not_installed(Context& ctx, Check& c, const std::string& program) {
     if (!program_path(ctx, program).empty()) return false;
-    verdict(c, "skip", program + " is not installed (it comes with " BRINGUP_DEMOS_PACKAGE ")");
+    verdict(c, Verdict::Skip, program + " is not installed (it comes with " BRINGUP_DEMOS_PACKAGE ")");
     record(ctx, c);
     return true;
 }
@@ -257,8 +257,8 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
 // A check whose program's trace was refused is not judged: it fails, saying why. A trace cut at
 // its bound is judged on what was read, and the reason says so.
 void judge_trace_read(Check& c, const Ran& ran) {
-    if (!ran.trace_problem.empty() && c.verdict != "fail")
-        verdict(c, "fail", "the board's trace was not read: " + ran.trace_problem);
+    if (!ran.trace_problem.empty() && c.verdict != Verdict::Fail)
+        verdict(c, Verdict::Fail, "the board's trace was not read: " + ran.trace_problem);
     else if (ran.trace_cut)
         c.reason += "; only the first " + std::to_string(kTraceMax >> 20) + " MiB of the board's trace were read";
 }
@@ -383,19 +383,19 @@ void check_audio(Context& ctx) {
     f.set("problems", problems);
 
     if (!ran.res.started) {
-        verdict(c, "fail", ran.res.error);
+        verdict(c, Verdict::Fail, ran.res.error);
     } else if (ran.res.killed) {
         // pcmcapture waits for its device to appear; on a real board, say whether it ever did.
         std::string why = ctx.sim.empty() && access(QVAUDIO_NODE, F_OK) != 0 ? ": there is no " QVAUDIO_NODE
                                                                                 : " (the audio device never opened?)";
-        verdict(c, "fail", "pcmcapture did not end within " + fmt("%.0f", kCaptureLimitS) + " s" + why +
+        verdict(c, Verdict::Fail, "pcmcapture did not end within " + fmt("%.0f", kCaptureLimitS) + " s" + why +
                                (r.log.count(judge::LogKind::OpenFailed)
                                     ? std::string(": \"") + pcmlog::kMsgOpenFailed + "\" in its log"
                                     : ""));
     } else if (ran.res.exit_code != 0) {
-        verdict(c, "fail", "pcmcapture ended with " + describe_end(ran.res, ran.plan) + ", not exit status 0");
+        verdict(c, Verdict::Fail, "pcmcapture ended with " + describe_end(ran.res, ran.plan) + ", not exit status 0");
     } else if (!ran.err_text.empty()) {
-        verdict(c, "fail", "pcmcapture wrote to standard error: " + split_lines(ran.err_text)[0]);
+        verdict(c, Verdict::Fail, "pcmcapture wrote to standard error: " + split_lines(ran.err_text)[0]);
     } else if (!r.ok()) {
         // Re-syncs beyond the first tell of a reader that kept failing (a silent position query);
         // overruns, of a reader that was held up.
@@ -407,7 +407,7 @@ void check_audio(Context& ctx) {
         else if (overruns > 0)
             why += "; the driver's ring overran " + std::to_string(overruns) +
                    " times (the capture thread was held up for longer than the ring lasts)";
-        verdict(c, "fail", why);
+        verdict(c, Verdict::Fail, why);
     } else {
         std::string s = fmt("%.2f s of audio", r.audio_seconds) + " at " + std::to_string(o.rate) + " bytes/s in " +
                         std::to_string(r.log.block_lengths.size()) + " blocks";
@@ -415,7 +415,7 @@ void check_audio(Context& ctx) {
             s += ", every one an intact slice of the " + std::string(o.content == judge::Content::Counter ? "counter" : "tone") +
                  " stream; " + std::to_string(r.gaps) + " gaps";
         if (!r.silence.empty()) s += fmt("; %.2f s of silence", silent);
-        verdict(c, "pass", s);
+        verdict(c, Verdict::Pass, s);
     }
     judge_trace_read(c, ran);
     record(ctx, c);
@@ -490,7 +490,7 @@ bool supports(const Daemon& d, const std::string& version) {
 void check_daemon(Context& ctx, const Daemon& d, const std::string& version, const PortState ports[2]) {
     Check c = new_check("usb." + std::string(d.name), "usb", d.name);
     if (!ctx.do_switch) {
-        verdict(c, "skip", std::string(d.name) + " switches port power: run with --switch to check it");
+        verdict(c, Verdict::Skip, std::string(d.name) + " switches port power: run with --switch to check it");
         record(ctx, c);
         return;
     }
@@ -500,7 +500,7 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
         for (const Daemon& other : kDaemons) {
             std::vector<long> running = processes_named(other.name);
             if (running.empty()) continue;
-            verdict(c, "skip", std::string(other.name) + " is already running (pid " + std::to_string(running[0]) +
+            verdict(c, Verdict::Skip, std::string(other.name) + " is already running (pid " + std::to_string(running[0]) +
                                    ") and switches the same ports: stop it (systemctl stop " + other.name +
                                    ") to check " + d.name);
             record(ctx, c);
@@ -554,17 +554,17 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
     if (moving) f.set("devices", attached);
 
     if (!ran.res.started) {
-        verdict(c, "fail", ran.res.error);
+        verdict(c, Verdict::Fail, ran.res.error);
         record(ctx, c);
         return;
     }
     if (!supported) {
         bool refused = ran.res.exit_code == 255 && lines.size() == 1 && lines[0] == usbmsg::kUnsupported;
         if (refused)
-            verdict(c, "skip", "controller version \"" + version.substr(0, 5) + "\" is not one " + d.name +
+            verdict(c, Verdict::Skip, "controller version \"" + version.substr(0, 5) + "\" is not one " + d.name +
                                    " runs on: it refused to start, as it should");
         else
-            verdict(c, "fail", "controller version \"" + version.substr(0, 5) + "\" is not one " + d.name +
+            verdict(c, Verdict::Fail, "controller version \"" + version.substr(0, 5) + "\" is not one " + d.name +
                                    " runs on, yet it did not refuse with exit status 255 (" +
                                    describe_end(ran.res, ran.plan) + ")");
         record(ctx, c);
@@ -608,9 +608,9 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
         else s += "; no trace kept, the power policy was not judged";
         if (moving) s += "; a device came and went on port " + std::to_string(ctx.attach_ports[0]);
         if (busy) s += "; " + std::to_string(busy) + " refused power-offs";
-        verdict(c, "pass", s);
+        verdict(c, Verdict::Pass, s);
     } else {
-        verdict(c, "fail", first_of(problems));
+        verdict(c, Verdict::Fail, first_of(problems));
     }
     judge_trace_read(c, ran);
     record(ctx, c);
@@ -637,15 +637,15 @@ void check_usb(Context& ctx) {
                                                          : "(" + read.problem + ")") +
                            "\n";
     if (!have && read.missing)
-        verdict(cc, "fail", std::string("no controller version at ") + kVersionPath);
+        verdict(cc, Verdict::Fail, std::string("no controller version at ") + kVersionPath);
     else if (!have)
-        verdict(cc, "fail", "the controller version was not read: " + read.problem);
+        verdict(cc, Verdict::Fail, "the controller version was not read: " + read.problem);
     else if (by.items.empty())
-        verdict(cc, "fail", "controller version \"" + version + "\" is not supported by any of the power daemons");
+        verdict(cc, Verdict::Fail, "controller version \"" + version + "\" is not supported by any of the power daemons");
     else {
         std::string names;
         for (const Json& n : by.items) names += (names.empty() ? "" : ", ") + n.str;
-        verdict(cc, "pass", "controller version \"" + version.substr(0, 5) + "\", supported by " + names);
+        verdict(cc, Verdict::Pass, "controller version \"" + version.substr(0, 5) + "\", supported by " + names);
     }
 
     Check cp = new_check("usb.ports", "usb", "");
@@ -682,9 +682,9 @@ void check_usb(Context& ctx) {
     if (problems.empty()) {
         std::string s;
         for (const std::string& x : said) s += (s.empty() ? "" : "; ") + x;
-        verdict(cp, "pass", s);
+        verdict(cp, Verdict::Pass, s);
     } else {
-        verdict(cp, "fail", first_of(problems));
+        verdict(cp, Verdict::Fail, first_of(problems));
     }
     if (make_folder(ctx.out + "/usb").empty() && write_file(ctx.out + "/usb/controller.txt", evidence)) {
         cc.evidence.push_back("usb/controller.txt");
@@ -707,7 +707,7 @@ void check_wifi(Context& ctx) {
     for (const Step& step : steps) {
         Check c = new_check(step.name, "wifi", "wlanpower");
         if (!ctx.do_switch) {
-            verdict(c, "skip", "wlanpower switches the radio: run with --switch to check it");
+            verdict(c, Verdict::Skip, "wlanpower switches the radio: run with --switch to check it");
             record(ctx, c);
             continue;
         }
@@ -725,16 +725,16 @@ void check_wifi(Context& ctx) {
                     req.push(Json::string(r.detail + (r.result == 0 ? " accepted" : " refused")));
             c.figures.set("requests", req);
         }
-        if (!ran.res.started) verdict(c, "fail", ran.res.error);
-        else if (ran.res.exit_code != 0) verdict(c, "fail", "wlanpower ended with " + describe_end(ran.res, ran.plan));
+        if (!ran.res.started) verdict(c, Verdict::Fail, ran.res.error);
+        else if (ran.res.exit_code != 0) verdict(c, Verdict::Fail, "wlanpower ended with " + describe_end(ran.res, ran.plan));
         else if (!lines.empty()) {
             bool known = false;
             for (const char* m : kWifiMessages) known = known || lines[0] == m;
-            verdict(c, "fail", std::string(known ? "wlanpower printed \"" : "unexpected message \"") + lines[0] + "\"");
+            verdict(c, Verdict::Fail, std::string(known ? "wlanpower printed \"" : "unexpected message \"") + lines[0] + "\"");
         } else if (!ran.err_text.empty())
-            verdict(c, "fail", "wlanpower wrote to standard error: " + first_line(ran.err_text));
+            verdict(c, Verdict::Fail, "wlanpower wrote to standard error: " + first_line(ran.err_text));
         else
-            verdict(c, "pass", std::string("wlanpower ") + step.arg + ": the driver took the request, exit status 0");
+            verdict(c, Verdict::Pass, std::string("wlanpower ") + step.arg + ": the driver took the request, exit status 0");
         judge_trace_read(c, ran);
         record(ctx, c);
     }
@@ -759,22 +759,22 @@ void check_egl(Context& ctx) {
     c.figures.set("es2_window", Json::number(double(es2)));
     const char* display = getenv("DISPLAY");
     if (!ran.res.started) {
-        verdict(c, "fail", ran.res.error);
+        verdict(c, Verdict::Fail, ran.res.error);
     } else if (ran.res.exit_code != 0 && (!display || !*display)) {
-        verdict(c, "skip", "no display in DISPLAY: configlist could not open the default display");
+        verdict(c, Verdict::Skip, "no display in DISPLAY: configlist could not open the default display");
     } else if (ran.res.exit_code != 0) {
-        verdict(c, "fail", "configlist ended with " + describe_end(ran.res, ran.plan) + ": " + first_line(ran.err_text + ran.out_text));
+        verdict(c, Verdict::Fail, "configlist ended with " + describe_end(ran.res, ran.plan) + ": " + first_line(ran.err_text + ran.out_text));
     } else if (r.vendor.empty()) {
-        verdict(c, "fail", "configlist's report has no vendor line");
+        verdict(c, Verdict::Fail, "configlist's report has no vendor line");
     } else if (r.configs.empty()) {
-        verdict(c, "fail", "the EGL driver offers no configuration");
+        verdict(c, Verdict::Fail, "the EGL driver offers no configuration");
     } else if (complete != r.configs.size() || r.stray_lines) {
-        verdict(c, "fail", std::to_string(r.configs.size() - complete) + " of " + std::to_string(r.configs.size()) +
+        verdict(c, Verdict::Fail, std::to_string(r.configs.size() - complete) + " of " + std::to_string(r.configs.size()) +
                                " configuration blocks incomplete, " + std::to_string(r.stray_lines) + " stray lines");
     } else if (es2 == 0) {
-        verdict(c, "fail", "no configuration renders OpenGL ES 2.0 into a window");
+        verdict(c, Verdict::Fail, "no configuration renders OpenGL ES 2.0 into a window");
     } else {
-        verdict(c, "pass", std::to_string(r.configs.size()) + " configurations from " + r.vendor + ", " +
+        verdict(c, Verdict::Pass, std::to_string(r.configs.size()) + " configurations from " + r.vendor + ", " +
                                std::to_string(es2) + " render OpenGL ES 2.0 into a window");
     }
     record(ctx, c);
@@ -817,7 +817,7 @@ void check_gpu(Context& ctx) {
         Check c = new_check(std::string("gpu.") + demo, "gpu", demo);
         if (skipped_as_not_installed(ctx, c, demo)) continue;
         if (!display || !*display) {
-            verdict(c, "skip", "no display in DISPLAY: the demos need an X server");
+            verdict(c, Verdict::Skip, "no display in DISPLAY: the demos need an X server");
             record(ctx, c);
             continue;
         }
@@ -826,12 +826,12 @@ void check_gpu(Context& ctx) {
         std::vector<unsigned long> before = windows_titled(demo, &error);
         if (!error.empty() && display_lost()) {
             // The X server went away earlier in this run: nothing more can be shown on it.
-            verdict(c, "fail", "the connection to the display \"" + std::string(display) + "\" was lost earlier in the run");
+            verdict(c, Verdict::Fail, "the connection to the display \"" + std::string(display) + "\" was lost earlier in the run");
             record(ctx, c);
             continue;
         }
         if (!error.empty()) {
-            verdict(c, "skip", "cannot open the display \"" + std::string(display) + "\"");
+            verdict(c, Verdict::Skip, "cannot open the display \"" + std::string(display) + "\"");
             record(ctx, c);
             continue;
         }
@@ -897,27 +897,27 @@ void check_gpu(Context& ctx) {
         }
         f.set("frames", Json::number(double(swaps)));
         f.set("fps", Json::number(double(llround(fps * 10)) / 10));
-        if (!ran.res.started) verdict(c, "fail", ran.res.error);
+        if (!ran.res.started) verdict(c, Verdict::Fail, ran.res.error);
         else if (display_lost())
-            verdict(c, "fail", "the connection to the display \"" + std::string(display) + "\" was lost while " + demo +
+            verdict(c, Verdict::Fail, "the connection to the display \"" + std::string(display) + "\" was lost while " + demo +
                                    " ran (" + describe_end(ran.res, ran.plan) + ")");
         else if (!window)
-            verdict(c, "fail", std::string(demo) + " showed no window within " + fmt("%.0f", kWindowWaitS) + " s (" +
+            verdict(c, Verdict::Fail, std::string(demo) + " showed no window within " + fmt("%.0f", kWindowWaitS) + " s (" +
                                    describe_end(ran.res, ran.plan) + ")" +
                                    (ran.out_text.empty() ? "" : ": " + first_line(ran.out_text)));
         else if (!shot)
-            verdict(c, "fail", std::string("the window of ") + demo + " could not be copied");
+            verdict(c, Verdict::Fail, std::string("the window of ") + demo + " could not be copied");
         else if (ran.res.exit_code != 0)
-            verdict(c, "fail", std::string(demo) + " ended with " + describe_end(ran.res, ran.plan) +
+            verdict(c, Verdict::Fail, std::string(demo) + " ended with " + describe_end(ran.res, ran.plan) +
                                    " after the close request, not exit status 0" +
                                    (ran.out_text.empty() ? "" : ": " + first_line(ran.out_text)));
         else if (drawn < 0.02 || colours < 8)
-            verdict(c, "fail", std::string("the window of ") + demo + " shows no drawn scene (" + std::to_string(colours) +
+            verdict(c, Verdict::Fail, std::string("the window of ") + demo + " shows no drawn scene (" + std::to_string(colours) +
                                    " colours, " + fmt("%.1f%%", drawn * 100) + " unlike the background)");
         else if (!lib.empty() && swaps == 0)
-            verdict(c, "fail", std::string(demo) + " never swapped buffers");
+            verdict(c, Verdict::Fail, std::string(demo) + " never swapped buffers");
         else
-            verdict(c, "pass", std::string("a drawn scene (") + std::to_string(colours) + " colours)" +
+            verdict(c, Verdict::Pass, std::string("a drawn scene (") + std::to_string(colours) + " colours)" +
                                    (lib.empty() ? ", frame rate not counted (no " + std::string(kSwapCountLib) + ")"
                                                 : fmt(", %.1f frames per second", fps)) +
                                    ", closed by the window manager's request with exit status 0");

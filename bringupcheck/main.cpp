@@ -313,8 +313,8 @@ int main(int argc, char** argv) {
     // Each finished check is shown, and the files are written again with it: a run that is
     // stopped part way still leaves the results of the checks it finished.
     ctx.show = [&ctx](const Check& c) {
-        const char* v = c.verdict == "pass" ? "PASS" : c.verdict == "fail" ? "FAIL" : "SKIP";
-        printf("%s  %-18s %s\n", v, terminal_text(c.name).c_str(), terminal_text(c.reason).c_str());
+        const char* const shown[] = {"PASS", "FAIL", "SKIP"};  // by Verdict
+        printf("%s  %-18s %s\n", shown[int(c.verdict)], terminal_text(c.name).c_str(), terminal_text(c.reason).c_str());
         fflush(stdout);
         write_outputs(ctx.out, ctx.results);  // what fails is named at the end
     };
@@ -333,6 +333,6 @@ int main(int argc, char** argv) {
     if (page) printf("report: %s/%s\n", terminal_text(ctx.out).c_str(), kReportFile);
     if (!failed.empty()) return kNotCompleted;
     for (const Check& c : ctx.results.checks)
-        if (c.verdict == "fail") return 1;
+        if (c.verdict == Verdict::Fail) return 1;
     return 0;
 }

@@ -59,7 +59,7 @@ Check evidence_check(const char* name, const char* subsystem, const char* progra
     c.name = name;
     c.subsystem = subsystem;
     c.program = program;
-    c.verdict = "pass";
+    c.verdict = Verdict::Pass;
     c.evidence = {evidence};
     return c;
 }
