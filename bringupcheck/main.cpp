@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bringupcheck/checks.h"
+#include "bringupcheck/outfiles.h"
 #include "bringupcheck/proc.h"
 #include "bringupcheck/report.h"
 #include "bringupcheck/results.h"
