@@ -103,23 +103,13 @@ std::string local_time(const char* format) {
     return buf;
 }
 
-// Whether this boardsim can keep a trace on a real board without redirecting anything: its usage
-// names `run --trace-only`.
+// Whether this boardsim can keep a trace on a real board without redirecting anything.
 bool has_trace_only(const std::string& boardsim) {
-    std::string dir = "/tmp";
     ChildPlan s;
-    s.argv = {boardsim};
-    char tmpl[] = "/tmp/bringup-check-usage-XXXXXX";
-    int fd = mkstemp(tmpl);
-    if (fd < 0) return false;
-    close(fd);
-    s.err_path = tmpl;
+    s.argv = {boardsim, "supports", "trace-only"};
     s.limit_s = 10;
-    run_child(s);
-    std::string text;
-    read_file(tmpl, &text);
-    unlink(tmpl);
-    return text.find("--trace-only") != std::string::npos;
+    ChildResult r = run_child(s);
+    return r.started && r.exit_code == 0;
 }
 
 // Writes each file of the results; the paths that could not be written, each with its errno.

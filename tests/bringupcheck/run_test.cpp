@@ -507,13 +507,15 @@ TEST(BringupCheck, BoardFarmStepsReportEveryCheck) {
 }
 
 TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
-    // Without --sim the programs run on this machine's devices; a boardsim that offers trace-only
-    // runs (a stand-in here, beside a libboardsim.so) wraps each board program and its trace is kept.
+    // Without --sim the programs run on this machine's devices; a boardsim that says it supports
+    // trace-only runs (a stand-in here, beside a libboardsim.so) wraps each board program and its
+    // trace is kept.
     std::string dir = testutil::make_temp_dir("bringupcheck-real");
     mkdir((dir + "/bin").c_str(), 0755);
     testutil::write_file(dir + "/bin/boardsim",
                          "#!/bin/sh\n"
-                         "if [ \"$1\" != run ]; then echo 'usage: boardsim run --trace-only [--trace FILE] -- <program>' >&2; exit 2; fi\n"
+                         "[ \"$1\" = supports ] && { [ \"$2\" = trace-only ]; exit; }\n"
+                         "[ \"$1\" = run ] || exit 2\n"
                          "[ \"$2\" = --trace-only ] && [ \"$3\" = --trace ] && [ \"$5\" = -- ] || exit 99\n"
                          "printf '1.000000\\t%s\\tioctl\\t/dev/wifi_power\\t0x6d01\\t0\\n' $$ >>\"$4\"\n"
                          "shift 5\nexec \"$@\"\n");
