@@ -67,9 +67,9 @@ void judge_capture(const Context& ctx, Check& c, const Ran& ran, const judge::Ca
         std::string why = ctx.sim.empty() && access(QVAUDIO_NODE, F_OK) != 0 ? ": there is no " QVAUDIO_NODE
                                                                                 : " (the audio device never opened?)";
         verdict(c, Verdict::Fail, "pcmcapture did not end within " + fmt("%.0f", kCaptureLimitS) + " s" + why +
-                               (r.log.count(judge::LogKind::OpenFailed)
-                                    ? std::string(": \"") + pcmlog::kMsgOpenFailed + "\" in its log"
-                                    : ""));
+                                      (r.log.count(judge::LogKind::OpenFailed)
+                                           ? std::string(": \"") + pcmlog::kMsgOpenFailed + "\" in its log"
+                                           : ""));
     } else if (ran.res.exit_code != 0) {
         verdict(c, Verdict::Fail, "pcmcapture ended with " + describe_end(ran.res, ran.plan) + ", not exit status 0");
     } else if (!ran.err_text.empty()) {

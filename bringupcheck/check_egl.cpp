@@ -34,12 +34,12 @@ void check_egl(Context& ctx) {
         verdict(c, Verdict::Fail, "the EGL driver offers no configuration");
     } else if (complete != r.configs.size() || r.stray_lines) {
         verdict(c, Verdict::Fail, std::to_string(r.configs.size() - complete) + " of " + std::to_string(r.configs.size()) +
-                               " configuration blocks incomplete, " + std::to_string(r.stray_lines) + " stray lines");
+                                      " configuration blocks incomplete, " + std::to_string(r.stray_lines) + " stray lines");
     } else if (es2 == 0) {
         verdict(c, Verdict::Fail, "no configuration renders OpenGL ES 2.0 into a window");
     } else {
         verdict(c, Verdict::Pass, std::to_string(r.configs.size()) + " configurations from " + r.vendor + ", " +
-                               std::to_string(es2) + " render OpenGL ES 2.0 into a window");
+                                      std::to_string(es2) + " render OpenGL ES 2.0 into a window");
     }
     record(ctx, c);
 }

@@ -154,27 +154,27 @@ void judge_demo(Check& c, const char* demo, const char* display, const std::stri
     if (!ran.res.started) verdict(c, Verdict::Fail, ran.res.error);
     else if (display_lost())
         verdict(c, Verdict::Fail, "the connection to the display \"" + std::string(display) + "\" was lost while " + demo +
-                               " ran (" + describe_end(ran.res, ran.plan) + ")");
+                                      " ran (" + describe_end(ran.res, ran.plan) + ")");
     else if (!seen.window)
         verdict(c, Verdict::Fail, std::string(demo) + " showed no window within " + fmt("%.0f", kWindowWaitS) + " s (" +
-                               describe_end(ran.res, ran.plan) + ")" +
-                               (ran.out_text.empty() ? "" : ": " + first_line(ran.out_text)));
+                                      describe_end(ran.res, ran.plan) + ")" +
+                                      (ran.out_text.empty() ? "" : ": " + first_line(ran.out_text)));
     else if (!seen.shot)
         verdict(c, Verdict::Fail, std::string("the window of ") + demo + " could not be copied");
     else if (ran.res.exit_code != 0)
         verdict(c, Verdict::Fail, std::string(demo) + " ended with " + describe_end(ran.res, ran.plan) +
-                               " after the close request, not exit status 0" +
-                               (ran.out_text.empty() ? "" : ": " + first_line(ran.out_text)));
+                                      " after the close request, not exit status 0" +
+                                      (ran.out_text.empty() ? "" : ": " + first_line(ran.out_text)));
     else if (drawn < 0.02 || colours < 8)
         verdict(c, Verdict::Fail, std::string("the window of ") + demo + " shows no drawn scene (" + std::to_string(colours) +
-                               " colours, " + fmt("%.1f%%", drawn * 100) + " unlike the background)");
+                                      " colours, " + fmt("%.1f%%", drawn * 100) + " unlike the background)");
     else if (!lib.empty() && swaps == 0)
         verdict(c, Verdict::Fail, std::string(demo) + " never swapped buffers");
     else
         verdict(c, Verdict::Pass, std::string("a drawn scene (") + std::to_string(colours) + " colours)" +
-                               (lib.empty() ? ", frame rate not counted (no " + std::string(kSwapCountLib) + ")"
-                                            : fmt(", %.1f frames per second", fps)) +
-                               ", closed by the window manager's request with exit status 0");
+                                      (lib.empty() ? ", frame rate not counted (no " + std::string(kSwapCountLib) + ")"
+                                                   : fmt(", %.1f frames per second", fps)) +
+                                      ", closed by the window manager's request with exit status 0");
 }
 
 }  // namespace
@@ -191,8 +191,7 @@ void check_gpu(Context& ctx) {
         std::string swaps_path = ctx.out + "/gpu/" + demo + ".swaps";
         std::vector<std::string> env;
         if (!lib.empty()) {
-            const char* old = getenv("LD_PRELOAD");
-            env.push_back("LD_PRELOAD=" + (old && *old ? std::string(old) + ":" : "") + lib);
+            env.push_back(preload_setting(lib));
             env.push_back("BRINGUP_SWAPCOUNT_FILE=" + swaps_path);
         }
         unlink(swaps_path.c_str());

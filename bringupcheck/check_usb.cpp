@@ -32,18 +32,18 @@ PortState read_port(const Context& ctx, int port) {
     std::string g, b;
     boardsim::FileRead rg = read_attribute(ctx, dir + "/" OTG_ATTR_GOTGCTL, &g), rb;
     if (!rg.ok) {
-        s.problem = rg.missing ? "no gotgctl attribute" : rg.problem;
+        s.problem = rg.missing ? "no " OTG_ATTR_GOTGCTL " attribute" : rg.problem;
     } else if (!(rb = read_attribute(ctx, dir + "/" OTG_ATTR_BUSCONNECTED, &b)).ok) {
-        s.problem = rb.missing ? "no busconnected attribute" : rb.problem;
+        s.problem = rb.missing ? "no " OTG_ATTR_BUSCONNECTED " attribute" : rb.problem;
     } else {
         s.gotgctl_text = first_line(g);
         s.bus_text = first_line(b);
         if (s.gotgctl_text.compare(0, strlen(kGotgctlPrefix), kGotgctlPrefix) != 0 ||
             sscanf(s.gotgctl_text.c_str() + strlen(kGotgctlPrefix), "%x", &s.gotgctl) != 1)
-            s.problem = "gotgctl reads \"" + s.gotgctl_text + "\"";
+            s.problem = OTG_ATTR_GOTGCTL " reads \"" + s.gotgctl_text + "\"";
         else if (s.bus_text.compare(0, strlen(kBusPrefix), kBusPrefix) != 0 ||
                  sscanf(s.bus_text.c_str() + strlen(kBusPrefix), "%x", &s.bus) != 1)
-            s.problem = "busconnected reads \"" + s.bus_text + "\"";
+            s.problem = OTG_ATTR_BUSCONNECTED " reads \"" + s.bus_text + "\"";
         else
             s.read_ok = true;
     }
@@ -93,7 +93,7 @@ void judge_ports(const Context& ctx, Check& cp, PortState ports[2], std::string*
         std::string name = judge::port_name(port);
         *evidence += name + ": " + (s.present ? "present" : "absent") + "\n";
         if (s.present) {
-            *evidence += "  gotgctl: \"" + s.gotgctl_text + "\"\n  busconnected: \"" + s.bus_text + "\"\n";
+            *evidence += "  " OTG_ATTR_GOTGCTL ": \"" + s.gotgctl_text + "\"\n  " OTG_ATTR_BUSCONNECTED ": \"" + s.bus_text + "\"\n";
             if (!s.read_ok) *evidence += "  problem: " + s.problem + "\n";
             if (s.read_ok) {
                 // The judge's rule, as the daemons with port 0's bus-valid rule apply it.

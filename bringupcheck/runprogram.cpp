@@ -22,8 +22,7 @@ struct TraceSource {
 TraceSource trace_the_board(const Context& ctx, const std::string& dir, const std::string& base, ChildPlan* plan) {
     TraceSource ts;
     if (!ctx.sim.empty()) {
-        const char* old = getenv("LD_PRELOAD");
-        plan->env.push_back("LD_PRELOAD=" + (old && *old ? std::string(old) + ":" : "") + ctx.preload);
+        plan->env.push_back(preload_setting(ctx.preload));
         plan->env.push_back("BOARDSIM_DIR=" + ctx.sim);
         ts.dir = ctx.sim;
         ts.src = "/trace.log";
@@ -118,6 +117,11 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
     check.evidence.push_back(sub + "/" + base + ".err");
     if (!trace.src.empty() && ran.res.started) keep_trace(trace, dir, sub, base, check, ran);
     return ran;
+}
+
+std::string preload_setting(const std::string& lib) {
+    const char* old = getenv("LD_PRELOAD");
+    return "LD_PRELOAD=" + (old && *old ? std::string(old) + ":" : "") + lib;
 }
 
 void judge_trace_read(Check& c, const Ran& ran) {

@@ -41,6 +41,10 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
                 const std::string& waiting, std::function<void(double)> tick = nullptr,
                 const std::vector<std::string>& env = {}, bool on_board = true);
 
+// "LD_PRELOAD=..." for a child: `lib` after what we have preloaded ourselves (a sanitizer runtime
+// must stay first).
+std::string preload_setting(const std::string& lib);
+
 // A check whose program's trace was refused is not judged: it fails, saying why. A trace cut at
 // its bound is judged on what was read, and the reason says so.
 void judge_trace_read(Check& c, const Ran& ran);

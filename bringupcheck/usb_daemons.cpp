@@ -44,8 +44,8 @@ bool skipped(Context& ctx, Check& c, const Daemon& d) {
             std::vector<long> running = processes_named(other.name);
             if (running.empty()) continue;
             verdict(c, Verdict::Skip, std::string(other.name) + " is already running (pid " + std::to_string(running[0]) +
-                                   ") and switches the same ports: stop it (systemctl stop " + other.name +
-                                   ") to check " + d.name);
+                                          ") and switches the same ports: stop it (systemctl stop " + other.name +
+                                          ") to check " + d.name);
             record(ctx, c);
             return true;
         }
@@ -100,11 +100,11 @@ void judge_refusal(Check& c, const Daemon& d, const std::string& version, const 
     bool refused = ran.res.exit_code == 255 && lines.size() == 1 && lines[0] == usbmsg::kUnsupported;
     if (refused)
         verdict(c, Verdict::Skip, "controller version \"" + version.substr(0, 5) + "\" is not one " + d.name +
-                               " runs on: it refused to start, as it should");
+                                      " runs on: it refused to start, as it should");
     else
         verdict(c, Verdict::Fail, "controller version \"" + version.substr(0, 5) + "\" is not one " + d.name +
-                               " runs on, yet it did not refuse with exit status 255 (" +
-                               describe_end(ran.res, ran.plan) + ")");
+                                      " runs on, yet it did not refuse with exit status 255 (" +
+                                      describe_end(ran.res, ran.plan) + ")");
 }
 
 // What the daemon printed that it should not have; `busy` counts its refused power-offs.
