@@ -26,6 +26,9 @@ struct Context {
     Results results;
 };
 
+// The subsystems, in the order they are checked; each has a subfolder of the output folder.
+inline constexpr const char* kSubsystems[] = {"audio", "usb", "wifi", "egl", "gpu"};
+
 void check_audio(Context& ctx);
 void check_usb(Context& ctx);
 void check_wifi(Context& ctx);

@@ -10,6 +10,18 @@
 
 #include "bringupcheck/newfile.h"
 
+std::string absolute(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd)) return path;
+    return std::string(cwd) + "/" + path;
+}
+
+std::string dirname_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 bool read_file(const std::string& path, std::string* text) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;

@@ -4,6 +4,11 @@
 
 #include <string>
 
+// The path made absolute against the working folder (not resolved).
+std::string absolute(const std::string& path);
+// The folder part of the path: "." when it has none.
+std::string dirname_of(const std::string& path);
+
 bool read_file(const std::string& path, std::string* text);
 // 0 when there is no file.
 long long file_size(const std::string& path);
