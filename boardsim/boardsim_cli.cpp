@@ -36,8 +36,11 @@ const char kUsage[] =
     "       boardsim attach <dir> <port>\n"
     "       boardsim detach <dir> <port>\n"
     "       boardsim profiles\n"
-    "       boardsim protocol\n";
+    "       boardsim protocol\n"
+    "       boardsim supports <feature>\n";
 const char kLibrary[] = "libboardsim.so";
+// What `supports` answers yes to: the programs that run boardsim ask before they rely on it.
+const char* const kFeatures[] = {"trace-only"};
 const char kDefaultTrace[] = "trace.log";
 
 int usage() {
@@ -326,6 +329,14 @@ int print_protocol() {
     return 0;
 }
 
+// Exit status 0 when this boardsim has the feature, 1 when it has not.
+int supports(int argc, char** argv) {
+    if (argc != 1) return usage();
+    for (const char* f : kFeatures)
+        if (strcmp(argv[0], f) == 0) return 0;
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -339,5 +350,6 @@ int main(int argc, char** argv) {
     if (cmd == "detach") return attach(argc - 2, argv + 2, false);
     if (cmd == "profiles") return list_profiles();
     if (cmd == "protocol") return print_protocol();
+    if (cmd == "supports") return supports(argc - 2, argv + 2);
     return usage();
 }

@@ -1,5 +1,5 @@
-// The checks, one function per subsystem, and what they share: where the output goes, whether the
-// board is simulated, and how a program of the suite is run.
+// The checks, one function per subsystem (check_<subsystem>.cpp), and what every check shares:
+// where the output goes, whether the board is simulated, and how a check is made and kept.
 #pragma once
 
 #include <functional>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "board_folder.h"
-#include "results.h"
+#include "bringupcheck/results.h"
 
 struct Context {
     std::string out;            // output folder, absolute
@@ -26,21 +26,23 @@ struct Context {
     Results results;
 };
 
+// The subsystems, in the order they are checked; each has a subfolder of the output folder.
+inline constexpr const char* kSubsystems[] = {"audio", "usb", "wifi", "egl", "gpu"};
+
 void check_audio(Context& ctx);
 void check_usb(Context& ctx);
 void check_wifi(Context& ctx);
 void check_egl(Context& ctx);
 void check_gpu(Context& ctx);
 
-// Small file helpers.
-bool read_file(const std::string& path, std::string* text);
-// Replaces the file at `path` (a link there is replaced, not followed); false with errno.
-bool write_file(const std::string& path, const std::string& text);
-// Makes the folder and any missing folders above it (links above it are followed).
-bool make_dirs(const std::string& path);
-// Why bringup-check will not write into the folder at `path`, or "" when it is a folder, not a
-// link, of our own user, that no other user can write to: nobody else can then put a link in
-// place of a file it writes.
-std::string unfit_folder(const std::string& path);
-// Makes the folder (its parent must exist) unless it is there; then as unfit_folder.
-std::string make_folder(const std::string& path);
+// A check of the run, not yet judged.
+Check new_check(const std::string& name, const std::string& subsystem, const std::string& program);
+void verdict(Check& c, Verdict v, const std::string& reason);
+// Keeps a finished check and shows its line at once.
+void record(Context& ctx, const Check& c);
+
+// A first problem and how many more there were, as one line.
+std::string first_of(const std::vector<std::string>& problems);
+std::string first_line(const std::string& text);
+// One number in a printf format, for a reason.
+std::string fmt(const char* format, double v);

@@ -1,4 +1,4 @@
-#include "eglreport.h"
+#include "bringupcheck/eglreport.h"
 
 #include <stdio.h>
 #include <string.h>

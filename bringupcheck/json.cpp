@@ -1,10 +1,10 @@
-#include "json.h"
+#include "bringupcheck/json.h"
 
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "text.h"
+#include "bringupcheck/text.h"
 
 namespace {
 

@@ -1,23 +1,20 @@
 // bringup-check: runs the suite's programs on this board (or on a simulated one), judges what they
 // did, and writes the verdicts with their evidence and a report page.
-#include <errno.h>
 #include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <set>
 #include <string>
-#include <vector>
 
-#include "checks.h"
-#include "proc.h"
-#include "report.h"
-#include "results.h"
+#include "bringupcheck/checks.h"
+#include "bringupcheck/outfiles.h"
+#include "bringupcheck/outputs.h"
+#include "bringupcheck/proc.h"
 
 namespace {
 
@@ -39,28 +36,19 @@ const char kUsage[] =
     "Exit status: 0 every check that ran passed, 1 a check failed, 2 usage error,\n"
     "3 the results could not all be written (the output folder refused, or a file of it).\n";
 
-// The run did not complete: its output folder was refused, or a file of its results could not be
-// written. A board farm then knows that the folder does not hold this run's verdicts.
-const int kNotCompleted = 3;
-const char kMsgCannotWrite[] = "bringup-check: cannot write %s: %s\n";
-const char kResultsFile[] = "results.json";
-const char kReportFile[] = "report.html";
-// What a run writes of its results, in this order; each is made from the results in memory.
-const char* const kOutputFiles[] = {kResultsFile, "results.xml", "verdicts.txt", kReportFile};
-
-const char* const kSubsystems[] = {"audio", "usb", "wifi", "egl", "gpu"};
 const char kBoardsimLib[] = "libboardsim.so";
+
+// What the command line asks for beyond the context of the checks.
+struct Options {
+    std::string out, render_dir, boardsim, preload;
+    std::set<std::string> only;
+    bool only_given = false;
+    int given = 0;  // options given
+};
 
 int usage_error(const std::string& message) {
     fprintf(stderr, "bringup-check: %s\n%s", terminal_text(message).c_str(), kUsage);
     return 2;
-}
-
-std::string absolute(const std::string& path) {
-    if (!path.empty() && path[0] == '/') return path;
-    char cwd[4096];
-    if (!getcwd(cwd, sizeof cwd)) return path;
-    return std::string(cwd) + "/" + path;
 }
 
 std::string resolved(const std::string& path) {
@@ -69,11 +57,6 @@ std::string resolved(const std::string& path) {
     std::string r = real;
     free(real);
     return r;
-}
-
-std::string dirname_of(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // A whole number in decimal digits only: no sign, fraction, exponent or base prefix.
@@ -102,80 +85,18 @@ std::string local_time(const char* format) {
     return buf;
 }
 
-// Whether this boardsim can keep a trace on a real board without redirecting anything: its usage
-// names `run --trace-only`.
+// Whether this boardsim can keep a trace on a real board without redirecting anything.
 bool has_trace_only(const std::string& boardsim) {
-    std::string dir = "/tmp";
     ChildPlan s;
-    s.argv = {boardsim};
-    char tmpl[] = "/tmp/bringup-check-usage-XXXXXX";
-    int fd = mkstemp(tmpl);
-    if (fd < 0) return false;
-    close(fd);
-    s.err_path = tmpl;
+    s.argv = {boardsim, "supports", "trace-only"};
     s.limit_s = 10;
-    run_child(s);
-    std::string text;
-    read_file(tmpl, &text);
-    unlink(tmpl);
-    return text.find("--trace-only") != std::string::npos;
+    ChildResult r = run_child(s);
+    return r.started && r.exit_code == 0;
 }
 
-// Writes each file of the results; the paths that could not be written, each with its errno.
-// The XML, the verdicts and the page are drawn from the results as results.json reads back (so
-// that --render makes the same page), whether or not results.json itself could be written.
-std::vector<std::pair<std::string, int>> write_outputs(const std::string& dir, const Results& r) {
-    std::string json = results_json(r), error;
-    Results back;
-    const Results& shown = parse_results(json, &back, &error) ? back : r;
-    const std::string texts[] = {json, results_junit(shown), verdict_lines(shown), render_report(dir, shown)};
-    std::vector<std::pair<std::string, int>> failed;
-    for (size_t i = 0; i < sizeof texts / sizeof texts[0]; ++i) {
-        std::string path = dir + "/" + kOutputFiles[i];
-        if (!write_file(path, texts[i])) failed.push_back({path, errno});
-    }
-    return failed;
-}
-
-// Makes the default output folder afresh: when the name is taken (by a run started in the same
-// second), "-2", "-3", ... is added until a new folder is made. "" or why none could be made.
-std::string make_new_folder(const std::string& name, std::string* made) {
-    for (int n = 1; n <= 1000; ++n) {
-        *made = n == 1 ? name : name + "-" + std::to_string(n);
-        if (mkdir(made->c_str(), 0755) == 0) return "";
-        if (errno != EEXIST) return strerror(errno);
-    }
-    return "the name is taken up to -1000";
-}
-
-int render(const std::string& dir) {
-    std::string text, error;
-    Results r;
-    if (!read_file(dir + "/" + kResultsFile, &text)) {
-        fprintf(stderr, "bringup-check: cannot read %s/results.json\n", terminal_text(dir).c_str());
-        return 1;
-    }
-    if (!parse_results(text, &r, &error)) {
-        fprintf(stderr, "bringup-check: %s/results.json: %s\n", terminal_text(dir).c_str(), terminal_text(error).c_str());
-        return 1;
-    }
-    std::string page = dir + "/" + kReportFile;
-    if (!write_file(page, render_report(dir, r))) {
-        int e = errno;
-        fprintf(stderr, kMsgCannotWrite, terminal_text(page).c_str(), strerror(e));
-        return kNotCompleted;
-    }
-    printf("report: %s/%s\n", terminal_text(absolute(dir)).c_str(), kReportFile);
-    return 0;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    Context ctx;
-    std::string out, render_dir, boardsim, preload;
-    std::set<std::string> only;
-    bool only_given = false;
+// Reads the options into the context and `o`. -1, or the exit status when there is nothing to run
+// (--help, a usage error).
+int read_options(int argc, char** argv, Context* ctx, Options* o) {
     // Each option as "--name VALUE" or "--name=VALUE"; the codes are the options' indexes.
     enum { kSim, kSwitch, kOnly, kSeconds, kOut, kBoardsim, kPreload, kAttach, kAudioRate, kRender, kHelp };
     const struct option options[] = {
@@ -187,8 +108,7 @@ int main(int argc, char** argv) {
         {"help", no_argument, nullptr, kHelp},               {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
-    int given = 0;
-    for (int code; (code = getopt_long(argc, argv, "+:h", options, nullptr)) != -1; ++given) {
+    for (int code; (code = getopt_long(argc, argv, "+:h", options, nullptr)) != -1; ++o->given) {
         const char* v = optarg;
         std::string a = argv[optind - 1];  // the option as given, or its value
         if (code == ':') return usage_error(a + " needs a value");
@@ -198,29 +118,29 @@ int main(int argc, char** argv) {
             fputs(kUsage, stdout);
             return 0;
         } else if (code == kSwitch) {
-            ctx.do_switch = true;
+            ctx->do_switch = true;
         } else if (code == kSim) {
-            ctx.sim = v;
+            ctx->sim = v;
         } else if (code == kOut) {
-            out = v;
+            o->out = v;
         } else if (code == kRender) {
-            render_dir = v;
+            o->render_dir = v;
         } else if (code == kBoardsim) {
-            boardsim = v;
+            o->boardsim = v;
         } else if (code == kPreload) {
-            preload = v;
+            o->preload = v;
         } else if (code == kSeconds) {
-            if (!parse_whole(v, 1, 3600, &ctx.seconds)) return usage_error("--seconds takes a whole number of seconds from 1 to 3600");
+            if (!parse_whole(v, 1, 3600, &ctx->seconds)) return usage_error("--seconds takes a whole number of seconds from 1 to 3600");
         } else if (code == kAudioRate) {
             double rate;
             if (!parse_number(v, 4, 1e9, &rate)) return usage_error("--audio-rate takes a number of bytes per second");
-            ctx.audio_rate = (long long)rate;
+            ctx->audio_rate = (long long)rate;
         } else if (code == kAttach) {
             double port;
             if (!parse_number(v, 0, 1, &port) || port != double(int(port))) return usage_error("--attach takes a port, 0 or 1");
-            ctx.attach_ports.push_back(int(port));
+            ctx->attach_ports.push_back(int(port));
         } else {
-            only_given = true;
+            o->only_given = true;
             std::string list = v;
             size_t pos = 0;
             while (pos <= list.size()) {
@@ -229,44 +149,60 @@ int main(int argc, char** argv) {
                 bool known = false;
                 for (const char* s : kSubsystems) known = known || name == s;
                 if (!known) return usage_error("no subsystem \"" + name + "\" (audio, usb, wifi, egl, gpu)");
-                only.insert(name);
+                o->only.insert(name);
                 if (comma == std::string::npos) break;
                 pos = comma + 1;
             }
         }
     }
     if (optind < argc) return usage_error("unknown argument \"" + std::string(argv[optind]) + "\"");
-    if (!render_dir.empty()) {
-        if (given != 1) return usage_error("--render takes a folder and nothing else");
-        return render(render_dir);
-    }
-    if (!ctx.attach_ports.empty() && ctx.sim.empty()) return usage_error("--attach needs a simulated board (--sim)");
+    return -1;
+}
 
-    // The board: simulated through the preload library, or this one.
+// Finds the board: simulated through the preload library, or this one (traced when boardsim can).
+// -1, or the exit status of a usage error.
+int find_board(Context* ctx, const Options& o) {
+    std::string boardsim = o.boardsim, preload = o.preload;
     if (!boardsim.empty() && access(boardsim.c_str(), X_OK) != 0) return usage_error("no boardsim command at " + boardsim);
     if (boardsim.empty()) boardsim = find_program("boardsim");
     // boardsim takes libboardsim.so from beside its own executable once links are resolved (the
     // packages' /usr/bin/boardsim is a link into their private folder): so does this lookup.
     if (!boardsim.empty()) boardsim = resolved(absolute(boardsim));
-    if (!ctx.sim.empty()) {
-        ctx.sim = absolute(ctx.sim);
-        if (access((ctx.sim + "/board.conf").c_str(), R_OK) != 0)
-            return usage_error("no simulated board in " + ctx.sim + " (no board.conf)");
+    if (!ctx->sim.empty()) {
+        ctx->sim = absolute(ctx->sim);
+        if (access((ctx->sim + "/board.conf").c_str(), R_OK) != 0)
+            return usage_error("no simulated board in " + ctx->sim + " (no board.conf)");
         std::string problem;
-        if (!boardsim::read_settings(ctx.sim, &ctx.settings, &problem))
-            return usage_error("no simulated board in " + ctx.sim + " (" + problem + ")");
+        if (!boardsim::read_settings(ctx->sim, &ctx->settings, &problem))
+            return usage_error("no simulated board in " + ctx->sim + " (" + problem + ")");
         if (!preload.empty() && access(preload.c_str(), R_OK) != 0) return usage_error("no " + preload + " to preload");
         if (preload.empty() && !boardsim.empty()) preload = dirname_of(boardsim) + "/" + kBoardsimLib;
         if (preload.empty() || access(preload.c_str(), R_OK) != 0)
             return usage_error("cannot find " + std::string(kBoardsimLib) +
                                " (name it with --preload, or --boardsim; it comes with " BRINGUP_SIM_PACKAGE ")");
-        ctx.preload = absolute(preload);
-        if (!ctx.attach_ports.empty() && boardsim.empty())
+        ctx->preload = absolute(preload);
+        if (!ctx->attach_ports.empty() && boardsim.empty())
             return usage_error("--attach needs the boardsim command (--boardsim)");
     } else if (!boardsim.empty() && access((dirname_of(boardsim) + "/" + kBoardsimLib).c_str(), R_OK) == 0) {
-        ctx.trace_only = has_trace_only(boardsim);
+        ctx->trace_only = has_trace_only(boardsim);
     }
-    ctx.boardsim = boardsim;
+    ctx->boardsim = boardsim;
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Context ctx;
+    Options o;
+    int status = read_options(argc, argv, &ctx, &o);
+    if (status >= 0) return status;
+    if (!o.render_dir.empty()) {
+        if (o.given != 1) return usage_error("--render takes a folder and nothing else");
+        return render(o.render_dir);
+    }
+    if (!ctx.attach_ports.empty() && ctx.sim.empty()) return usage_error("--attach needs a simulated board (--sim)");
+    if ((status = find_board(&ctx, o)) >= 0) return status;
     forward_termination();
     ctx.prefix = dirname_of(self_dir());
     ctx.progress = isatty(1);
@@ -275,33 +211,7 @@ int main(int argc, char** argv) {
     gethostname(host, sizeof host - 1);
     struct utsname u;
     std::string kernel = uname(&u) == 0 ? std::string(u.sysname) + " " + u.release + " " + u.machine : "";
-    // The output folder and its subfolders (one per subsystem, named after it) must be folders of
-    // our own that no other user can write to, or nothing runs: a root run must never be led to
-    // write through a link planted there. Links above the folder are followed.
-    std::string unfit, refused;
-    if (out.empty()) {
-        unfit = make_new_folder(std::string(host) + "-" + local_time("%Y%m%d-%H%M%S"), &out);
-        ctx.out = absolute(out);
-    } else {
-        ctx.out = absolute(out);
-        while (ctx.out.size() > 1 && ctx.out.back() == '/') ctx.out.pop_back();
-        unfit = make_dirs(dirname_of(ctx.out)) ? "" : strerror(errno);
-    }
-    if (unfit.empty()) unfit = make_folder(ctx.out);
-    refused = ctx.out;
-    for (const char* sub : kSubsystems) {
-        std::string path = ctx.out + "/" + sub;
-        struct stat st;
-        if (!unfit.empty() || lstat(path.c_str(), &st) != 0) continue;
-        unfit = unfit_folder(path);
-        if (!unfit.empty()) refused = path;
-    }
-    if (!unfit.empty()) {
-        fprintf(stderr, "bringup-check: cannot write into %s: %s\n", terminal_text(refused).c_str(), unfit.c_str());
-        return kNotCompleted;
-    }
-    // Nothing an earlier run left here is taken for this run's results.
-    for (const char* name : kOutputFiles) unlink((ctx.out + "/" + name).c_str());
+    if (make_output_folder(ctx, o.out, std::string(host) + "-" + local_time("%Y%m%d-%H%M%S")) != 0) return kNotCompleted;
     ctx.results.started = local_time("%Y-%m-%dT%H:%M:%S%z");
     ctx.results.board.set("host", Json::string(host));
     ctx.results.board.set("kernel", Json::string(kernel));
@@ -309,12 +219,12 @@ int main(int argc, char** argv) {
     ctx.results.board.set("egl_vendor", Json::string(""));
     if (!ctx.sim.empty()) ctx.results.board.set("simulated", Json::string(ctx.sim));
 
-    auto wanted = [&](const char* s) { return !only_given || only.count(s); };
+    auto wanted = [&o](const char* s) { return !o.only_given || o.only.count(s); };
     // Each finished check is shown, and the files are written again with it: a run that is
     // stopped part way still leaves the results of the checks it finished.
     ctx.show = [&ctx](const Check& c) {
-        const char* v = c.verdict == "pass" ? "PASS" : c.verdict == "fail" ? "FAIL" : "SKIP";
-        printf("%s  %-18s %s\n", v, terminal_text(c.name).c_str(), terminal_text(c.reason).c_str());
+        const char* const shown[] = {"PASS", "FAIL", "SKIP"};  // by Verdict
+        printf("%s  %-18s %s\n", shown[int(c.verdict)], terminal_text(c.name).c_str(), terminal_text(c.reason).c_str());
         fflush(stdout);
         write_outputs(ctx.out, ctx.results);  // what fails is named at the end
     };
@@ -323,16 +233,5 @@ int main(int argc, char** argv) {
     if (wanted("wifi")) check_wifi(ctx);
     if (wanted("egl")) check_egl(ctx);
     if (wanted("gpu")) check_gpu(ctx);
-
-    std::vector<std::pair<std::string, int>> failed = write_outputs(ctx.out, ctx.results);
-    bool page = true;
-    for (const auto& f : failed) {
-        fprintf(stderr, kMsgCannotWrite, terminal_text(f.first).c_str(), strerror(f.second));
-        page = page && f.first != ctx.out + "/" + kReportFile;
-    }
-    if (page) printf("report: %s/%s\n", terminal_text(ctx.out).c_str(), kReportFile);
-    if (!failed.empty()) return kNotCompleted;
-    for (const Check& c : ctx.results.checks)
-        if (c.verdict == "fail") return 1;
-    return 0;
+    return finish_outputs(ctx);
 }

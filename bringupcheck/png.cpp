@@ -1,4 +1,4 @@
-#include "png.h"
+#include "bringupcheck/png.h"
 
 #include <zlib.h>
 

@@ -1,6 +1,6 @@
 // The runner: children started as posix_spawn starts them, and waited for through a pidfd, waking
 // only for their end, their output and our deadlines.
-#include "proc.h"
+#include "bringupcheck/proc.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -16,7 +16,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "newfile.h"
+#include "bringupcheck/newfile.h"
 
 extern char** environ;
 

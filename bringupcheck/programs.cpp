@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "proc.h"
+#include "bringupcheck/proc.h"
 
 double now_s() {
     struct timespec ts;

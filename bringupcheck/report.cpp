@@ -1,4 +1,4 @@
-#include "report.h"
+#include "bringupcheck/report.h"
 
 #include <fcntl.h>
 #include <math.h>
@@ -11,8 +11,8 @@
 #include <cmath>
 
 #include "capture.h"
-#include "eglreport.h"
-#include "png.h"
+#include "bringupcheck/eglreport.h"
+#include "bringupcheck/png.h"
 #include "usbpolicy.h"
 
 namespace {
@@ -299,8 +299,8 @@ std::string evidence_list(const Check& c) {
 }
 
 std::string check_head(const Check& c) {
-    return "<h3>" + esc(c.name) + " <span class=\"" + esc(c.verdict) + "\">" + esc(c.verdict) + "</span></h3><p>" +
-           esc(c.reason) + "</p>";
+    std::string v = verdict_name(c.verdict);
+    return "<h3>" + esc(c.name) + " <span class=\"" + v + "\">" + v + "</span></h3><p>" + esc(c.reason) + "</p>";
 }
 
 std::string audio_section(const std::string& dir, const Check& c) {
@@ -431,7 +431,7 @@ std::string usb_section(const std::string& dir, const Check& c) {
                  esc(figure_text(p.get("problem"))) + "</td></tr>";
         return s + scrolling(t + "</table>") + evidence_list(c);
     }
-    if (c.program.empty() || c.verdict == "skip") return s + figures_table(c) + evidence_list(c);
+    if (c.program.empty() || c.verdict == Verdict::Skip) return s + figures_table(c) + evidence_list(c);
     double t0 = NAN;
     s += "<figure>" + usb_timeline(dir, c, &t0) +
          "<figcaption>Port power over the run: green while powered, ticks where the daemon read the port's "
@@ -490,13 +490,13 @@ std::string render_report(const std::string& dir, const Results& r) {
                     esc(host) + "</title><style>" + kStyle + "</style></head><body>\n";
     s += "<h1>bring-up check: " + esc(host) + "</h1>\n";
     size_t counts[3] = {0, 0, 0};
-    for (const Check& c : r.checks) counts[c.verdict == "pass" ? 0 : c.verdict == "fail" ? 1 : 2]++;
+    for (const Check& c : r.checks) counts[int(c.verdict)]++;
     s += "<p>" + num(double(counts[0])) + " passed, " + num(double(counts[1])) + " failed, " + num(double(counts[2])) +
          " skipped; started " + esc(r.started) + ".</p>\n";
     std::string t = "<table><tr><th>check</th><th>verdict</th><th>program</th><th>reason</th><th>seconds</th></tr>\n";
     for (const Check& c : r.checks)
-        t += "<tr><td><a href=\"#" + esc(c.name) + "\">" + esc(c.name) + "</a></td><td class=\"" + esc(c.verdict) + "\">" +
-             esc(c.verdict) + "</td><td>" + esc(c.program) + "</td><td class=\"why\">" + esc(c.reason) + "</td><td>" +
+        t += "<tr><td><a href=\"#" + esc(c.name) + "\">" + esc(c.name) + "</a></td><td class=\"" + verdict_name(c.verdict) +
+             "\">" + verdict_name(c.verdict) + "</td><td>" + esc(c.program) + "</td><td class=\"why\">" + esc(c.reason) + "</td><td>" +
              num(c.seconds, "%.1f") + "</td></tr>\n";
     s += scrolling(t + "</table>") + "\n<h2>Board</h2>";
     t = "<table>";

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "results.h"
+#include "bringupcheck/results.h"
 
 // The page for the results of the run in `dir`; reads the evidence files from there.
 std::string render_report(const std::string& dir, const Results& results);

@@ -1,4 +1,4 @@
-#include "results.h"
+#include "bringupcheck/results.h"
 
 #include <math.h>
 #include <stdio.h>
@@ -17,16 +17,27 @@ const MainFigure kMainFigures[] = {
     {"configs", "configurations"},
 };
 
-bool known_verdict(const std::string& v) { return v == "pass" || v == "fail" || v == "skip"; }
+const char* const kVerdictNames[] = {"pass", "fail", "skip"};  // by Verdict
 
 }  // namespace
+
+const char* verdict_name(Verdict v) { return kVerdictNames[int(v)]; }
+
+bool parse_verdict(const std::string& name, Verdict* v) {
+    for (int i = 0; i < 3; ++i)
+        if (name == kVerdictNames[i]) {
+            *v = Verdict(i);
+            return true;
+        }
+    return false;
+}
 
 Json Check::to_json() const {
     Json j = Json::object();
     j.set("name", Json::string(name));
     j.set("subsystem", Json::string(subsystem));
     j.set("program", program.empty() ? Json() : Json::string(program));
-    j.set("verdict", Json::string(verdict));
+    j.set("verdict", Json::string(verdict_name(verdict)));
     j.set("reason", Json::string(reason));
     // Hundredths of a second; a time read back from elsewhere beyond any run's stays as it is.
     j.set("seconds", Json::number(fabs(seconds) < 1e12 ? round(seconds * 100) / 100 : seconds));
@@ -42,7 +53,6 @@ Check Check::from_json(const Json& j) {
     c.name = j.get("name").string_or("");
     c.subsystem = j.get("subsystem").string_or("");
     c.program = j.get("program").string_or("");
-    c.verdict = j.get("verdict").string_or("");
     c.reason = j.get("reason").string_or("");
     c.seconds = j.get("seconds").number_or(0);
     if (j.get("figures").type == Json::Object) c.figures = j.get("figures");
@@ -77,7 +87,7 @@ bool parse_results(const std::string& text, Results* r, std::string* error) {
             return false;
         }
         Check c = Check::from_json(j);
-        if (c.name.empty() || !known_verdict(c.verdict)) {
+        if (c.name.empty() || !parse_verdict(j.get("verdict").string_or(""), &c.verdict)) {
             *error = "a check without a name or with an unknown verdict";
             return false;
         }
@@ -97,8 +107,8 @@ std::string results_junit(const Results& r) {
     size_t failures = 0, skipped = 0;
     double total = 0;
     for (const Check& c : r.checks) {
-        failures += c.verdict == "fail";
-        skipped += c.verdict == "skip";
+        failures += c.verdict == Verdict::Fail;
+        skipped += c.verdict == Verdict::Skip;
         total += c.seconds;
     }
     char head[400];
@@ -115,10 +125,10 @@ std::string results_junit(const Results& r) {
         snprintf(t, sizeof t, "%.2f", c.seconds);
         out += "    <testcase classname=\"bringup-check." + xml_escape(c.subsystem) + "\" name=\"" +
                xml_escape(c.name) + "\" time=\"" + t + "\">\n";
-        if (c.verdict == "fail")
+        if (c.verdict == Verdict::Fail)
             out += "      <failure message=\"" + xml_escape(c.reason) + "\" type=\"fail\">" + xml_escape(c.reason) +
                    "</failure>\n";
-        else if (c.verdict == "skip")
+        else if (c.verdict == Verdict::Skip)
             out += "      <skipped message=\"" + xml_escape(c.reason) + "\"/>\n";
         std::string text = (c.program.empty() ? "" : "program: " + c.program + "\n") + c.reason + "\n";
         for (const std::string& e : c.evidence) text += "evidence: " + e + "\n";
@@ -132,7 +142,7 @@ std::string results_junit(const Results& r) {
 std::string verdict_lines(const Results& r) {
     std::string out;
     for (const Check& c : r.checks) {
-        out += c.name + " " + c.verdict;
+        out += c.name + " " + verdict_name(c.verdict);
         for (const MainFigure& m : kMainFigures) {
             const Json& f = c.figures.get(m.key);
             if (f.type != Json::Number) continue;

@@ -7,14 +7,21 @@
 #include <string>
 #include <vector>
 
-#include "json.h"
-#include "text.h"
+#include "bringupcheck/json.h"
+#include "bringupcheck/text.h"
+
+// How a check ended, in the order the report counts them. Written as "pass", "fail" or "skip" in
+// every file of the results.
+enum class Verdict { Pass, Fail, Skip };
+const char* verdict_name(Verdict v);
+// False for any text other than the three names.
+bool parse_verdict(const std::string& name, Verdict* v);
 
 struct Check {
     std::string name;        // "audio.capture"
     std::string subsystem;   // audio, usb, wifi, egl, gpu
     std::string program;     // the suite's program it ran, or "" when it ran none
-    std::string verdict;     // "pass", "fail" or "skip"
+    Verdict verdict = Verdict::Skip;
     std::string reason;      // one line
     Json figures = Json::object();
     std::vector<std::string> evidence;  // paths relative to the output folder

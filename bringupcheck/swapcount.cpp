@@ -10,8 +10,8 @@
 
 #include <atomic>
 
-#include "newfile.h"
-#include "swaphook.h"
+#include "bringupcheck/newfile.h"
+#include "bringupcheck/swaphook.h"
 
 namespace {
 

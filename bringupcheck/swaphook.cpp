@@ -2,7 +2,7 @@
 #include <dlfcn.h>
 #include <time.h>
 
-#include "swaphook.h"
+#include "bringupcheck/swaphook.h"
 
 // Declared without the EGL headers: the preload needs no EGL to build against (EGLBoolean is an
 // unsigned int, the display and surface are handles).

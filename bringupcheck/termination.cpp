@@ -8,7 +8,7 @@
 
 #include <atomic>
 
-#include "proc.h"
+#include "bringupcheck/proc.h"
 
 extern char** environ;
 

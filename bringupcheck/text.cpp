@@ -1,4 +1,4 @@
-#include "text.h"
+#include "bringupcheck/text.h"
 
 #include <stdio.h>
 

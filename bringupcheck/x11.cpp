@@ -1,4 +1,4 @@
-#include "x11.h"
+#include "bringupcheck/x11.h"
 
 #ifdef BRINGUP_CHECK_X11
 #include <X11/Xlib.h>

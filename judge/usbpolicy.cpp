@@ -2,25 +2,17 @@
 
 #include <stdio.h>
 
+#include "bringup/otg.h"
+
 namespace judge {
 
 namespace {
 
-const char kPortDir[] = "/sys/devices/lm";  // then the port digit, '/', the attribute
-const char kPhyControlDir[] = "/sys/devices/platform/usb_phy_control/";
-const char kGotgctlPrefix[] = "GOTGCTL = 0x";
-const char kBusPrefix[] = "Bus Connected = 0x";
-const unsigned kPeripheral = 1u << 16;
-const unsigned kBusValid = 3u << 18;
-
-// Port and attribute of "/sys/devices/lm<N>/<attr>"; -1 for any other path.
-int port_attr(const std::string& path, std::string* attr) {
-    size_t n = sizeof kPortDir - 1;
-    if (path.compare(0, n, kPortDir) != 0 || path.size() < n + 3 || path[n + 1] != '/') return -1;
-    if (path[n] != '0' && path[n] != '1') return -1;
-    *attr = path.substr(n + 2);
-    return path[n] - '0';
-}
+const char kPortDir[] = OTG_PORT_DIR_PREFIX;  // then the port digit, '/', the attribute
+const char kPhyControlDir[] = OTG_PHY_CONTROL_DIR "/";
+const char kGotgctlPrefix[] = OTG_GOTGCTL_PREFIX;
+const char kBusPrefix[] = OTG_BUSCONNECTED_PREFIX;
+const unsigned kBusValid = OTG_GOTGCTL_A_VALID | OTG_GOTGCTL_B_VALID;
 
 bool parse_word(const std::string& bytes, const char* prefix, unsigned* value) {
     std::string p = prefix;
@@ -35,6 +27,30 @@ std::string format_s(double s) {
 }
 
 }  // namespace
+
+bool port_peripheral(unsigned gotgctl) { return gotgctl & OTG_GOTGCTL_PERIPHERAL; }
+
+bool port_in_use(int port, unsigned gotgctl, unsigned busconnected, bool port0_busvalid_rule) {
+    bool valid = (gotgctl & kBusValid) == kBusValid;
+    if (port_peripheral(gotgctl)) return valid;
+    if (port == 0 && port0_busvalid_rule && !valid) return true;
+    return busconnected == 1;
+}
+
+std::string port_dir(int port) { return kPortDir + std::to_string(port); }
+
+std::string port_name(int port) {
+    std::string dir = port_dir(port);
+    return dir.substr(dir.rfind('/') + 1);
+}
+
+int port_of_path(const std::string& path, std::string* attr) {
+    size_t n = sizeof kPortDir - 1;
+    if (path.compare(0, n, kPortDir) != 0 || path.size() < n + 3 || path[n + 1] != '/') return -1;
+    if (path[n] != '0' && path[n] != '1') return -1;
+    *attr = path.substr(n + 2);
+    return path[n] - '0';
+}
 
 PolicyReport judge_power_policy(const Trace& trace, const PolicyOptions& o) {
     PolicyReport r;
@@ -80,19 +96,14 @@ PolicyReport judge_power_policy(const Trace& trace, const PolicyOptions& o) {
         std::string bytes;
         if (!record_bytes(rec, &bytes)) continue;
         std::string attr;
-        int port = port_attr(rec.path, &attr);
+        int port = port_of_path(rec.path, &attr);
         if (rec.op == "read" && port >= 0) {
             unsigned v = 0;
-            if (attr == "gotgctl") {
+            if (attr == OTG_ATTR_GOTGCTL) {
                 have_gotgctl[port] = parse_word(bytes, kGotgctlPrefix, &v);
                 gotgctl[port] = v;
-            } else if (attr == "busconnected" && have_gotgctl[port] && parse_word(bytes, kBusPrefix, &v)) {
-                unsigned g = gotgctl[port];
-                bool valid = (g & kBusValid) == kBusValid;
-                bool use;
-                if (g & kPeripheral) use = valid;
-                else if (port == 0 && o.port0_busvalid_rule && !valid) use = true;
-                else use = v == 1;
+            } else if (attr == OTG_ATTR_BUSCONNECTED && have_gotgctl[port] && parse_word(bytes, kBusPrefix, &v)) {
+                bool use = port_in_use(port, gotgctl[port], v, o.port0_busvalid_rule);
                 in_use[port] = use;
                 looked[port] = true;
                 have_gotgctl[port] = false;
@@ -101,13 +112,15 @@ PolicyReport judge_power_policy(const Trace& trace, const PolicyOptions& o) {
             continue;
         }
         if (rec.op != "write") continue;
-        if (port >= 0 && (attr == "peri_sleepm" || attr == "peri_iddq")) {
-            if (bytes == "0") power(rec.time, port, true);
-            else if (bytes == "1") power(rec.time, port, false);
+        if (port >= 0 && (attr == OTG_ATTR_SLEEPM || attr == OTG_ATTR_IDDQ)) {
+            if (bytes == OTG_PHY_POWERED) power(rec.time, port, true);
+            else if (bytes == OTG_PHY_UNPOWERED) power(rec.time, port, false);
         } else if (rec.path.compare(0, sizeof kPhyControlDir - 1, kPhyControlDir) == 0) {
             std::string name = rec.path.substr(sizeof kPhyControlDir - 1);
-            if (name == "index" && (bytes == "A" || bytes == "B")) selected = bytes == "A" ? 0 : 1;
-            else if (name == "por" && (bytes == "on" || bytes == "off")) power(rec.time, selected, bytes == "on");
+            if (name == OTG_PHY_ATTR_INDEX && (bytes == OTG_PORT0_LETTER || bytes == OTG_PORT1_LETTER))
+                selected = bytes == OTG_PORT0_LETTER ? 0 : 1;
+            else if (name == OTG_PHY_ATTR_POR && (bytes == OTG_POR_ON || bytes == OTG_POR_OFF))
+                power(rec.time, selected, bytes == OTG_POR_ON);
         }
     }
     double end = o.end_time > 0 ? o.end_time : r.end;

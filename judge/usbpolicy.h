@@ -56,4 +56,19 @@ struct PolicyReport {
 // A port is taken to be powered until the trace says otherwise.
 PolicyReport judge_power_policy(const Trace& trace, const PolicyOptions& options);
 
+// Whether a port holds a device, by its GOTGCTL word and its Bus Connected value: in the
+// peripheral role while both bus-valid bits are up; in the host role while a device is connected,
+// and port 0 (with port0_busvalid_rule) until both bus-valid bits are up. This is the judge's own
+// reading of the rule: the daemons' copy (usbpower/core/otg_status.cpp) is the product, and this
+// one, kept apart from it on purpose, is what it is tested against.
+bool port_in_use(int port, unsigned gotgctl, unsigned busconnected, bool port0_busvalid_rule);
+// Whether the GOTGCTL word puts the port in the peripheral role.
+bool port_peripheral(unsigned gotgctl);
+
+// The port's device, "lm<N>", and its folder, "/sys/devices/lm<N>".
+std::string port_name(int port);
+std::string port_dir(int port);
+// Port and attribute of "/sys/devices/lm<N>/<attr>"; -1 for any other path.
+int port_of_path(const std::string& path, std::string* attr);
+
 }  // namespace judge

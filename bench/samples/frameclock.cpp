@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "swaphook.h"
+#include "bringupcheck/swaphook.h"
 
 namespace {
 

@@ -148,4 +148,11 @@ TEST(TraceOnly, TracesRealAttributesWithoutRedirecting) {
     EXPECT_EQ("access /sys/devices/system 4 0", t.back());
 }
 
+// A program that runs boardsim asks it, by exit status, whether it can trace on the real devices.
+TEST(TraceOnly, SaysItCanByExitStatus) {
+    EXPECT_EQ(0, board::command({"supports", "trace-only"}).exit_code);
+    EXPECT_EQ(1, board::command({"supports", "colour"}).exit_code);
+    EXPECT_EQ(2, board::command({"supports"}).exit_code);
+}
+
 }  // namespace

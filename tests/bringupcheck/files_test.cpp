@@ -6,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include "eglreport.h"
-#include "json.h"
-#include "png.h"
-#include "report.h"
-#include "results.h"
-#include "text.h"
+#include "bringupcheck/eglreport.h"
+#include "bringupcheck/json.h"
+#include "bringupcheck/png.h"
+#include "bringupcheck/report.h"
+#include "bringupcheck/results.h"
+#include "bringupcheck/text.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ Results sample() {
     a.name = "audio.capture";
     a.subsystem = "audio";
     a.program = "pcmcapture";
-    a.verdict = "fail";
+    a.verdict = Verdict::Fail;
     a.reason = "said \"x\" & <y>\twith \xc3\xa9 and \x01";
     a.seconds = 10.25;
     a.figures.set("bytes", Json::number(1920000)).set("rate", Json::number(0.5)).set("ok", Json::boolean(false));
@@ -33,11 +33,11 @@ Results sample() {
     Check b;
     b.name = "usb.ports";
     b.subsystem = "usb";
-    b.verdict = "skip";
+    b.verdict = Verdict::Skip;
     b.reason = "no";
     Check c = b;
     c.name = "wifi.on";
-    c.verdict = "pass";
+    c.verdict = Verdict::Pass;
     r.checks = {a, b, c};
     return r;
 }
@@ -108,7 +108,7 @@ TEST(ReportPage, ReadsAsABoardEngineerReadsIt) {
     Check& usb = r.checks[1];
     usb.name = "usb.otgpower";
     usb.program = "otgpower";
-    usb.verdict = "pass";
+    usb.verdict = Verdict::Pass;
     usb.figures.set("port0_busvalid_rule", Json::boolean(true)).set("power_ons", Json::array().push(Json::number(3)).push(Json::number(0)));
     usb.figures.set("devices", Json::array().push(Json::array().push(Json::number(1)).push(Json::number(1000.5)).push(Json::number(1002))));
     usb.evidence = {"usb/a b#?\"&.trace", "javascript:alert(1)"};

@@ -16,7 +16,7 @@
 
 #include "bringup/otg.h"
 #include "bringup/qvaudio.h"
-#include "results.h"
+#include "bringupcheck/results.h"
 #include "runprog.h"
 
 namespace {
@@ -81,7 +81,7 @@ std::string junit_verdicts(const std::string& path) {
 // "<name> <verdict>" lines of results.json's checks, in order.
 std::string names_and_verdicts(const Results& res) {
     std::string out;
-    for (const Check& c : res.checks) out += c.name + " " + c.verdict + "\n";
+    for (const Check& c : res.checks) out += c.name + " " + verdict_name(c.verdict) + "\n";
     return out;
 }
 
@@ -129,7 +129,7 @@ TEST(BringupCheck, GoodBoardPassesEveryCheck) {
     for (size_t i = 0; i < kAllChecks.size(); ++i) {
         const Check& c = res.checks[i];
         EXPECT_EQ(c.name, kAllChecks[i]);
-        EXPECT_EQ(c.verdict, "pass") << c.name << ": " << c.reason;
+        EXPECT_EQ(c.verdict, Verdict::Pass) << c.name << ": " << c.reason;
         EXPECT_EQ(c.subsystem, c.name.substr(0, c.name.find('.')));
         EXPECT_EQ(lines[i].substr(0, 6 + c.name.size()), "PASS  " + c.name);
         EXPECT_NE(lines[i].find(c.reason), std::string::npos);
@@ -205,7 +205,7 @@ TEST(BringupCheck, BrokenBoardFailsAndSaysWhy) {
     std::vector<std::string> names, fails;
     for (const Check& c : res.checks) {
         names.push_back(c.name);
-        if (c.verdict == "fail") fails.push_back(c.name);
+        if (c.verdict == Verdict::Fail) fails.push_back(c.name);
     }
     EXPECT_EQ(names, (std::vector<std::string>{"audio.capture", "usb.controller", "usb.ports", "usb.otgpower",
                                                "usb.otgpoweriddq", "usb.otgpowersave"}));
@@ -231,7 +231,7 @@ TEST(BringupCheck, BrokenBoardFailsAndSaysWhy) {
     EXPECT_EQ(xml.exit_code, 0) << xml.err;
     // The daemons refuse such a controller, as they should: nothing to judge, nothing switched.
     for (const char* d : {"usb.otgpower", "usb.otgpoweriddq", "usb.otgpowersave"}) {
-        EXPECT_EQ(find(res, d)->verdict, "skip") << d;
+        EXPECT_EQ(find(res, d)->verdict, Verdict::Skip) << d;
         EXPECT_NE(find(res, d)->reason.find("refused to start, as it should"), std::string::npos) << d;
     }
     // A ring smaller than one frame holds no audio at all: that is the reason, not a reader held up.
@@ -442,10 +442,10 @@ TEST(BringupCheck, SkipsWhatItMayNotDo) {
     ASSERT_EQ(res.checks.size(), 10u);
     for (const Check& c : res.checks) {
         if (c.name == "usb.controller" || c.name == "usb.ports") {
-            EXPECT_EQ(c.verdict, "pass") << c.name;
+            EXPECT_EQ(c.verdict, Verdict::Pass) << c.name;
             continue;
         }
-        EXPECT_EQ(c.verdict, "skip") << c.name;
+        EXPECT_EQ(c.verdict, Verdict::Skip) << c.name;
         EXPECT_NE(c.reason.find(c.subsystem == "gpu" ? "no display in DISPLAY" : "run with --switch"), std::string::npos)
             << c.name << ": " << c.reason;
     }
@@ -485,7 +485,7 @@ TEST(BringupCheck, BoardFarmStepsReportEveryCheck) {
     ASSERT_EQ(res.checks.size(), 8u);
     std::string expected;
     for (const Check& c : res.checks)
-        expected += c.name + " --result " + c.verdict +
+        expected += c.name + " --result " + verdict_name(c.verdict) +
                     (c.name == "audio.capture" ? " --measurement " + c.figures.get("audio_seconds").dump() + " --units seconds"
                                                : "") +
                     "\n";
@@ -507,13 +507,15 @@ TEST(BringupCheck, BoardFarmStepsReportEveryCheck) {
 }
 
 TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
-    // Without --sim the programs run on this machine's devices; a boardsim that offers trace-only
-    // runs (a stand-in here, beside a libboardsim.so) wraps each board program and its trace is kept.
+    // Without --sim the programs run on this machine's devices; a boardsim that says it supports
+    // trace-only runs (a stand-in here, beside a libboardsim.so) wraps each board program and its
+    // trace is kept.
     std::string dir = testutil::make_temp_dir("bringupcheck-real");
     mkdir((dir + "/bin").c_str(), 0755);
     testutil::write_file(dir + "/bin/boardsim",
                          "#!/bin/sh\n"
-                         "if [ \"$1\" != run ]; then echo 'usage: boardsim run --trace-only [--trace FILE] -- <program>' >&2; exit 2; fi\n"
+                         "[ \"$1\" = supports ] && { [ \"$2\" = trace-only ]; exit; }\n"
+                         "[ \"$1\" = run ] || exit 2\n"
                          "[ \"$2\" = --trace-only ] && [ \"$3\" = --trace ] && [ \"$5\" = -- ] || exit 99\n"
                          "printf '1.000000\\t%s\\tioctl\\t/dev/wifi_power\\t0x6d01\\t0\\n' $$ >>\"$4\"\n"
                          "shift 5\nexec \"$@\"\n");
@@ -583,7 +585,7 @@ TEST(BringupCheck, RealBoardWithoutAudioDeviceSaysSo) {
     EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
     Results res = load(dir + "/out");
     ASSERT_EQ(res.checks.size(), 1u);
-    EXPECT_EQ(res.checks[0].verdict, "fail");
+    EXPECT_EQ(res.checks[0].verdict, Verdict::Fail);
     EXPECT_EQ(res.checks[0].reason.rfind("pcmcapture did not end within 45 s: there is no " QVAUDIO_NODE, 0), 0u)
         << res.checks[0].reason;
 }
@@ -605,7 +607,7 @@ TEST(BringupCheck, BoardWithoutTheDemosSkipsTheirChecks) {
     Results res = load(dir + "/out");
     ASSERT_EQ(res.checks.size(), 4u);
     for (const Check& c : res.checks) {
-        EXPECT_EQ(c.verdict, "skip") << c.name;
+        EXPECT_EQ(c.verdict, Verdict::Skip) << c.name;
         EXPECT_EQ(c.reason, c.program + " is not installed (it comes with " BRINGUP_DEMOS_PACKAGE ")");
     }
     EXPECT_EQ(testutil::split_lines(r.out)[0].substr(0, 17), "SKIP  egl.configs");
@@ -631,7 +633,7 @@ TEST(BringupCheck, RealBoardLeavesARunningPowerDaemonAlone) {
     ASSERT_EQ(res.checks.size(), 5u) << r.out << r.err;
     for (const char* daemon : {"otgpower", "otgpoweriddq", "otgpowersave"}) {
         const Check* c = find(res, std::string("usb.") + daemon);
-        EXPECT_EQ(c->verdict, "skip");
+        EXPECT_EQ(c->verdict, Verdict::Skip);
         // Tests beside this one may run daemons of their own on simulated boards: any may be named.
         bool matched = false;
         for (const std::string running : {"otgpower", "otgpoweriddq", "otgpowersave"}) {
@@ -767,7 +769,7 @@ TEST(BringupCheck, RenderReadsOnlyRegularEvidenceFiles) {
     audio.name = "audio.capture";
     audio.subsystem = "audio";
     audio.program = "pcmcapture";
-    audio.verdict = usb.verdict = "pass";
+    audio.verdict = usb.verdict = Verdict::Pass;
     audio.figures.set("rate", Json::number(192000));
     audio.evidence = {"audio/output.pcm"};
     usb.name = "usb.otgpower";
@@ -828,12 +830,12 @@ TEST(BringupCheck, DisplayGoneMidRunFailsTheGpuChecksAndKeepsTheResults) {
     EXPECT_EQ(r.err, "");
     Results res = load(out);
     ASSERT_EQ(res.checks.size(), 3u);
-    EXPECT_EQ(res.checks[0].verdict, "fail");
+    EXPECT_EQ(res.checks[0].verdict, Verdict::Fail);
     EXPECT_NE(res.checks[0].reason.find("the connection to the display \":" + number + "\" was lost while lanterna ran"),
               std::string::npos)
         << res.checks[0].reason;
     for (size_t i = 1; i < 3; ++i) {
-        EXPECT_EQ(res.checks[i].verdict, "fail");
+        EXPECT_EQ(res.checks[i].verdict, Verdict::Fail);
         EXPECT_NE(res.checks[i].reason.find("was lost earlier in the run"), std::string::npos) << res.checks[i].reason;
     }
     EXPECT_TRUE(testutil::file_exists(out + "/report.html"));

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "proc.h"
+#include "bringupcheck/proc.h"
 #include "runprog.h"
 
 namespace campaign {

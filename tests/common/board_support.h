@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "proc.h"
+#include "bringupcheck/proc.h"
 #include "runprog.h"
 
 namespace board {

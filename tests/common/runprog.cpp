@@ -10,7 +10,7 @@
 #include <stdexcept>
 
 #include "board_folder.h"
-#include "proc.h"
+#include "bringupcheck/proc.h"
 #include "trace.h"
 
 namespace testutil {

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "x11.h"
+#include "bringupcheck/x11.h"
 
 namespace testutil {
 

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "capture.h"
-#include "eglreport.h"
-#include "report.h"
-#include "results.h"
+#include "bringupcheck/eglreport.h"
+#include "bringupcheck/report.h"
+#include "bringupcheck/results.h"
 #include "trace.h"
 
 namespace {
@@ -59,7 +59,7 @@ Check evidence_check(const char* name, const char* subsystem, const char* progra
     c.name = name;
     c.subsystem = subsystem;
     c.program = program;
-    c.verdict = "pass";
+    c.verdict = Verdict::Pass;
     c.evidence = {evidence};
     return c;
 }

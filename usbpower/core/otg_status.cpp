@@ -88,6 +88,8 @@ int otg_read_gotgctl(int port, unsigned int* gotgctl) {
                           usbmsg::kGotgctlBad, gotgctl);
 }
 
+// The daemons' own reading of the in-use rule. The judge keeps a copy apart on purpose
+// (judge/usbpolicy.cpp, port_in_use): it is the independent oracle this one is tested against.
 int otg_status_decide(int port, unsigned int gotgctl, unsigned int busconnected) {
     int bus_valid = (gotgctl & GOTGCTL_BUS_VALID) == GOTGCTL_BUS_VALID;
     if (gotgctl & GOTGCTL_PERIPHERAL) return bus_valid ? 1 : 0;

@@ -1,0 +1,128 @@
+// The audio check: pcmcapture reads ten seconds of the audio driver's output, and the judge reads
+// the capture back against the stream the board plays.
+#include <math.h>
+#include <unistd.h>
+
+#include "bringup/qvaudio.h"
+#include "bringupcheck/checks.h"
+#include "bringupcheck/outfiles.h"
+#include "bringupcheck/eglreport.h"
+#include "bringupcheck/runprogram.h"
+#include "capture.h"
+#include "pcmcapture/messages.h"
+
+namespace {
+
+// pcmcapture runs for ten seconds once the device is open; more than this means it hangs.
+const double kCaptureLimitS = 45;
+
+judge::Content board_content(const Context& ctx) {
+    if (ctx.sim.empty()) return judge::Content::Unknown;
+    return boardsim::setting_text(ctx.settings, "audio.content", "tone") == "counter" ? judge::Content::Counter
+                                                                                       : judge::Content::Tone;
+}
+
+double silent_seconds(const judge::CaptureReport& r, const judge::CaptureOptions& o) {
+    double silent = 0;
+    for (const judge::Stretch& s : r.silence) silent += double(s.bytes) / double(o.rate);
+    return silent;
+}
+
+void set_figures(Check& c, const Ran& ran, const judge::CaptureOptions& o, const judge::CaptureReport& r,
+                 long long overruns) {
+    Json& f = c.figures;
+    f.set("exit", Json::string(describe_end(ran.res, ran.plan)));
+    f.set("rate", Json::number(double(o.rate)));
+    f.set("content", Json::string(o.content == judge::Content::Counter ? "counter"
+                                  : o.content == judge::Content::Tone  ? "tone"
+                                                                       : "unknown"));
+    if (o.content == judge::Content::Tone) f.set("tone_hz", Json::number(o.tone_hz));
+    f.set("ring_size", Json::number(double(r.log.ring_size)));
+    f.set("bytes", Json::number(double(r.bytes)));
+    f.set("blocks", Json::number(double(r.log.block_lengths.size())));
+    f.set("blocks_9600", Json::number(double(r.halves)));
+    f.set("blocks_19200", Json::number(double(r.wholes)));
+    f.set("audio_seconds", Json::number(double(llround(r.audio_seconds * 1000)) / 1000));
+    f.set("data_rate", Json::number(double(llround(r.data_rate))));
+    f.set("silent_stretches", Json::number(double(r.silence.size())));
+    f.set("silent_seconds", Json::number(double(llround(silent_seconds(r, o) * 1000)) / 1000));
+    f.set("stuck_stretches", Json::number(double(r.stuck.size())));
+    if (r.content_checked) {
+        f.set("blocks_intact", Json::number(double(r.intact)));
+        f.set("gaps", Json::number(double(r.gaps)));
+    }
+    if (o.resyncs >= 0) f.set("resyncs", Json::number(double(o.resyncs)));
+    if (ran.traced) f.set("overruns", Json::number(double(overruns)));
+    Json problems = Json::array();
+    for (const std::string& p : r.problems) problems.push(Json::string(p));
+    f.set("problems", problems);
+}
+
+void judge_capture(const Context& ctx, Check& c, const Ran& ran, const judge::CaptureOptions& o,
+                   const judge::CaptureReport& r, long long overruns) {
+    if (!ran.res.started) {
+        verdict(c, Verdict::Fail, ran.res.error);
+    } else if (ran.res.killed) {
+        // pcmcapture waits for its device to appear; on a real board, say whether it ever did.
+        std::string why = ctx.sim.empty() && access(QVAUDIO_NODE, F_OK) != 0 ? ": there is no " QVAUDIO_NODE
+                                                                                : " (the audio device never opened?)";
+        verdict(c, Verdict::Fail, "pcmcapture did not end within " + fmt("%.0f", kCaptureLimitS) + " s" + why +
+                                      (r.log.count(judge::LogKind::OpenFailed)
+                                           ? std::string(": \"") + pcmlog::kMsgOpenFailed + "\" in its log"
+                                           : ""));
+    } else if (ran.res.exit_code != 0) {
+        verdict(c, Verdict::Fail, "pcmcapture ended with " + describe_end(ran.res, ran.plan) + ", not exit status 0");
+    } else if (!ran.err_text.empty()) {
+        verdict(c, Verdict::Fail, "pcmcapture wrote to standard error: " + split_lines(ran.err_text)[0]);
+    } else if (!r.ok()) {
+        // Re-syncs beyond the first tell of a reader that kept failing (a silent position query);
+        // overruns, of a reader that was held up.
+        std::string why = first_of(r.problems);
+        if (o.resyncs > 1) why += "; the reader re-synced " + std::to_string(o.resyncs - 1) + " times";
+        if (r.log.ring_size > 0 && r.log.ring_size < judge::kFrameBytes)
+            why += "; the driver's ring of " + std::to_string(r.log.ring_size) + " bytes is smaller than one frame (" +
+                   std::to_string(judge::kFrameBytes) + " bytes)";
+        else if (overruns > 0)
+            why += "; the driver's ring overran " + std::to_string(overruns) +
+                   " times (the capture thread was held up for longer than the ring lasts)";
+        verdict(c, Verdict::Fail, why);
+    } else {
+        std::string s = fmt("%.2f s of audio", r.audio_seconds) + " at " + std::to_string(o.rate) + " bytes/s in " +
+                        std::to_string(r.log.block_lengths.size()) + " blocks";
+        if (r.content_checked)
+            s += ", every one an intact slice of the " + std::string(o.content == judge::Content::Counter ? "counter" : "tone") +
+                 " stream; " + std::to_string(r.gaps) + " gaps";
+        if (!r.silence.empty()) s += fmt("; %.2f s of silence", silent_seconds(r, o));
+        verdict(c, Verdict::Pass, s);
+    }
+}
+
+}  // namespace
+
+void check_audio(Context& ctx) {
+    Check c = new_check("audio.capture", "audio", "pcmcapture");
+    std::string dir = ctx.out + "/audio";
+    // pcmcapture writes output.pcm where it runs: an earlier run's file is not judged as this
+    // one's, and a link in its place is not written through.
+    if (make_folder(dir).empty()) unlink((dir + "/output.pcm").c_str());
+    Ran ran = run_program(ctx, c, "audio", "pcmcapture", "pcmcapture", {}, dir, -1, kCaptureLimitS,
+                          "capturing ten seconds of the audio driver's output");
+    judge::CaptureOptions o;
+    o.content = board_content(ctx);
+    // The board's settings read as the simulated board reads them.
+    o.rate = ctx.sim.empty() ? ctx.audio_rate : boardsim::setting_number(ctx.settings, "audio.rate");
+    o.tone_hz = boardsim::setting_tone_hz(ctx.settings);
+    long long overruns = 0;
+    if (ran.traced) {
+        o.resyncs = judge::count_resyncs(ran.trace);
+        overruns = judge::count_overruns(ran.trace);
+    }
+    std::string pcm;
+    bool have_pcm = read_file(dir + "/output.pcm", &pcm);
+    if (have_pcm) c.evidence.push_back("audio/output.pcm");
+    judge::CaptureReport r = judge::analyse_capture(ran.out_text, pcm, o);
+    set_figures(c, ran, o, r, overruns);
+    judge_capture(ctx, c, ran, o, r, overruns);
+    judge_trace_read(c, ran);
+    record(ctx, c);
+}

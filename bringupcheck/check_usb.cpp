@@ -1,0 +1,153 @@
+// The USB checks: the controller's version and its ports read as the daemons read them, then each
+// power daemon run on the board (usb_daemons.cpp).
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "bringupcheck/outfiles.h"
+#include "bringupcheck/usb.h"
+#include "usbpolicy.h"
+
+namespace {
+
+const char kVersionPath[] = OTG_VERSION_PATH;
+const char kGotgctlPrefix[] = OTG_GOTGCTL_PREFIX;
+const char kBusPrefix[] = OTG_BUSCONNECTED_PREFIX;
+
+std::string sys_path(const Context& ctx, const std::string& path) { return ctx.sim.empty() ? path : ctx.sim + path; }
+
+// An attribute of the board (of a simulated one: in its folder), read as a sysfs attribute is:
+// a regular file of at most a page, never waited for, never behind a link out of the board folder.
+boardsim::FileRead read_attribute(const Context& ctx, const std::string& path, std::string* text) {
+    return boardsim::read_board_file(ctx.sim, path, boardsim::kAttributeMax, text);
+}
+
+PortState read_port(const Context& ctx, int port) {
+    PortState s;
+    std::string dir = judge::port_dir(port);
+    s.present = access(sys_path(ctx, dir).c_str(), R_OK) == 0;
+    if (!s.present) return s;
+    std::string g, b;
+    boardsim::FileRead rg = read_attribute(ctx, dir + "/" OTG_ATTR_GOTGCTL, &g), rb;
+    if (!rg.ok) {
+        s.problem = rg.missing ? "no " OTG_ATTR_GOTGCTL " attribute" : rg.problem;
+    } else if (!(rb = read_attribute(ctx, dir + "/" OTG_ATTR_BUSCONNECTED, &b)).ok) {
+        s.problem = rb.missing ? "no " OTG_ATTR_BUSCONNECTED " attribute" : rb.problem;
+    } else {
+        s.gotgctl_text = first_line(g);
+        s.bus_text = first_line(b);
+        if (s.gotgctl_text.compare(0, strlen(kGotgctlPrefix), kGotgctlPrefix) != 0 ||
+            sscanf(s.gotgctl_text.c_str() + strlen(kGotgctlPrefix), "%x", &s.gotgctl) != 1)
+            s.problem = OTG_ATTR_GOTGCTL " reads \"" + s.gotgctl_text + "\"";
+        else if (s.bus_text.compare(0, strlen(kBusPrefix), kBusPrefix) != 0 ||
+                 sscanf(s.bus_text.c_str() + strlen(kBusPrefix), "%x", &s.bus) != 1)
+            s.problem = OTG_ATTR_BUSCONNECTED " reads \"" + s.bus_text + "\"";
+        else
+            s.read_ok = true;
+    }
+    return s;
+}
+
+// The controller's version, which daemons run on it, and the evidence's first line.
+std::string judge_controller(Context& ctx, Check& cc, std::string* version) {
+    std::string version_text;
+    boardsim::FileRead read = read_attribute(ctx, kVersionPath, &version_text);
+    bool have = read.ok;
+    *version = first_line(version_text);
+    ctx.results.board.set("controller", Json::string(have ? *version : ""));
+    Json by = Json::array();
+    for (const Daemon& d : kDaemons)
+        if (supports(d, *version)) by.push(Json::string(d.name));
+    cc.figures.set("version", Json::string(*version));
+    cc.figures.set("supported_by", by);
+    std::string evidence = "version: " + (have           ? "\"" + *version + "\""
+                                          : read.missing ? std::string("(no version file)")
+                                                         : "(" + read.problem + ")") +
+                           "\n";
+    if (!have && read.missing)
+        verdict(cc, Verdict::Fail, std::string("no controller version at ") + kVersionPath);
+    else if (!have)
+        verdict(cc, Verdict::Fail, "the controller version was not read: " + read.problem);
+    else if (by.items.empty())
+        verdict(cc, Verdict::Fail, "controller version \"" + *version + "\" is not supported by any of the power daemons");
+    else {
+        std::string names;
+        for (const Json& n : by.items) names += (names.empty() ? "" : ", ") + n.str;
+        verdict(cc, Verdict::Pass, "controller version \"" + version->substr(0, 5) + "\", supported by " + names);
+    }
+    return evidence;
+}
+
+// Each port's role and whether it is in use, or why its status was not read; its evidence lines.
+void judge_ports(const Context& ctx, Check& cp, PortState ports[2], std::string* evidence) {
+    Json list = Json::array();
+    std::vector<std::string> said, problems;
+    for (int port = 0; port < 2; ++port) {
+        ports[port] = read_port(ctx, port);
+        const PortState& s = ports[port];
+        Json p = Json::object();
+        p.set("port", Json::number(port));
+        p.set("present", Json::boolean(s.present));
+        std::string name = judge::port_name(port);
+        *evidence += name + ": " + (s.present ? "present" : "absent") + "\n";
+        if (s.present) {
+            *evidence += "  " OTG_ATTR_GOTGCTL ": \"" + s.gotgctl_text + "\"\n  " OTG_ATTR_BUSCONNECTED ": \"" + s.bus_text + "\"\n";
+            if (!s.read_ok) *evidence += "  problem: " + s.problem + "\n";
+            if (s.read_ok) {
+                // The judge's rule, as the daemons with port 0's bus-valid rule apply it.
+                bool use = judge::port_in_use(port, s.gotgctl, s.bus, true);
+                bool peripheral = judge::port_peripheral(s.gotgctl);
+                p.set("role", Json::string(peripheral ? "peripheral" : "host"));
+                p.set("gotgctl", Json::string(s.gotgctl_text.substr(strlen(kGotgctlPrefix) - 2)));
+                p.set("busconnected", Json::number(s.bus));
+                p.set("in_use", Json::boolean(use));
+                said.push_back(name + ": " + (peripheral ? "peripheral" : "host") + ", " + (use ? "in use" : "free"));
+            } else {
+                p.set("problem", Json::string(s.problem));
+                problems.push_back(name + ": " + s.problem);
+            }
+        }
+        list.push(p);
+    }
+    cp.figures.set("ports", list);
+    if (!ports[0].present && !ports[1].present) problems.insert(problems.begin(), "no USB port (no lm0, no lm1)");
+    if (problems.empty()) {
+        std::string s;
+        for (const std::string& x : said) s += (s.empty() ? "" : "; ") + x;
+        verdict(cp, Verdict::Pass, s);
+    } else {
+        verdict(cp, Verdict::Fail, first_of(problems));
+    }
+}
+
+}  // namespace
+
+bool supports(const Daemon& d, const std::string& version) {
+    if (version.size() < 5) return false;
+    std::string v = version.substr(0, 5);
+    std::istringstream words(d.versions);
+    std::string w;
+    while (words >> w)
+        if (w == v) return true;
+    return false;
+}
+
+void check_usb(Context& ctx) {
+    // The controller and its ports, read as the daemons read them.
+    Check cc = new_check("usb.controller", "usb", "");
+    std::string version;
+    std::string evidence = judge_controller(ctx, cc, &version);
+    Check cp = new_check("usb.ports", "usb", "");
+    PortState ports[2];
+    judge_ports(ctx, cp, ports, &evidence);
+    if (make_folder(ctx.out + "/usb").empty() && write_file(ctx.out + "/usb/controller.txt", evidence)) {
+        cc.evidence.push_back("usb/controller.txt");
+        cp.evidence.push_back("usb/controller.txt");
+    }
+    record(ctx, cc);
+    record(ctx, cp);
+
+    for (const Daemon& d : kDaemons) check_daemon(ctx, d, version, ports);
+}

@@ -1,0 +1,57 @@
+// The Wi-Fi checks: wlanpower switches the module on, then off (with --switch), and must say
+// nothing while the driver takes each request.
+#include "bringupcheck/eglreport.h"
+#include "bringupcheck/runprogram.h"
+#include "wlanpower/messages.h"
+
+namespace {
+
+// What wlanpower prints only when something went wrong.
+const char* const kWifiMessages[] = {wifimsg::kUsage, wifimsg::kOpenFailed, wifimsg::kPowerUpFailed,
+                                     wifimsg::kPowerDownFailed};
+
+}  // namespace
+
+void check_wifi(Context& ctx) {
+    struct Step {
+        const char* name;
+        const char* arg;
+        const char* what;
+    };
+    const Step steps[] = {{"wifi.on", "1", "switching the Wi-Fi module on"},
+                          {"wifi.off", "0", "switching the Wi-Fi module off"}};
+    for (const Step& step : steps) {
+        Check c = new_check(step.name, "wifi", "wlanpower");
+        if (!ctx.do_switch) {
+            verdict(c, Verdict::Skip, "wlanpower switches the radio: run with --switch to check it");
+            record(ctx, c);
+            continue;
+        }
+        Ran ran = run_program(ctx, c, "wifi", std::string("wlanpower-") + step.arg, "wlanpower", {step.arg}, "", -1, 20,
+                              step.what);
+        std::vector<std::string> lines = split_lines(ran.out_text);
+        c.figures.set("exit", Json::string(describe_end(ran.res, ran.plan)));
+        Json printed = Json::array();
+        for (const std::string& l : lines) printed.push(Json::string(l));
+        c.figures.set("printed", printed);
+        if (ran.traced) {
+            Json req = Json::array();
+            for (const judge::TraceRecord& r : ran.trace.records)
+                if (r.op == "ioctl")
+                    req.push(Json::string(r.detail + (r.result == 0 ? " accepted" : " refused")));
+            c.figures.set("requests", req);
+        }
+        if (!ran.res.started) verdict(c, Verdict::Fail, ran.res.error);
+        else if (ran.res.exit_code != 0) verdict(c, Verdict::Fail, "wlanpower ended with " + describe_end(ran.res, ran.plan));
+        else if (!lines.empty()) {
+            bool known = false;
+            for (const char* m : kWifiMessages) known = known || lines[0] == m;
+            verdict(c, Verdict::Fail, std::string(known ? "wlanpower printed \"" : "unexpected message \"") + lines[0] + "\"");
+        } else if (!ran.err_text.empty())
+            verdict(c, Verdict::Fail, "wlanpower wrote to standard error: " + first_line(ran.err_text));
+        else
+            verdict(c, Verdict::Pass, std::string("wlanpower ") + step.arg + ": the driver took the request, exit status 0");
+        judge_trace_read(c, ran);
+        record(ctx, c);
+    }
+}

@@ -1,0 +1,110 @@
+#include "bringupcheck/outputs.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "bringupcheck/outfiles.h"
+#include "bringupcheck/report.h"
+
+namespace {
+
+const char kMsgCannotWrite[] = "bringup-check: cannot write %s: %s\n";
+const char kResultsFile[] = "results.json";
+const char kReportFile[] = "report.html";
+// What a run writes of its results, in this order; each is made from the results in memory.
+const char* const kOutputFiles[] = {kResultsFile, "results.xml", "verdicts.txt", kReportFile};
+
+// Makes the default output folder afresh: when the name is taken (by a run started in the same
+// second), "-2", "-3", ... is added until a new folder is made. "" or why none could be made.
+std::string make_new_folder(const std::string& name, std::string* made) {
+    for (int n = 1; n <= 1000; ++n) {
+        *made = n == 1 ? name : name + "-" + std::to_string(n);
+        if (mkdir(made->c_str(), 0755) == 0) return "";
+        if (errno != EEXIST) return strerror(errno);
+    }
+    return "the name is taken up to -1000";
+}
+
+}  // namespace
+
+int make_output_folder(Context& ctx, std::string out, const std::string& fresh) {
+    // The output folder and its subfolders (one per subsystem, named after it) must be folders of
+    // our own that no other user can write to, or nothing runs: a root run must never be led to
+    // write through a link planted there. Links above the folder are followed.
+    std::string unfit, refused;
+    if (out.empty()) {
+        unfit = make_new_folder(fresh, &out);
+        ctx.out = absolute(out);
+    } else {
+        ctx.out = absolute(out);
+        while (ctx.out.size() > 1 && ctx.out.back() == '/') ctx.out.pop_back();
+        unfit = make_dirs(dirname_of(ctx.out)) ? "" : strerror(errno);
+    }
+    if (unfit.empty()) unfit = make_folder(ctx.out);
+    refused = ctx.out;
+    for (const char* sub : kSubsystems) {
+        std::string path = ctx.out + "/" + sub;
+        struct stat st;
+        if (!unfit.empty() || lstat(path.c_str(), &st) != 0) continue;
+        unfit = unfit_folder(path);
+        if (!unfit.empty()) refused = path;
+    }
+    if (!unfit.empty()) {
+        fprintf(stderr, "bringup-check: cannot write into %s: %s\n", terminal_text(refused).c_str(), unfit.c_str());
+        return kNotCompleted;
+    }
+    // Nothing an earlier run left here is taken for this run's results.
+    for (const char* name : kOutputFiles) unlink((ctx.out + "/" + name).c_str());
+    return 0;
+}
+
+std::vector<std::pair<std::string, int>> write_outputs(const std::string& dir, const Results& r) {
+    std::string json = results_json(r), error;
+    Results back;
+    const Results& shown = parse_results(json, &back, &error) ? back : r;
+    const std::string texts[] = {json, results_junit(shown), verdict_lines(shown), render_report(dir, shown)};
+    std::vector<std::pair<std::string, int>> failed;
+    for (size_t i = 0; i < sizeof texts / sizeof texts[0]; ++i) {
+        std::string path = dir + "/" + kOutputFiles[i];
+        if (!write_file(path, texts[i])) failed.push_back({path, errno});
+    }
+    return failed;
+}
+
+int finish_outputs(const Context& ctx) {
+    std::vector<std::pair<std::string, int>> failed = write_outputs(ctx.out, ctx.results);
+    bool page = true;
+    for (const auto& f : failed) {
+        fprintf(stderr, kMsgCannotWrite, terminal_text(f.first).c_str(), strerror(f.second));
+        page = page && f.first != ctx.out + "/" + kReportFile;
+    }
+    if (page) printf("report: %s/%s\n", terminal_text(ctx.out).c_str(), kReportFile);
+    if (!failed.empty()) return kNotCompleted;
+    for (const Check& c : ctx.results.checks)
+        if (c.verdict == Verdict::Fail) return 1;
+    return 0;
+}
+
+int render(const std::string& dir) {
+    std::string text, error;
+    Results r;
+    if (!read_file(dir + "/" + kResultsFile, &text)) {
+        fprintf(stderr, "bringup-check: cannot read %s/results.json\n", terminal_text(dir).c_str());
+        return 1;
+    }
+    if (!parse_results(text, &r, &error)) {
+        fprintf(stderr, "bringup-check: %s/results.json: %s\n", terminal_text(dir).c_str(), terminal_text(error).c_str());
+        return 1;
+    }
+    std::string page = dir + "/" + kReportFile;
+    if (!write_file(page, render_report(dir, r))) {
+        int e = errno;
+        fprintf(stderr, kMsgCannotWrite, terminal_text(page).c_str(), strerror(e));
+        return kNotCompleted;
+    }
+    printf("report: %s/%s\n", terminal_text(absolute(dir)).c_str(), kReportFile);
+    return 0;
+}

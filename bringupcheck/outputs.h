@@ -1,0 +1,29 @@
+// The files of a run's results and the folder that holds them.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bringupcheck/checks.h"
+
+// The run did not complete: its output folder was refused, or a file of its results could not be
+// written. A board farm then knows that the folder does not hold this run's verdicts.
+const int kNotCompleted = 3;
+
+// Makes the output folder `out` (or, when it is "", a new one named `fresh`) and sets ctx.out;
+// refuses it, or any subsystem's subfolder already there, that is unfit to write into (saying why),
+// and removes the results an earlier run left there. 0, or kNotCompleted.
+int make_output_folder(Context& ctx, std::string out, const std::string& fresh);
+
+// Writes each file of the results; the paths that could not be written, each with its errno.
+// The XML, the verdicts and the page are drawn from the results as results.json reads back (so
+// that --render makes the same page), whether or not results.json itself could be written.
+std::vector<std::pair<std::string, int>> write_outputs(const std::string& dir, const Results& r);
+
+// Writes the results once more at the end of the run, names each file that could not be written
+// and says where the report is. The run's exit status.
+int finish_outputs(const Context& ctx);
+
+// --render: report.html made again from results.json and the evidence. The exit status.
+int render(const std::string& dir);

@@ -1,0 +1,50 @@
+// Running a program of the suite for a check: its output and, on a simulated board or with a
+// trace-only run, its part of the board's trace are kept as the check's evidence.
+#pragma once
+
+#include <stddef.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bringupcheck/checks.h"
+#include "bringupcheck/proc.h"
+#include "trace.h"
+
+// A program's part of a board trace is read up to this much: a long run leaves several MB.
+const size_t kTraceMax = size_t(64) << 20;
+
+struct Ran {
+    ChildPlan plan;
+    ChildResult res;
+    std::string out_text, err_text;
+    judge::Trace trace;
+    bool traced = false;
+    std::string trace_problem;  // why the board's trace was not read
+    bool trace_cut = false;     // only its first kTraceMax bytes were read
+};
+
+// Where the suite's `program` is: beside bringup-check's own, else on PATH; empty when neither.
+std::string program_path(const Context& ctx, const std::string& program);
+
+// The demos and configlist come in a package of their own, which a board may lack: their checks
+// are then left out, not failed. True (with the check recorded as skipped) when that is so.
+bool skipped_as_not_installed(Context& ctx, Check& c, const std::string& program);
+
+// Runs `program` of the suite with its output in <out>/<sub>/<base>.out and .err, and its trace in
+// <base>.trace when one can be kept. The evidence paths are added to the check. SIGTERM after
+// `stop_after` seconds (-1: never), SIGKILL after `limit`; `waiting` is shown meanwhile, and `tick`
+// called as the child runs. Programs that touch no device of the board run with on_board false.
+Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::string& base, const std::string& program,
+                const std::vector<std::string>& args, const std::string& cwd, double stop_after, double limit,
+                const std::string& waiting, std::function<void(double)> tick = nullptr,
+                const std::vector<std::string>& env = {}, bool on_board = true);
+
+// "LD_PRELOAD=..." for a child: `lib` after what we have preloaded ourselves (a sanitizer runtime
+// must stay first).
+std::string preload_setting(const std::string& lib);
+
+// A check whose program's trace was refused is not judged: it fails, saying why. A trace cut at
+// its bound is judged on what was read, and the reason says so.
+void judge_trace_read(Check& c, const Ran& ran);
