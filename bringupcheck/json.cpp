@@ -241,6 +241,20 @@ bool Json::has(const std::string& key) const {
     return false;
 }
 
+Json Json::array(std::initializer_list<Json> values) {
+    Json j = array();
+    j.items.assign(values.begin(), values.end());
+    return j;
+}
+
+Json& Json::operator[](const std::string& key) {
+    if (type == Null) type = Object;
+    for (auto& m : members)
+        if (m.first == key) return m.second;
+    members.emplace_back(key, Json());
+    return members.back().second;
+}
+
 Json& Json::push(Json value) {
     items.push_back(std::move(value));
     return *this;
