@@ -354,33 +354,33 @@ void check_audio(Context& ctx) {
     judge::CaptureReport r = judge::analyse_capture(ran.out_text, pcm, o);
 
     Json& f = c.figures;
-    f.set("exit", Json::string(describe_end(ran.res, ran.plan)));
-    f.set("rate", Json::number(double(o.rate)));
-    f.set("content", Json::string(o.content == judge::Content::Counter ? "counter"
+    f["exit"] = describe_end(ran.res, ran.plan);
+    f["rate"] = double(o.rate);
+    f["content"] = o.content == judge::Content::Counter ? "counter"
                                   : o.content == judge::Content::Tone  ? "tone"
-                                                                       : "unknown"));
-    if (o.content == judge::Content::Tone) f.set("tone_hz", Json::number(o.tone_hz));
-    f.set("ring_size", Json::number(double(r.log.ring_size)));
-    f.set("bytes", Json::number(double(r.bytes)));
-    f.set("blocks", Json::number(double(r.log.block_lengths.size())));
-    f.set("blocks_9600", Json::number(double(r.halves)));
-    f.set("blocks_19200", Json::number(double(r.wholes)));
-    f.set("audio_seconds", Json::number(double(llround(r.audio_seconds * 1000)) / 1000));
-    f.set("data_rate", Json::number(double(llround(r.data_rate))));
+                                                                       : "unknown";
+    if (o.content == judge::Content::Tone) f["tone_hz"] = double(o.tone_hz);
+    f["ring_size"] = double(r.log.ring_size);
+    f["bytes"] = double(r.bytes);
+    f["blocks"] = double(r.log.block_lengths.size());
+    f["blocks_9600"] = double(r.halves);
+    f["blocks_19200"] = double(r.wholes);
+    f["audio_seconds"] = double(llround(r.audio_seconds * 1000)) / 1000;
+    f["data_rate"] = double(llround(r.data_rate));
     double silent = 0;
     for (const judge::Stretch& s : r.silence) silent += double(s.bytes) / double(o.rate);
-    f.set("silent_stretches", Json::number(double(r.silence.size())));
-    f.set("silent_seconds", Json::number(double(llround(silent * 1000)) / 1000));
-    f.set("stuck_stretches", Json::number(double(r.stuck.size())));
+    f["silent_stretches"] = double(r.silence.size());
+    f["silent_seconds"] = double(llround(silent * 1000)) / 1000;
+    f["stuck_stretches"] = double(r.stuck.size());
     if (r.content_checked) {
-        f.set("blocks_intact", Json::number(double(r.intact)));
-        f.set("gaps", Json::number(double(r.gaps)));
+        f["blocks_intact"] = double(r.intact);
+        f["gaps"] = double(r.gaps);
     }
-    if (o.resyncs >= 0) f.set("resyncs", Json::number(double(o.resyncs)));
-    if (ran.traced) f.set("overruns", Json::number(double(overruns)));
+    if (o.resyncs >= 0) f["resyncs"] = double(o.resyncs);
+    if (ran.traced) f["overruns"] = double(overruns);
     Json problems = Json::array();
-    for (const std::string& p : r.problems) problems.push(Json::string(p));
-    f.set("problems", problems);
+    for (const std::string& p : r.problems) problems.push_back(p);
+    f["problems"] = problems;
 
     if (!ran.res.started) {
         verdict(c, "fail", ran.res.error);
@@ -526,7 +526,7 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
             run_child(s);
             double t = wall_now();
             if (on) attach_times[i] = t;
-            else attached.push(Json::array().push(Json::number(ctx.attach_ports[i])).push(Json::number(attach_times[i])).push(Json::number(t)));
+            else attached.push_back(Json::array({double(ctx.attach_ports[i]), double(attach_times[i]), double(t)}));
         }
         if (!on) restore_on_termination({});
     };
@@ -547,11 +547,11 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
     if (attached_now && !detached_done) set_device(false);
     std::vector<std::string> lines = split_lines(ran.out_text);
     Json& f = c.figures;
-    f.set("exit", Json::string(describe_end(ran.res, ran.plan)));
-    f.set("messages", Json::number(double(lines.size())));
-    f.set("save_policy", Json::boolean(d.save_policy));
-    f.set("port0_busvalid_rule", Json::boolean(d.port0_busvalid_rule));
-    if (moving) f.set("devices", attached);
+    f["exit"] = describe_end(ran.res, ran.plan);
+    f["messages"] = double(lines.size());
+    f["save_policy"] = d.save_policy;
+    f["port0_busvalid_rule"] = d.port0_busvalid_rule;
+    if (moving) f["devices"] = attached;
 
     if (!ran.res.started) {
         verdict(c, "fail", ran.res.error);
@@ -590,16 +590,16 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
         o.managed[0] = ports[0].present;
         o.managed[1] = ports[1].present && !d.save_policy;
         judge::PolicyReport p = judge::judge_power_policy(ran.trace, o);
-        f.set("power_ons", Json::array().push(Json::number(p.power_ons[0])).push(Json::number(p.power_ons[1])));
-        f.set("power_offs", Json::array().push(Json::number(p.power_offs[0])).push(Json::number(p.power_offs[1])));
-        f.set("looks", Json::number(double(p.looks.size())));
+        f["power_ons"] = Json::array({double(p.power_ons[0]), double(p.power_ons[1])});
+        f["power_offs"] = Json::array({double(p.power_offs[0]), double(p.power_offs[1])});
+        f["looks"] = double(p.looks.size());
         Json v = Json::array();
         for (const judge::Violation& x : p.violations) {
             std::string line = "port " + std::to_string(x.port) + ": " + x.what;
-            v.push(Json::string(line));
+            v.push_back(line);
             problems.push_back(line);
         }
-        f.set("violations", v);
+        f["violations"] = v;
         if (p.changes.empty() && p.looks.empty()) problems.push_back("the trace shows no port looked at or switched");
     }
     if (problems.empty()) {
@@ -626,12 +626,12 @@ void check_usb(Context& ctx) {
     boardsim::FileRead read = read_attribute(ctx, kVersionPath, &version_text);
     bool have = read.ok;
     version = first_line(version_text);
-    ctx.results.board.set("controller", Json::string(have ? version : ""));
+    ctx.results.board["controller"] = have ? version : "";
     Json by = Json::array();
     for (const Daemon& d : kDaemons)
-        if (supports(d, version)) by.push(Json::string(d.name));
-    cc.figures.set("version", Json::string(version));
-    cc.figures.set("supported_by", by);
+        if (supports(d, version)) by.push_back(d.name);
+    cc.figures["version"] = version;
+    cc.figures["supported_by"] = by;
     std::string evidence = "version: " + (have           ? "\"" + version + "\""
                                           : read.missing ? std::string("(no version file)")
                                                          : "(" + read.problem + ")") +
@@ -640,11 +640,11 @@ void check_usb(Context& ctx) {
         verdict(cc, "fail", std::string("no controller version at ") + kVersionPath);
     else if (!have)
         verdict(cc, "fail", "the controller version was not read: " + read.problem);
-    else if (by.items.empty())
+    else if (json_items(by).empty())
         verdict(cc, "fail", "controller version \"" + version + "\" is not supported by any of the power daemons");
     else {
         std::string names;
-        for (const Json& n : by.items) names += (names.empty() ? "" : ", ") + n.str;
+        for (const Json& n : json_items(by)) names += (names.empty() ? "" : ", ") + json_string_or(n, "");
         verdict(cc, "pass", "controller version \"" + version.substr(0, 5) + "\", supported by " + names);
     }
 
@@ -656,8 +656,8 @@ void check_usb(Context& ctx) {
         ports[port] = read_port(ctx, port);
         const PortState& s = ports[port];
         Json p = Json::object();
-        p.set("port", Json::number(port));
-        p.set("present", Json::boolean(s.present));
+        p["port"] = double(port);
+        p["present"] = s.present;
         std::string name = "lm" + std::to_string(port);
         evidence += name + ": " + (s.present ? "present" : "absent") + "\n";
         if (s.present) {
@@ -665,19 +665,19 @@ void check_usb(Context& ctx) {
             if (!s.read_ok) evidence += "  problem: " + s.problem + "\n";
             if (s.read_ok) {
                 bool use = in_use(s, port);
-                p.set("role", Json::string(peripheral(s) ? "peripheral" : "host"));
-                p.set("gotgctl", Json::string(s.gotgctl_text.substr(strlen(kGotgctlPrefix) - 2)));
-                p.set("busconnected", Json::number(s.bus));
-                p.set("in_use", Json::boolean(use));
+                p["role"] = peripheral(s) ? "peripheral" : "host";
+                p["gotgctl"] = s.gotgctl_text.substr(strlen(kGotgctlPrefix) - 2);
+                p["busconnected"] = double(s.bus);
+                p["in_use"] = use;
                 said.push_back(name + ": " + (peripheral(s) ? "peripheral" : "host") + ", " + (use ? "in use" : "free"));
             } else {
-                p.set("problem", Json::string(s.problem));
+                p["problem"] = s.problem;
                 problems.push_back(name + ": " + s.problem);
             }
         }
-        list.push(p);
+        list.push_back(p);
     }
-    cp.figures.set("ports", list);
+    cp.figures["ports"] = list;
     if (!ports[0].present && !ports[1].present) problems.insert(problems.begin(), "no USB port (no lm0, no lm1)");
     if (problems.empty()) {
         std::string s;
@@ -714,16 +714,16 @@ void check_wifi(Context& ctx) {
         Ran ran = run_program(ctx, c, "wifi", std::string("wlanpower-") + step.arg, "wlanpower", {step.arg}, "", -1, 20,
                               step.what);
         std::vector<std::string> lines = split_lines(ran.out_text);
-        c.figures.set("exit", Json::string(describe_end(ran.res, ran.plan)));
+        c.figures["exit"] = describe_end(ran.res, ran.plan);
         Json printed = Json::array();
-        for (const std::string& l : lines) printed.push(Json::string(l));
-        c.figures.set("printed", printed);
+        for (const std::string& l : lines) printed.push_back(l);
+        c.figures["printed"] = printed;
         if (ran.traced) {
             Json req = Json::array();
             for (const judge::TraceRecord& r : ran.trace.records)
                 if (r.op == "ioctl")
-                    req.push(Json::string(r.detail + (r.result == 0 ? " accepted" : " refused")));
-            c.figures.set("requests", req);
+                    req.push_back(r.detail + (r.result == 0 ? " accepted" : " refused"));
+            c.figures["requests"] = req;
         }
         if (!ran.res.started) verdict(c, "fail", ran.res.error);
         else if (ran.res.exit_code != 0) verdict(c, "fail", "wlanpower ended with " + describe_end(ran.res, ran.plan));
@@ -751,12 +751,12 @@ void check_egl(Context& ctx) {
         complete += e.complete();
         es2 += e.complete() && e.es2_window();
     }
-    if (!r.vendor.empty()) ctx.results.board.set("egl_vendor", Json::string(r.vendor + ", EGL " + r.version));
-    c.figures.set("exit", Json::string(describe_end(ran.res, ran.plan)));
-    c.figures.set("vendor", Json::string(r.vendor));
-    c.figures.set("configs", Json::number(double(r.configs.size())));
-    c.figures.set("complete", Json::number(double(complete)));
-    c.figures.set("es2_window", Json::number(double(es2)));
+    if (!r.vendor.empty()) ctx.results.board["egl_vendor"] = r.vendor + ", EGL " + r.version;
+    c.figures["exit"] = describe_end(ran.res, ran.plan);
+    c.figures["vendor"] = r.vendor;
+    c.figures["configs"] = double(r.configs.size());
+    c.figures["complete"] = double(complete);
+    c.figures["es2_window"] = double(es2);
     const char* display = getenv("DISPLAY");
     if (!ran.res.started) {
         verdict(c, "fail", ran.res.error);
@@ -887,16 +887,16 @@ void check_gpu(Context& ctx) {
             if (swaps > 1 && last > first) fps = double(swaps - 1) / (last - first);
         }
         Json& f = c.figures;
-        f.set("exit", Json::string(describe_end(ran.res, ran.plan)));
-        f.set("window", Json::boolean(window != 0));
+        f["exit"] = describe_end(ran.res, ran.plan);
+        f["window"] = window != 0;
         if (shot) {
-            f.set("width", Json::number(w));
-            f.set("height", Json::number(h));
-            f.set("drawn_fraction", Json::number(double(llround(drawn * 1000)) / 1000));
-            f.set("colours", Json::number(double(colours)));
+            f["width"] = double(w);
+            f["height"] = double(h);
+            f["drawn_fraction"] = double(llround(drawn * 1000)) / 1000;
+            f["colours"] = double(colours);
         }
-        f.set("frames", Json::number(double(swaps)));
-        f.set("fps", Json::number(double(llround(fps * 10)) / 10));
+        f["frames"] = double(swaps);
+        f["fps"] = double(llround(fps * 10)) / 10;
         if (!ran.res.started) verdict(c, "fail", ran.res.error);
         else if (display_lost())
             verdict(c, "fail", "the connection to the display \"" + std::string(display) + "\" was lost while " + demo +

@@ -303,11 +303,11 @@ int main(int argc, char** argv) {
     // Nothing an earlier run left here is taken for this run's results.
     for (const char* name : kOutputFiles) unlink((ctx.out + "/" + name).c_str());
     ctx.results.started = local_time("%Y-%m-%dT%H:%M:%S%z");
-    ctx.results.board.set("host", Json::string(host));
-    ctx.results.board.set("kernel", Json::string(kernel));
-    ctx.results.board.set("controller", Json::string(""));
-    ctx.results.board.set("egl_vendor", Json::string(""));
-    if (!ctx.sim.empty()) ctx.results.board.set("simulated", Json::string(ctx.sim));
+    ctx.results.board["host"] = host;
+    ctx.results.board["kernel"] = kernel;
+    ctx.results.board["controller"] = "";
+    ctx.results.board["egl_vendor"] = "";
+    if (!ctx.sim.empty()) ctx.results.board["simulated"] = ctx.sim;
 
     auto wanted = [&](const char* s) { return !only_given || only.count(s); };
     // Each finished check is shown, and the files are written again with it: a run that is
