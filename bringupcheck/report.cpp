@@ -107,35 +107,30 @@ std::string num(double v, const char* format = "%g") {
 }
 
 std::string figure_text(const Json& v) {
-    switch (v.type) {
-        case Json::String: return v.str;
-        case Json::Number: return num(v.num, "%.10g");
-        case Json::Bool: return v.b ? "yes" : "no";
-        case Json::Null: return "";
-        case Json::Array: {
-            if (v.items.empty()) return "none";
-            std::string s;
-            for (const Json& i : v.items) s += (s.empty() ? "" : "; ") + figure_text(i);
-            return s;
-        }
-        case Json::Object: return v.dump();
-    }
-    return "";
+    if (v.is_string()) return v.get<std::string>();
+    if (v.is_number()) return num(v.get<double>(), "%.10g");
+    if (v.is_boolean()) return v.get<bool>() ? "yes" : "no";
+    if (v.is_object()) return json_dump(v);
+    if (!v.is_array()) return "";
+    if (v.empty()) return "none";
+    std::string s;
+    for (const Json& i : v) s += (s.empty() ? "" : "; ") + figure_text(i);
+    return s;
 }
 
 // A figure's value as the label says it reads. t0: the start of the run the times count from, or
 // NaN when there is none (then a device's stay is given by its length).
 std::string figure_value(const FigureLabel* label, const Json& v, double t0) {
     FigureKind kind = label ? label->kind : kPlain;
-    if (kind == kPerPort && v.type == Json::Array && v.items.size() == 2)
-        return "lm0: " + figure_text(v.items[0]) + ", lm1: " + figure_text(v.items[1]);
-    if (kind == kPercent && v.type == Json::Number) return num(v.num * 100, "%.1f") + " %";
-    if (kind == kDevices && v.type == Json::Array) {
+    if (kind == kPerPort && v.is_array() && v.size() == 2)
+        return "lm0: " + figure_text(v[0]) + ", lm1: " + figure_text(v[1]);
+    if (kind == kPercent && v.is_number()) return num(v.get<double>() * 100, "%.1f") + " %";
+    if (kind == kDevices && v.is_array()) {
         std::string s;
-        for (const Json& d : v.items) {
-            if (d.items.size() != 3) continue;
-            double from = d.items[1].number_or(0), to = d.items[2].number_or(0);
-            s += (s.empty() ? "" : "; ") + ("lm" + figure_text(d.items[0])) +
+        for (const Json& d : v) {
+            if (json_items(d).size() != 3) continue;
+            double from = json_number_or(d[1], 0), to = json_number_or(d[2], 0);
+            s += (s.empty() ? "" : "; ") + ("lm" + figure_text(d[0])) +
                  (std::isfinite(t0) ? " from " + num(from - t0, "%.1f") + " s to " + num(to - t0, "%.1f") + " s"
                                     : " for " + num(to - from, "%.1f") + " s");
         }
@@ -281,11 +276,11 @@ std::string href(const std::string& path) {
 std::string scrolling(const std::string& table) { return "<div class=\"scroll\">" + table + "</div>"; }
 
 std::string figures_table(const Check& c, double t0 = NAN) {
-    if (c.figures.members.empty()) return "";
+    if (c.figures.empty()) return "";
     std::string s = "<table>";
-    for (const auto& m : c.figures.members) {
-        const FigureLabel* label = figure_label(m.first);
-        s += "<tr><th>" + esc(label ? label->label : m.first) + "</th><td>" + esc(figure_value(label, m.second, t0)) +
+    for (const auto& m : c.figures.items()) {
+        const FigureLabel* label = figure_label(m.key());
+        s += "<tr><th>" + esc(label ? label->label : m.key()) + "</th><td>" + esc(figure_value(label, m.value(), t0)) +
              "</td></tr>";
     }
     return scrolling(s + "</table>");
@@ -308,7 +303,7 @@ std::string audio_section(const std::string& dir, const Check& c) {
     std::string pcm_path = evidence_path(c, "output.pcm"), pcm;
     long long size = 0;
     // results.json may come from elsewhere (--render): a rate out of all reason draws nothing.
-    double rate_figure = c.figures.get("rate").number_or(192000);
+    double rate_figure = json_number_or(json_member(c.figures, "rate"), 192000);
     long long rate = rate_figure >= 4 && rate_figure <= 1e9 ? (long long)rate_figure : 0;
     if (!pcm_path.empty() && read_evidence(dir, pcm_path, &pcm, &size) && pcm.size() >= 4 && rate >= 4) {
         // A long capture is drawn from its first part, whole frames only.
@@ -350,8 +345,9 @@ std::string usb_timeline(const std::string& dir, const Check& c, double* t0_out)
     judge::Trace trace = judge::parse_trace(text);
     if (trace.records.empty()) return "<p>No trace: no power timeline.</p>";
     judge::PolicyOptions o;
-    o.save_policy = c.figures.get("save_policy").b;
-    o.port0_busvalid_rule = c.figures.get("port0_busvalid_rule").type != Json::Bool || c.figures.get("port0_busvalid_rule").b;
+    const Json& busvalid = json_member(c.figures, "port0_busvalid_rule");
+    o.save_policy = json_true(json_member(c.figures, "save_policy"));
+    o.port0_busvalid_rule = !busvalid.is_boolean() || json_true(busvalid);
     judge::PolicyReport p = judge::judge_power_policy(trace, o);
     double t0 = p.start, t1 = std::max(p.end, p.start + 1);
     if (!std::isfinite(t0) || !std::isfinite(t1 - t0)) return "<p>The trace's times cannot be drawn.</p>";
@@ -365,10 +361,10 @@ std::string usb_timeline(const std::string& dir, const Check& c, double* t0_out)
         s += "<text x=\"" + num(kLeft - 6) + "\" y=\"" + num(y + 24) + "\" text-anchor=\"end\">lm" + num(port) + "</text>";
         s += "<rect x=\"" + num(kLeft) + "\" y=\"" + num(y + 8) + "\" width=\"" + num(kPlotW) +
              "\" height=\"26\" fill=\"#f4f4f4\"/>";
-        for (const Json& d : c.figures.get("devices").items)
-            if (d.items.size() == 3 && d.items[0].num == port)
-                s += "<rect x=\"" + num(X(d.items[1].num), "%.1f") + "\" y=\"" + num(y + 4) + "\" width=\"" +
-                     num(std::max(1.0, X(d.items[2].num) - X(d.items[1].num)), "%.1f") +
+        for (const Json& d : json_items(json_member(c.figures, "devices")))
+            if (json_items(d).size() == 3 && json_number_or(d[0], 0) == port)
+                s += "<rect x=\"" + num(X(json_number_or(d[1], 0)), "%.1f") + "\" y=\"" + num(y + 4) + "\" width=\"" +
+                     num(std::max(1.0, X(json_number_or(d[2], 0)) - X(json_number_or(d[1], 0))), "%.1f") +
                      "\" height=\"34\" fill=\"#f3d9a4\"><title>device attached</title></rect>";
         // Powered stretches, those less than a pixel apart joined.
         double bar_from = 0, bar_to = -10;
@@ -424,11 +420,12 @@ std::string usb_section(const std::string& dir, const Check& c) {
     if (c.name == "usb.ports") {
         std::string t = "<table><tr><th>port</th><th>present</th><th>role</th><th>GOTGCTL</th><th>bus connected</th>"
                         "<th>in use</th></tr>";
-        for (const Json& p : c.figures.get("ports").items)
-            t += "<tr><td>lm" + esc(figure_text(p.get("port"))) + "</td><td>" + esc(figure_text(p.get("present"))) +
-                 "</td><td>" + esc(figure_text(p.get("role"))) + "</td><td>" + esc(figure_text(p.get("gotgctl"))) +
-                 "</td><td>" + esc(figure_text(p.get("busconnected"))) + "</td><td>" + esc(figure_text(p.get("in_use"))) +
-                 esc(figure_text(p.get("problem"))) + "</td></tr>";
+        for (const Json& p : json_items(json_member(c.figures, "ports"))) {
+            auto cell = [&p](const char* key) { return esc(figure_text(json_member(p, key))); };
+            t += "<tr><td>lm" + cell("port") + "</td><td>" + cell("present") + "</td><td>" + cell("role") + "</td><td>" +
+                 cell("gotgctl") + "</td><td>" + cell("busconnected") + "</td><td>" + cell("in_use") + cell("problem") +
+                 "</td></tr>";
+        }
         return s + scrolling(t + "</table>") + evidence_list(c);
     }
     if (c.program.empty() || c.verdict == "skip") return s + figures_table(c) + evidence_list(c);
@@ -447,7 +444,7 @@ std::string gpu_section(const std::string& dir, const Check& c) {
     // A screenshot is shown whole or not at all.
     if (!png_path.empty() && read_evidence(dir, png_path, &png, &size) && size == (long long)png.size() &&
         png.compare(0, 8, "\x89PNG\r\n\x1a\n", 8) == 0) {
-        double fps = c.figures.get("fps").number_or(0);
+        double fps = json_number_or(json_member(c.figures, "fps"), 0);
         s += "<figure><img alt=\"" + esc(c.program) + "\" width=\"320\" src=\"data:image/png;base64," + base64(png) +
              "\"><figcaption>" + esc(c.program) + (fps > 0 ? ": " + num(fps, "%.1f") + " frames per second" : "") +
              "</figcaption></figure>";
@@ -484,7 +481,7 @@ const char* const kSubsystems[][2] = {
 }  // namespace
 
 std::string render_report(const std::string& dir, const Results& r) {
-    std::string host = r.board.get("host").string_or("board");
+    std::string host = json_string_or(json_member(r.board, "host"), "board");
     std::string s = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>bring-up check: " +
                     esc(host) + "</title><style>" + kStyle + "</style></head><body>\n";
@@ -500,9 +497,9 @@ std::string render_report(const std::string& dir, const Results& r) {
              num(c.seconds, "%.1f") + "</td></tr>\n";
     s += scrolling(t + "</table>") + "\n<h2>Board</h2>";
     t = "<table>";
-    for (const auto& m : r.board.members) {
-        const FigureLabel* label = figure_label(m.first);
-        t += "<tr><th>" + esc(label ? label->label : m.first) + "</th><td>" + esc(figure_text(m.second)) + "</td></tr>";
+    for (const auto& m : r.board.items()) {
+        const FigureLabel* label = figure_label(m.key());
+        t += "<tr><th>" + esc(label ? label->label : m.key()) + "</th><td>" + esc(figure_text(m.value())) + "</td></tr>";
     }
     s += scrolling(t + "</table>") + "\n";
     for (const auto& sub : kSubsystems) {
