@@ -1,16 +1,14 @@
 #include "report.h"
 
-#include <fcntl.h>
 #include <math.h>
 #include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 
 #include "capture.h"
 #include "eglreport.h"
+#include "folderfile.h"
 #include "png.h"
 #include "reportparts.h"
 
@@ -39,38 +37,13 @@ std::string evidence_path(const Check& c, const std::string& suffix) {
 }
 
 // At most kMaxEvidenceBytes of an evidence file, with the file's whole size. Only a regular file
-// inside `dir` is read: each part of its path is opened without following a link (a link may point
-// anywhere), and without blocking (a FIFO or a device put in its place must not hold the page up).
+// inside `dir` is read, never through a link (a link may point anywhere), and without blocking (a
+// FIFO or a device put in its place must not hold the page up).
 bool read_evidence(const std::string& dir, const std::string& path, std::string* text, long long* size) {
-    text->clear();
-    *size = 0;
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (size_t from = 0; fd >= 0;) {
-        size_t slash = path.find('/', from);
-        bool last = slash == std::string::npos;
-        std::string part = path.substr(from, last ? std::string::npos : slash - from);
-        if (!last && part.empty()) {
-            from = slash + 1;
-            continue;
-        }
-        int next = part.empty() ? -1
-                                : openat(fd, part.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (last ? O_NONBLOCK : O_DIRECTORY));
-        close(fd);
-        fd = next;
-        if (last) break;
-        from = slash + 1;
-    }
-    if (fd < 0) return false;
-    struct stat st;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (ok) *size = (long long)st.st_size;
-    char buf[65536];
-    ssize_t n = 0;
-    while (ok && text->size() < kMaxEvidenceBytes &&
-           (n = read(fd, buf, std::min(sizeof buf, kMaxEvidenceBytes - text->size()))) > 0)
-        text->append(buf, size_t(n));
-    close(fd);
-    return ok && n >= 0;
+    BoundedRead r;
+    bool ok = read_in_folder(dir, path, kMaxEvidenceBytes, kNoLinks, text, &r);
+    *size = r.size;
+    return ok;
 }
 
 // What the page says of an evidence file of which only the first part was read.

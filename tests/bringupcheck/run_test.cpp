@@ -744,7 +744,7 @@ TEST(BringupCheck, RenderReadsOnlyRegularEvidenceFiles) {
     RunResult r = check({"--sim", make_board(dir, {}), "--only", "egl", "--boardsim", boardsim(), "--out", out});
     ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
     ASSERT_NE(testutil::read_file(out + "/report.html").find("<table><tr><th>#</th>"), std::string::npos);
-    std::string egl = out + "/egl/configlist.out";
+    std::string egl = out + "/egl/configlist.out", listing = testutil::read_file(egl);
     ASSERT_EQ(unlink(egl.c_str()), 0);
     ASSERT_EQ(mkfifo(egl.c_str(), 0644), 0);
     testutil::RunOptions o;
@@ -755,6 +755,12 @@ TEST(BringupCheck, RenderReadsOnlyRegularEvidenceFiles) {
     std::string page = testutil::read_file(out + "/report.html");
     EXPECT_EQ(page.find("<table><tr><th>#</th>"), std::string::npos);
     EXPECT_NE(page.find("egl/configlist.out"), std::string::npos);  // still listed as evidence
+    // Nor through a link, even one to a file inside the folder.
+    ASSERT_EQ(unlink(egl.c_str()), 0);
+    testutil::write_file(out + "/egl/inside.out", listing);
+    ASSERT_EQ(symlink("inside.out", egl.c_str()), 0);
+    EXPECT_EQ(testutil::run(o).exit_code, 0);
+    EXPECT_EQ(testutil::read_file(out + "/report.html").find("<table><tr><th>#</th>"), std::string::npos);
 
     // A link out of the folder in an evidence file's place, a capture of 1 GiB and a trace whose
     // clock jumped 1e9 s: the page is drawn at once, from inside the folder, from the capture's
