@@ -56,6 +56,9 @@ bool parse_json(const std::string& text, Json* out, std::string* error) {
         return true;
     } catch (const nlohmann::json::parse_error& e) {
         *error = reason(e) + " at byte " + std::to_string(e.byte);
+    } catch (const nlohmann::json::out_of_range&) {
+        // The library names the number itself, however long.
+        *error = "number out of range";
     } catch (const nlohmann::json::exception& e) {
         *error = reason(e);
     }

@@ -67,6 +67,11 @@ TEST(Json, WrittenInOneLayoutAndReadWithoutThrowing) {
         EXPECT_NE(error, "");
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
     }
+    // The reason stays short, however long the bad text.
+    for (const std::string& bad : {std::string(400, '1'), "\"" + std::string(400, 'a')}) {
+        EXPECT_FALSE(parse_json(bad, &j, &error));
+        EXPECT_LT(error.size(), 100u) << error;
+    }
     // Deep nesting is refused rather than built.
     EXPECT_FALSE(parse_json(std::string(100000, '['), &j, &error));
     EXPECT_EQ(error, "nested too deeply at byte 65");
