@@ -10,8 +10,8 @@ namespace {
 
 const int kMaxDepth = 64;
 
-// Where the text nests a value deeper than kMaxDepth arrays and objects, or npos. Looked for
-// before parsing, so that no deep value is ever built.
+// Where the text puts a value inside more than kMaxDepth arrays and objects (an empty one may
+// still be the innermost), or npos. Looked for before parsing, so that no deep value is built.
 size_t too_deep(const std::string& s) {
     int depth = 0;
     for (size_t i = 0; i < s.size(); ++i) {

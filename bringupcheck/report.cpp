@@ -1,3 +1,4 @@
+// The report page: the verdicts, the board, and each subsystem's checks with their evidence drawn.
 #include "report.h"
 
 #include <math.h>

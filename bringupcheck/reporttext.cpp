@@ -74,7 +74,6 @@ const FigureLabel* figure_label(const std::string& key) {
     return nullptr;
 }
 
-
 // A figure's value as the label says it reads. t0: the start of the run the times count from, or
 // NaN when there is none (then a device's stay is given by its length).
 std::string figure_value(const FigureLabel* label, const Json& v, double t0) {
