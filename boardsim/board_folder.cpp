@@ -5,15 +5,12 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <limits.h>
-#include <linux/openat2.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include "bringup/audio_stream.h"
+#include "bringupcheck/folderfile.h"
 
 namespace boardsim {
 
@@ -66,45 +63,13 @@ bool is_list_key(const std::string& key) {
     return false;
 }
 
-int sys_close(int fd) { return (int)syscall(SYS_close, fd); }
-
-// Where descriptor `fd` leads, as the kernel names it.
-std::string fd_path(int fd) {
-    char link[64], target[PATH_MAX];
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    long n = syscall(SYS_readlinkat, AT_FDCWD, link, target, sizeof target - 1);
-    return n > 0 ? std::string(target, size_t(n)) : "";
-}
-
 }  // namespace
 
 int open_in_folder(const std::string& dir, const std::string& path, int flags, mode_t mode) {
     if (dir.empty() || path.compare(0, dir.size(), dir) != 0 || path.size() <= dir.size() + 1 ||
         path[dir.size()] != '/')
-        return (int)syscall(SYS_openat, AT_FDCWD, path.c_str(), flags, mode);
-    std::string rel = path.substr(dir.size() + 1);
-    int dirfd = (int)syscall(SYS_openat, AT_FDCWD, dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
-    if (dirfd < 0) return -1;
-    struct open_how how;
-    memset(&how, 0, sizeof how);
-    how.flags = (unsigned long long)(flags | O_CLOEXEC);
-    how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-    int fd = (int)syscall(SYS_openat2, dirfd, rel.c_str(), &how, sizeof how);
-    if (fd < 0 && errno == ENOSYS) {
-        // A kernel before openat2: open, then see where the descriptor leads.
-        fd = (int)syscall(SYS_openat, dirfd, rel.c_str(), flags | O_CLOEXEC, mode);
-        std::string root = fd_path(dirfd) + "/";
-        if (fd >= 0 && fd_path(fd).compare(0, root.size(), root) != 0) {
-            sys_close(fd);
-            fd = -1;
-            errno = EXDEV;
-        }
-    }
-    int err = errno;
-    sys_close(dirfd);
-    errno = err;
-    return fd;
+        return open_beneath("", path, flags, mode, kLinksWithin);
+    return open_beneath(dir, path.substr(dir.size() + 1), flags, mode, kLinksWithin);
 }
 
 FileRead read_board_file(const std::string& dir, const std::string& path, size_t max, std::string* text,
@@ -119,29 +84,18 @@ FileRead read_board_file(const std::string& dir, const std::string& path, size_t
         else r.problem = "cannot read " + full + ": " + strerror(errno);
         return r;
     }
-    struct stat st;
-    if (syscall(SYS_fstat, fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        sys_close(fd);
+    BoundedRead read;
+    bool ok = read_bounded(fd, max, from, text, &read);
+    if (!read.regular) {
         r.problem = full + " is not a regular file";
         return r;
     }
-    if (from > 0 && syscall(SYS_lseek, fd, (long)from, SEEK_SET) < 0) {
-        r.problem = "cannot read " + full + ": " + strerror(errno);
-        sys_close(fd);
+    if (!ok) {
+        r.problem = "cannot read " + full + ": " + strerror(read.error);
         return r;
     }
-    char buf[65536];
-    long n = 0;
-    while (text->size() <= max && (n = syscall(SYS_read, fd, buf, sizeof buf)) > 0) text->append(buf, size_t(n));
-    int err = errno;
-    sys_close(fd);
-    if (n < 0) {
-        r.problem = "cannot read " + full + ": " + strerror(err);
-        return r;
-    }
-    if (text->size() > max) {
+    if (read.cut) {
         r.cut = true;
-        text->resize(max);
         if (!cut_ok) {
             text->clear();
             r.problem = full + " is longer than " +

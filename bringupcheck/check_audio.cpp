@@ -31,31 +31,31 @@ double silent_seconds(const judge::CaptureReport& r, const judge::CaptureOptions
 void set_figures(Check& c, const Ran& ran, const judge::CaptureOptions& o, const judge::CaptureReport& r,
                  long long overruns) {
     Json& f = c.figures;
-    f.set("exit", Json::string(describe_end(ran.res, ran.plan)));
-    f.set("rate", Json::number(double(o.rate)));
-    f.set("content", Json::string(o.content == judge::Content::Counter ? "counter"
+    f["exit"] = describe_end(ran.res, ran.plan);
+    f["rate"] = double(o.rate);
+    f["content"] = o.content == judge::Content::Counter ? "counter"
                                   : o.content == judge::Content::Tone  ? "tone"
-                                                                       : "unknown"));
-    if (o.content == judge::Content::Tone) f.set("tone_hz", Json::number(o.tone_hz));
-    f.set("ring_size", Json::number(double(r.log.ring_size)));
-    f.set("bytes", Json::number(double(r.bytes)));
-    f.set("blocks", Json::number(double(r.log.block_lengths.size())));
-    f.set("blocks_9600", Json::number(double(r.halves)));
-    f.set("blocks_19200", Json::number(double(r.wholes)));
-    f.set("audio_seconds", Json::number(double(llround(r.audio_seconds * 1000)) / 1000));
-    f.set("data_rate", Json::number(double(llround(r.data_rate))));
-    f.set("silent_stretches", Json::number(double(r.silence.size())));
-    f.set("silent_seconds", Json::number(double(llround(silent_seconds(r, o) * 1000)) / 1000));
-    f.set("stuck_stretches", Json::number(double(r.stuck.size())));
+                                                                       : "unknown";
+    if (o.content == judge::Content::Tone) f["tone_hz"] = double(o.tone_hz);
+    f["ring_size"] = double(r.log.ring_size);
+    f["bytes"] = double(r.bytes);
+    f["blocks"] = double(r.log.block_lengths.size());
+    f["blocks_9600"] = double(r.halves);
+    f["blocks_19200"] = double(r.wholes);
+    f["audio_seconds"] = double(llround(r.audio_seconds * 1000)) / 1000;
+    f["data_rate"] = double(llround(r.data_rate));
+    f["silent_stretches"] = double(r.silence.size());
+    f["silent_seconds"] = double(llround(silent_seconds(r, o) * 1000)) / 1000;
+    f["stuck_stretches"] = double(r.stuck.size());
     if (r.content_checked) {
-        f.set("blocks_intact", Json::number(double(r.intact)));
-        f.set("gaps", Json::number(double(r.gaps)));
+        f["blocks_intact"] = double(r.intact);
+        f["gaps"] = double(r.gaps);
     }
-    if (o.resyncs >= 0) f.set("resyncs", Json::number(double(o.resyncs)));
-    if (ran.traced) f.set("overruns", Json::number(double(overruns)));
+    if (o.resyncs >= 0) f["resyncs"] = double(o.resyncs);
+    if (ran.traced) f["overruns"] = double(overruns);
     Json problems = Json::array();
-    for (const std::string& p : r.problems) problems.push(Json::string(p));
-    f.set("problems", problems);
+    for (const std::string& p : r.problems) problems.push_back(p);
+    f["problems"] = problems;
 }
 
 void judge_capture(const Context& ctx, Check& c, const Ran& ran, const judge::CaptureOptions& o,

@@ -15,12 +15,12 @@ void check_egl(Context& ctx) {
         complete += e.complete();
         es2 += e.complete() && e.es2_window();
     }
-    if (!r.vendor.empty()) ctx.results.board.set("egl_vendor", Json::string(r.vendor + ", EGL " + r.version));
-    c.figures.set("exit", Json::string(describe_end(ran.res, ran.plan)));
-    c.figures.set("vendor", Json::string(r.vendor));
-    c.figures.set("configs", Json::number(double(r.configs.size())));
-    c.figures.set("complete", Json::number(double(complete)));
-    c.figures.set("es2_window", Json::number(double(es2)));
+    if (!r.vendor.empty()) ctx.results.board["egl_vendor"] = r.vendor + ", EGL " + r.version;
+    c.figures["exit"] = describe_end(ran.res, ran.plan);
+    c.figures["vendor"] = r.vendor;
+    c.figures["configs"] = double(r.configs.size());
+    c.figures["complete"] = double(complete);
+    c.figures["es2_window"] = double(es2);
     const char* display = getenv("DISPLAY");
     if (!ran.res.started) {
         verdict(c, Verdict::Fail, ran.res.error);

@@ -141,16 +141,16 @@ void judge_demo(Check& c, const char* demo, const char* display, const std::stri
     size_t colours = seen.colours;
     long long swaps = frames.swaps;
     Json& f = c.figures;
-    f.set("exit", Json::string(describe_end(ran.res, ran.plan)));
-    f.set("window", Json::boolean(seen.window != 0));
+    f["exit"] = describe_end(ran.res, ran.plan);
+    f["window"] = seen.window != 0;
     if (seen.shot) {
-        f.set("width", Json::number(seen.w));
-        f.set("height", Json::number(seen.h));
-        f.set("drawn_fraction", Json::number(double(llround(drawn * 1000)) / 1000));
-        f.set("colours", Json::number(double(colours)));
+        f["width"] = double(seen.w);
+        f["height"] = double(seen.h);
+        f["drawn_fraction"] = double(llround(drawn * 1000)) / 1000;
+        f["colours"] = double(colours);
     }
-    f.set("frames", Json::number(double(swaps)));
-    f.set("fps", Json::number(double(llround(fps * 10)) / 10));
+    f["frames"] = double(swaps);
+    f["fps"] = double(llround(fps * 10)) / 10;
     if (!ran.res.started) verdict(c, Verdict::Fail, ran.res.error);
     else if (display_lost())
         verdict(c, Verdict::Fail, "the connection to the display \"" + std::string(display) + "\" was lost while " + demo +

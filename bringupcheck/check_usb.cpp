@@ -56,12 +56,12 @@ std::string judge_controller(Context& ctx, Check& cc, std::string* version) {
     boardsim::FileRead read = read_attribute(ctx, kVersionPath, &version_text);
     bool have = read.ok;
     *version = first_line(version_text);
-    ctx.results.board.set("controller", Json::string(have ? *version : ""));
+    ctx.results.board["controller"] = have ? *version : "";
     Json by = Json::array();
     for (const Daemon& d : kDaemons)
-        if (supports(d, *version)) by.push(Json::string(d.name));
-    cc.figures.set("version", Json::string(*version));
-    cc.figures.set("supported_by", by);
+        if (supports(d, *version)) by.push_back(d.name);
+    cc.figures["version"] = *version;
+    cc.figures["supported_by"] = by;
     std::string evidence = "version: " + (have           ? "\"" + *version + "\""
                                           : read.missing ? std::string("(no version file)")
                                                          : "(" + read.problem + ")") +
@@ -70,11 +70,11 @@ std::string judge_controller(Context& ctx, Check& cc, std::string* version) {
         verdict(cc, Verdict::Fail, std::string("no controller version at ") + kVersionPath);
     else if (!have)
         verdict(cc, Verdict::Fail, "the controller version was not read: " + read.problem);
-    else if (by.items.empty())
+    else if (json_items(by).empty())
         verdict(cc, Verdict::Fail, "controller version \"" + *version + "\" is not supported by any of the power daemons");
     else {
         std::string names;
-        for (const Json& n : by.items) names += (names.empty() ? "" : ", ") + n.str;
+        for (const Json& n : json_items(by)) names += (names.empty() ? "" : ", ") + json_string_or(n, "");
         verdict(cc, Verdict::Pass, "controller version \"" + version->substr(0, 5) + "\", supported by " + names);
     }
     return evidence;
@@ -88,8 +88,8 @@ void judge_ports(const Context& ctx, Check& cp, PortState ports[2], std::string*
         ports[port] = read_port(ctx, port);
         const PortState& s = ports[port];
         Json p = Json::object();
-        p.set("port", Json::number(port));
-        p.set("present", Json::boolean(s.present));
+        p["port"] = double(port);
+        p["present"] = s.present;
         std::string name = judge::port_name(port);
         *evidence += name + ": " + (s.present ? "present" : "absent") + "\n";
         if (s.present) {
@@ -99,19 +99,19 @@ void judge_ports(const Context& ctx, Check& cp, PortState ports[2], std::string*
                 // The judge's rule, as the daemons with port 0's bus-valid rule apply it.
                 bool use = judge::port_in_use(port, s.gotgctl, s.bus, true);
                 bool peripheral = judge::port_peripheral(s.gotgctl);
-                p.set("role", Json::string(peripheral ? "peripheral" : "host"));
-                p.set("gotgctl", Json::string(s.gotgctl_text.substr(strlen(kGotgctlPrefix) - 2)));
-                p.set("busconnected", Json::number(s.bus));
-                p.set("in_use", Json::boolean(use));
+                p["role"] = peripheral ? "peripheral" : "host";
+                p["gotgctl"] = s.gotgctl_text.substr(strlen(kGotgctlPrefix) - 2);
+                p["busconnected"] = double(s.bus);
+                p["in_use"] = use;
                 said.push_back(name + ": " + (peripheral ? "peripheral" : "host") + ", " + (use ? "in use" : "free"));
             } else {
-                p.set("problem", Json::string(s.problem));
+                p["problem"] = s.problem;
                 problems.push_back(name + ": " + s.problem);
             }
         }
-        list.push(p);
+        list.push_back(p);
     }
-    cp.figures.set("ports", list);
+    cp.figures["ports"] = list;
     if (!ports[0].present && !ports[1].present) problems.insert(problems.begin(), "no USB port (no lm0, no lm1)");
     if (problems.empty()) {
         std::string s;

@@ -30,16 +30,16 @@ void check_wifi(Context& ctx) {
         Ran ran = run_program(ctx, c, "wifi", std::string("wlanpower-") + step.arg, "wlanpower", {step.arg}, "", -1, 20,
                               step.what);
         std::vector<std::string> lines = split_lines(ran.out_text);
-        c.figures.set("exit", Json::string(describe_end(ran.res, ran.plan)));
+        c.figures["exit"] = describe_end(ran.res, ran.plan);
         Json printed = Json::array();
-        for (const std::string& l : lines) printed.push(Json::string(l));
-        c.figures.set("printed", printed);
+        for (const std::string& l : lines) printed.push_back(l);
+        c.figures["printed"] = printed;
         if (ran.traced) {
             Json req = Json::array();
             for (const judge::TraceRecord& r : ran.trace.records)
                 if (r.op == "ioctl")
-                    req.push(Json::string(r.detail + (r.result == 0 ? " accepted" : " refused")));
-            c.figures.set("requests", req);
+                    req.push_back(r.detail + (r.result == 0 ? " accepted" : " refused"));
+            c.figures["requests"] = req;
         }
         if (!ran.res.started) verdict(c, Verdict::Fail, ran.res.error);
         else if (ran.res.exit_code != 0) verdict(c, Verdict::Fail, "wlanpower ended with " + describe_end(ran.res, ran.plan));

@@ -10,299 +10,120 @@ namespace {
 
 const int kMaxDepth = 64;
 
-const Json& null_value() {
-    static const Json* v = new Json;
-    return *v;
+// Where the text puts a value inside more than kMaxDepth arrays and objects (an empty one may
+// still be the innermost), or npos. Looked for before parsing, so that no deep value is built.
+size_t too_deep(const std::string& s) {
+    int depth = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (c == '"') {
+            for (++i; i < s.size() && s[i] != '"'; ++i)
+                if (s[i] == '\\') ++i;
+        } else if (c == '[' || c == '{') {
+            size_t next = s.find_first_not_of(" \t\n\r", i + 1);
+            bool empty = next != std::string::npos && (s[next] == ']' || s[next] == '}');
+            if (++depth > kMaxDepth && !empty) return i + 1;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return std::string::npos;
 }
 
-struct Parser {
-    const std::string& s;
-    size_t i = 0;
-    std::string error;
-
-    bool fail(const char* what) {
-        if (error.empty()) error = std::string(what) + " at byte " + std::to_string(i);
-        return false;
-    }
-    void blanks() {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
-    }
-    bool literal(const char* word) {
-        size_t n = 0;
-        while (word[n]) ++n;
-        if (s.compare(i, n, word) != 0) return fail("unknown word");
-        i += n;
-        return true;
-    }
-    bool hex4(unsigned* v) {
-        if (i + 4 > s.size()) return fail("short \\u escape");
-        *v = 0;
-        for (int k = 0; k < 4; ++k) {
-            char c = s[i++];
-            int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-            if (d < 0) return fail("bad \\u escape");
-            *v = *v * 16 + unsigned(d);
-        }
-        return true;
-    }
-    bool string(std::string* out) {
-        if (i >= s.size() || s[i] != '"') return fail("expected a string");
-        ++i;
-        while (true) {
-            if (i >= s.size()) return fail("unterminated string");
-            char c = s[i++];
-            if (c == '"') return true;
-            if ((unsigned char)c < 0x20) return fail("control character in a string");
-            if (c != '\\') {
-                *out += c;
-                continue;
-            }
-            if (i >= s.size()) return fail("unterminated string");
-            char e = s[i++];
-            switch (e) {
-                case '"': *out += '"'; break;
-                case '\\': *out += '\\'; break;
-                case '/': *out += '/'; break;
-                case 'b': *out += '\b'; break;
-                case 'f': *out += '\f'; break;
-                case 'n': *out += '\n'; break;
-                case 'r': *out += '\r'; break;
-                case 't': *out += '\t'; break;
-                case 'u': {
-                    unsigned cp = 0;
-                    if (!hex4(&cp)) return false;
-                    if (cp >= 0xd800 && cp < 0xdc00) {
-                        unsigned lo = 0;
-                        if (s.compare(i, 2, "\\u") != 0) return fail("lone surrogate");
-                        i += 2;
-                        if (!hex4(&lo) || lo < 0xdc00 || lo >= 0xe000) return fail("bad surrogate pair");
-                        cp = 0x10000 + ((cp - 0xd800) << 10) + (lo - 0xdc00);
-                    } else if (cp >= 0xdc00 && cp < 0xe000) {
-                        return fail("lone surrogate");
-                    }
-                    append_utf8(cp, out);
-                    break;
-                }
-                default: return fail("bad escape");
-            }
-        }
-    }
-    bool number(double* out) {
-        size_t start = i;
-        if (i < s.size() && s[i] == '-') ++i;
-        if (i >= s.size() || s[i] < '0' || s[i] > '9') return fail("bad number");
-        if (s[i] == '0') ++i;
-        else while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
-        if (i < s.size() && s[i] == '.') {
-            ++i;
-            if (i >= s.size() || s[i] < '0' || s[i] > '9') return fail("bad number");
-            while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
-        }
-        if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-            ++i;
-            if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-            if (i >= s.size() || s[i] < '0' || s[i] > '9') return fail("bad number");
-            while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
-        }
-        *out = strtod(s.substr(start, i - start).c_str(), nullptr);
-        if (!isfinite(*out)) return fail("number out of range");
-        return true;
-    }
-    bool value(Json* out, int depth) {
-        if (depth > kMaxDepth) return fail("nested too deeply");
-        blanks();
-        if (i >= s.size()) return fail("unexpected end");
-        char c = s[i];
-        if (c == '{') {
-            ++i;
-            *out = Json::object();
-            blanks();
-            if (i < s.size() && s[i] == '}') {
-                ++i;
-                return true;
-            }
-            while (true) {
-                blanks();
-                std::string key;
-                if (!string(&key)) return false;
-                blanks();
-                if (i >= s.size() || s[i] != ':') return fail("expected ':'");
-                ++i;
-                Json v;
-                if (!value(&v, depth + 1)) return false;
-                out->members.emplace_back(key, std::move(v));
-                blanks();
-                if (i < s.size() && s[i] == ',') {
-                    ++i;
-                    continue;
-                }
-                if (i < s.size() && s[i] == '}') {
-                    ++i;
-                    return true;
-                }
-                return fail("expected ',' or '}'");
-            }
-        }
-        if (c == '[') {
-            ++i;
-            *out = Json::array();
-            blanks();
-            if (i < s.size() && s[i] == ']') {
-                ++i;
-                return true;
-            }
-            while (true) {
-                Json v;
-                if (!value(&v, depth + 1)) return false;
-                out->items.push_back(std::move(v));
-                blanks();
-                if (i < s.size() && s[i] == ',') {
-                    ++i;
-                    continue;
-                }
-                if (i < s.size() && s[i] == ']') {
-                    ++i;
-                    return true;
-                }
-                return fail("expected ',' or ']'");
-            }
-        }
-        if (c == '"') {
-            *out = Json::string("");
-            return string(&out->str);
-        }
-        if (c == 't') {
-            *out = Json::boolean(true);
-            return literal("true");
-        }
-        if (c == 'f') {
-            *out = Json::boolean(false);
-            return literal("false");
-        }
-        if (c == 'n') {
-            *out = Json();
-            return literal("null");
-        }
-        *out = Json::number(0);
-        return number(&out->num);
-    }
-};
+// The library's message on one line, without its prefix and without the bytes it last read.
+std::string reason(const nlohmann::json::exception& e) {
+    std::string what = e.what();
+    size_t at = what.find("] ");
+    if (at != std::string::npos) what.erase(0, at + 2);
+    at = what.find(": ");
+    if (what.compare(0, 12, "parse error ") == 0 && at != std::string::npos) what.erase(0, at + 2);
+    at = what.find("; last read");
+    if (at != std::string::npos) what.erase(at);
+    return what;
+}
 
 }  // namespace
 
-Json Json::boolean(bool v) {
-    Json j;
-    j.type = Bool;
-    j.b = v;
-    return j;
-}
-Json Json::number(double v) {
-    Json j;
-    j.type = Number;
-    j.num = v;
-    return j;
-}
-Json Json::string(const std::string& v) {
-    Json j;
-    j.type = String;
-    j.str = v;
-    return j;
-}
-Json Json::array() {
-    Json j;
-    j.type = Array;
-    return j;
-}
-Json Json::object() {
-    Json j;
-    j.type = Object;
-    return j;
-}
-
-Json& Json::set(const std::string& key, Json value) {
-    for (auto& m : members)
-        if (m.first == key) {
-            m.second = std::move(value);
-            return *this;
-        }
-    members.emplace_back(key, std::move(value));
-    return *this;
-}
-
-const Json& Json::get(const std::string& key) const {
-    for (const auto& m : members)
-        if (m.first == key) return m.second;
-    return null_value();
-}
-
-bool Json::has(const std::string& key) const {
-    for (const auto& m : members)
-        if (m.first == key) return true;
+bool parse_json(const std::string& text, Json* out, std::string* error) {
+    std::string clean = valid_utf8(text);
+    size_t deep = too_deep(clean);
+    if (deep != std::string::npos) {
+        *error = "nested too deeply at byte " + std::to_string(deep);
+        return false;
+    }
+    try {
+        *out = Json::parse(clean);
+        return true;
+    } catch (const nlohmann::json::parse_error& e) {
+        *error = reason(e) + " at byte " + std::to_string(e.byte);
+    } catch (const nlohmann::json::out_of_range&) {
+        // The library names the number itself, however long.
+        *error = "number out of range";
+    } catch (const nlohmann::json::exception& e) {
+        *error = reason(e);
+    }
     return false;
 }
 
-Json& Json::push(Json value) {
-    items.push_back(std::move(value));
-    return *this;
+const Json& json_member(const Json& j, const std::string& key) {
+    static const Json* null_value = new Json;
+    if (!j.is_object()) return *null_value;
+    auto it = j.find(key);
+    return it == j.end() ? *null_value : *it;
 }
+
+const Json& json_items(const Json& j) {
+    static const Json* none = new Json(Json::array());
+    return j.is_array() ? j : *none;
+}
+
+double json_number_or(const Json& j, double fallback) { return j.is_number() ? j.get<double>() : fallback; }
+
+std::string json_string_or(const Json& j, const std::string& fallback) {
+    return j.is_string() ? j.get_ref<const std::string&>() : fallback;
+}
+
+bool json_true(const Json& j) { return j.is_boolean() && j.get<bool>(); }
 
 std::string json_quote(const std::string& text) { return "\"" + json_escape(text) + "\""; }
 
-std::string Json::dump(int indent) const {
+std::string json_dump(const Json& j, int indent) {
     std::string pad(size_t(indent) * 2, ' '), inner(size_t(indent + 1) * 2, ' ');
-    switch (type) {
-        case Null: return "null";
-        case Bool: return b ? "true" : "false";
-        case Number: {
-            char buf[32];
-            if (fabs(num) < 1e15 && num == double((long long)num)) {
-                snprintf(buf, sizeof buf, "%lld", (long long)num);
-                return buf;
-            }
-            // The shortest text that reads back as the same number.
-            for (int digits = 6; digits <= 17; ++digits) {
-                snprintf(buf, sizeof buf, "%.*g", digits, num);
-                if (strtod(buf, nullptr) == num) break;
-            }
+    if (j.is_boolean()) return j.get<bool>() ? "true" : "false";
+    if (j.is_string()) return json_quote(j.get_ref<const std::string&>());
+    if (j.is_number()) {
+        double num = j.get<double>();
+        char buf[32];
+        if (fabs(num) < 1e15 && num == double((long long)num)) {
+            snprintf(buf, sizeof buf, "%lld", (long long)num);
             return buf;
         }
-        case String: return json_quote(str);
-        case Array: {
-            if (items.empty()) return "[]";
-            bool flat = true;
-            for (const Json& j : items) flat = flat && j.type != Array && j.type != Object;
-            std::string out = "[";
-            for (size_t k = 0; k < items.size(); ++k) {
-                out += flat ? (k ? ", " : "") : (k ? ",\n" : "\n") + inner;
-                out += items[k].dump(indent + 1);
-            }
-            return out + (flat ? "]" : "\n" + pad + "]");
+        // The shortest text that reads back as the same number.
+        for (int digits = 6; digits <= 17; ++digits) {
+            snprintf(buf, sizeof buf, "%.*g", digits, num);
+            if (strtod(buf, nullptr) == num) break;
         }
-        case Object: {
-            if (members.empty()) return "{}";
-            std::string out = "{";
-            for (size_t k = 0; k < members.size(); ++k) {
-                out += (k ? ",\n" : "\n") + inner + json_quote(members[k].first) + ": ";
-                out += members[k].second.dump(indent + 1);
-            }
-            return out + "\n" + pad + "}";
+        return buf;
+    }
+    if (j.is_array()) {
+        if (j.empty()) return "[]";
+        bool flat = true;
+        for (const Json& v : j) flat = flat && !v.is_structured();
+        std::string out = "[";
+        for (size_t k = 0; k < j.size(); ++k) {
+            out += flat ? (k ? ", " : "") : (k ? ",\n" : "\n") + inner;
+            out += json_dump(j[k], indent + 1);
         }
+        return out + (flat ? "]" : "\n" + pad + "]");
+    }
+    if (j.is_object()) {
+        if (j.empty()) return "{}";
+        std::string out = "{";
+        for (auto it = j.begin(); it != j.end(); ++it) {
+            out += (it == j.begin() ? "\n" : ",\n") + inner + json_quote(it.key()) + ": ";
+            out += json_dump(it.value(), indent + 1);
+        }
+        return out + "\n" + pad + "}";
     }
     return "null";
-}
-
-bool parse_json(const std::string& text, Json* out, std::string* error) {
-    Parser p{text, 0, std::string()};
-    Json v;
-    if (!p.value(&v, 0)) {
-        *error = p.error;
-        return false;
-    }
-    p.blanks();
-    if (p.i != text.size()) {
-        *error = "trailing bytes at byte " + std::to_string(p.i);
-        return false;
-    }
-    *out = std::move(v);
-    return true;
 }

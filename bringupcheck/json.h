@@ -1,44 +1,31 @@
-// A small JSON value: enough for results.json, written by us and read back by --render.
+// JSON values for results.json, written by us and read back by --render: nlohmann-json's ordered
+// values (members keep the order they were set in), read without exceptions and written in our
+// own layout.
 #pragma once
 
 #include <string>
-#include <utility>
-#include <vector>
 
-struct Json {
-    enum Type { Null, Bool, Number, String, Array, Object };
-    Type type = Null;
-    bool b = false;
-    double num = 0;
-    std::string str;
-    std::vector<Json> items;                          // Array
-    std::vector<std::pair<std::string, Json>> members;  // Object, in order
+#include <nlohmann/json.hpp>
 
-    Json() = default;
-    static Json boolean(bool v);
-    static Json number(double v);
-    static Json string(const std::string& v);
-    static Json array();
-    static Json object();
+using Json = nlohmann::ordered_json;
 
-    // Object: adds a member (or replaces one of the same key) and returns *this.
-    Json& set(const std::string& key, Json value);
-    // Object: the member's value, or a null value when there is none.
-    const Json& get(const std::string& key) const;
-    bool has(const std::string& key) const;
-    // Array: appends.
-    Json& push(Json value);
-
-    double number_or(double fallback) const { return type == Number ? num : fallback; }
-    std::string string_or(const std::string& fallback) const { return type == String ? str : fallback; }
-
-    // Pretty-printed text, two blanks an indent level.
-    std::string dump(int indent = 0) const;
-};
-
-// Parses a whole JSON text (UTF-8; \u escapes decoded to UTF-8). False with a one-line reason on
-// malformed input. Depth is limited, so hostile input cannot exhaust the stack.
+// Parses a whole JSON text. False with a one-line reason on malformed input, a number beyond a
+// double's range or nesting deeper than 64 levels; never throws. Bytes that are not UTF-8 are read
+// as U+FFFD, as every text we write reads them.
 bool parse_json(const std::string& text, Json* out, std::string* error);
+
+// Pretty-printed text, two blanks an indent level; an array of plain values on one line, a whole
+// number below 1e15 without a fraction, any other the shortest text that reads back the same.
+std::string json_dump(const Json& j, int indent = 0);
+
+// An object's member, or a null value when there is none (or `j` is not an object).
+const Json& json_member(const Json& j, const std::string& key);
+// An array's items; none when `j` is not an array.
+const Json& json_items(const Json& j);
+double json_number_or(const Json& j, double fallback);
+std::string json_string_or(const Json& j, const std::string& fallback);
+// True only for the value true.
+bool json_true(const Json& j);
 
 // The text as a JSON string literal, with its quotes: valid UTF-8, control characters escaped.
 std::string json_quote(const std::string& text);

@@ -213,11 +213,11 @@ int main(int argc, char** argv) {
     std::string kernel = uname(&u) == 0 ? std::string(u.sysname) + " " + u.release + " " + u.machine : "";
     if (make_output_folder(ctx, o.out, std::string(host) + "-" + local_time("%Y%m%d-%H%M%S")) != 0) return kNotCompleted;
     ctx.results.started = local_time("%Y-%m-%dT%H:%M:%S%z");
-    ctx.results.board.set("host", Json::string(host));
-    ctx.results.board.set("kernel", Json::string(kernel));
-    ctx.results.board.set("controller", Json::string(""));
-    ctx.results.board.set("egl_vendor", Json::string(""));
-    if (!ctx.sim.empty()) ctx.results.board.set("simulated", Json::string(ctx.sim));
+    ctx.results.board["host"] = host;
+    ctx.results.board["kernel"] = kernel;
+    ctx.results.board["controller"] = "";
+    ctx.results.board["egl_vendor"] = "";
+    if (!ctx.sim.empty()) ctx.results.board["simulated"] = ctx.sim;
 
     auto wanted = [&o](const char* s) { return !o.only_given || o.only.count(s); };
     // Each finished check is shown, and the files are written again with it: a run that is

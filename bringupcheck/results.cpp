@@ -34,60 +34,57 @@ bool parse_verdict(const std::string& name, Verdict* v) {
 
 Json Check::to_json() const {
     Json j = Json::object();
-    j.set("name", Json::string(name));
-    j.set("subsystem", Json::string(subsystem));
-    j.set("program", program.empty() ? Json() : Json::string(program));
-    j.set("verdict", Json::string(verdict_name(verdict)));
-    j.set("reason", Json::string(reason));
+    j["name"] = name;
+    j["subsystem"] = subsystem;
+    j["program"] = program.empty() ? Json() : Json(program);
+    j["verdict"] = verdict_name(verdict);
+    j["reason"] = reason;
     // Hundredths of a second; a time read back from elsewhere beyond any run's stays as it is.
-    j.set("seconds", Json::number(fabs(seconds) < 1e12 ? round(seconds * 100) / 100 : seconds));
-    j.set("figures", figures);
-    Json ev = Json::array();
-    for (const std::string& e : evidence) ev.push(Json::string(e));
-    j.set("evidence", ev);
+    j["seconds"] = fabs(seconds) < 1e12 ? round(seconds * 100) / 100 : seconds;
+    j["figures"] = figures;
+    j["evidence"] = evidence;
     return j;
 }
 
 Check Check::from_json(const Json& j) {
     Check c;
-    c.name = j.get("name").string_or("");
-    c.subsystem = j.get("subsystem").string_or("");
-    c.program = j.get("program").string_or("");
-    c.reason = j.get("reason").string_or("");
-    c.seconds = j.get("seconds").number_or(0);
-    if (j.get("figures").type == Json::Object) c.figures = j.get("figures");
-    for (const Json& e : j.get("evidence").items)
-        if (e.type == Json::String) c.evidence.push_back(e.str);
+    c.name = json_string_or(json_member(j, "name"), "");
+    c.subsystem = json_string_or(json_member(j, "subsystem"), "");
+    c.program = json_string_or(json_member(j, "program"), "");
+    c.reason = json_string_or(json_member(j, "reason"), "");
+    c.seconds = json_number_or(json_member(j, "seconds"), 0);
+    if (json_member(j, "figures").is_object()) c.figures = json_member(j, "figures");
+    for (const Json& e : json_items(json_member(j, "evidence")))
+        if (e.is_string()) c.evidence.push_back(e.get<std::string>());
     return c;
 }
 
 std::string results_json(const Results& r) {
     Json top = Json::object();
-    top.set("board", r.board);
-    top.set("started", Json::string(r.started));
-    Json checks = Json::array();
-    for (const Check& c : r.checks) checks.push(c.to_json());
-    top.set("checks", checks);
-    return top.dump() + "\n";
+    top["board"] = r.board;
+    top["started"] = r.started;
+    Json& checks = top["checks"] = Json::array();
+    for (const Check& c : r.checks) checks.push_back(c.to_json());
+    return json_dump(top) + "\n";
 }
 
 bool parse_results(const std::string& text, Results* r, std::string* error) {
     Json top;
     if (!parse_json(text, &top, error)) return false;
-    if (top.type != Json::Object || top.get("board").type != Json::Object || top.get("checks").type != Json::Array) {
+    if (!json_member(top, "board").is_object() || !json_member(top, "checks").is_array()) {
         *error = "not a results file: no board object or checks list";
         return false;
     }
     Results out;
-    out.board = top.get("board");
-    out.started = top.get("started").string_or("");
-    for (const Json& j : top.get("checks").items) {
-        if (j.type != Json::Object) {
+    out.board = json_member(top, "board");
+    out.started = json_string_or(json_member(top, "started"), "");
+    for (const Json& j : json_member(top, "checks")) {
+        if (!j.is_object()) {
             *error = "a check that is not an object";
             return false;
         }
         Check c = Check::from_json(j);
-        if (c.name.empty() || !parse_verdict(j.get("verdict").string_or(""), &c.verdict)) {
+        if (c.name.empty() || !parse_verdict(json_string_or(json_member(j, "verdict"), ""), &c.verdict)) {
             *error = "a check without a name or with an unknown verdict";
             return false;
         }
@@ -118,7 +115,7 @@ std::string results_junit(const Results& r) {
              "  <testsuite name=\"bringup-check\" tests=\"%zu\" failures=\"%zu\" errors=\"0\" skipped=\"%zu\" time=\"%.2f\"",
              r.checks.size(), failures, skipped, total, r.checks.size(), failures, skipped, total);
     std::string out = head;
-    out += " hostname=\"" + xml_escape(r.board.get("host").string_or("")) + "\"";
+    out += " hostname=\"" + xml_escape(json_string_or(json_member(r.board, "host"), "")) + "\"";
     out += " timestamp=\"" + xml_escape(r.started) + "\">\n";
     for (const Check& c : r.checks) {
         char t[32];
@@ -144,9 +141,9 @@ std::string verdict_lines(const Results& r) {
     for (const Check& c : r.checks) {
         out += c.name + " " + verdict_name(c.verdict);
         for (const MainFigure& m : kMainFigures) {
-            const Json& f = c.figures.get(m.key);
-            if (f.type != Json::Number) continue;
-            out += " " + f.dump() + " " + m.units;
+            const Json& f = json_member(c.figures, m.key);
+            if (!f.is_number()) continue;
+            out += " " + json_dump(f) + " " + m.units;
             break;
         }
         out += "\n";

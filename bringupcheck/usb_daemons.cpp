@@ -77,7 +77,7 @@ void set_device(const Context& ctx, Device& dev, bool on) {
         run_child(s);
         double t = wall_now();
         if (on) dev.attach_times[i] = t;
-        else dev.attached.push(Json::array().push(Json::number(ctx.attach_ports[i])).push(Json::number(dev.attach_times[i])).push(Json::number(t)));
+        else dev.attached.push_back(Json::array({double(ctx.attach_ports[i]), double(dev.attach_times[i]), double(t)}));
     }
     if (!on) restore_on_termination({});
 }
@@ -134,16 +134,16 @@ void judge_trace(const Daemon& d, const PortState ports[2], const Ran& ran, Json
     o.managed[0] = ports[0].present;
     o.managed[1] = ports[1].present && !d.save_policy;
     judge::PolicyReport p = judge::judge_power_policy(ran.trace, o);
-    f.set("power_ons", Json::array().push(Json::number(p.power_ons[0])).push(Json::number(p.power_ons[1])));
-    f.set("power_offs", Json::array().push(Json::number(p.power_offs[0])).push(Json::number(p.power_offs[1])));
-    f.set("looks", Json::number(double(p.looks.size())));
+    f["power_ons"] = Json::array({double(p.power_ons[0]), double(p.power_ons[1])});
+    f["power_offs"] = Json::array({double(p.power_offs[0]), double(p.power_offs[1])});
+    f["looks"] = double(p.looks.size());
     Json v = Json::array();
     for (const judge::Violation& x : p.violations) {
         std::string line = "port " + std::to_string(x.port) + ": " + x.what;
-        v.push(Json::string(line));
+        v.push_back(line);
         problems->push_back(line);
     }
-    f.set("violations", v);
+    f["violations"] = v;
     if (p.changes.empty() && p.looks.empty()) problems->push_back("the trace shows no port looked at or switched");
 }
 
@@ -161,11 +161,11 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
     if (dev.attached_now && !dev.detached_done) set_device(ctx, dev, false);
     std::vector<std::string> lines = split_lines(ran.out_text);
     Json& f = c.figures;
-    f.set("exit", Json::string(describe_end(ran.res, ran.plan)));
-    f.set("messages", Json::number(double(lines.size())));
-    f.set("save_policy", Json::boolean(d.save_policy));
-    f.set("port0_busvalid_rule", Json::boolean(d.port0_busvalid_rule));
-    if (dev.moving) f.set("devices", dev.attached);
+    f["exit"] = describe_end(ran.res, ran.plan);
+    f["messages"] = double(lines.size());
+    f["save_policy"] = d.save_policy;
+    f["port0_busvalid_rule"] = d.port0_busvalid_rule;
+    if (dev.moving) f["devices"] = dev.attached;
 
     if (!ran.res.started) {
         verdict(c, Verdict::Fail, ran.res.error);

@@ -141,27 +141,27 @@ TEST(BringupCheck, GoodBoardPassesEveryCheck) {
                                                "configlist", "lanterna", "veilglass", "tilemosaic"}));
 
     // What the board and the judging saw.
-    EXPECT_EQ(res.board.get("controller").str, "2.94a");
-    EXPECT_NE(res.board.get("egl_vendor").str, "");
-    EXPECT_EQ(res.board.get("simulated").str, board);
+    EXPECT_EQ(res.board.at("controller").get<std::string>(), "2.94a");
+    EXPECT_NE(res.board.at("egl_vendor").get<std::string>(), "");
+    EXPECT_EQ(res.board.at("simulated").get<std::string>(), board);
     const Check* audio = find(res, "audio.capture");
-    EXPECT_EQ(audio->figures.get("rate").num, 192000);
-    EXPECT_EQ(audio->figures.get("tone_hz").num, 440.5);
-    EXPECT_EQ(audio->figures.get("blocks_intact").num, audio->figures.get("blocks").num);
-    EXPECT_GT(audio->figures.get("resyncs").num, 0);
+    EXPECT_EQ(audio->figures.at("rate").get<double>(), 192000);
+    EXPECT_EQ(audio->figures.at("tone_hz").get<double>(), 440.5);
+    EXPECT_EQ(audio->figures.at("blocks_intact").get<double>(), audio->figures.at("blocks").get<double>());
+    EXPECT_GT(audio->figures.at("resyncs").get<double>(), 0);
     for (const char* daemon : {"usb.otgpower", "usb.otgpoweriddq", "usb.otgpowersave"}) {
         const Check* d = find(res, daemon);
-        EXPECT_EQ(d->figures.get("devices").items.size(), 1u) << daemon;
-        EXPECT_GT(d->figures.get("power_ons").items[0].num, 0) << daemon;
-        EXPECT_TRUE(d->figures.get("violations").items.empty()) << daemon;
+        EXPECT_EQ(d->figures.at("devices").size(), 1u) << daemon;
+        EXPECT_GT(d->figures.at("power_ons").at(0).get<double>(), 0) << daemon;
+        EXPECT_TRUE(d->figures.at("violations").empty()) << daemon;
     }
     // otgpowersave leaves port 1 alone; the other two switch it too.
-    EXPECT_EQ(find(res, "usb.otgpowersave")->figures.get("power_ons").items[1].num, 0);
-    EXPECT_GT(find(res, "usb.otgpower")->figures.get("power_ons").items[1].num, 0);
+    EXPECT_EQ(find(res, "usb.otgpowersave")->figures.at("power_ons").at(1).get<double>(), 0);
+    EXPECT_GT(find(res, "usb.otgpower")->figures.at("power_ons").at(1).get<double>(), 0);
     for (const char* demo : {"gpu.lanterna", "gpu.veilglass", "gpu.tilemosaic"}) {
         const Check* g = find(res, demo);
-        EXPECT_GT(g->figures.get("fps").num, 0) << demo;
-        EXPECT_EQ(g->figures.get("width").num, 640) << demo;
+        EXPECT_GT(g->figures.at("fps").get<double>(), 0) << demo;
+        EXPECT_EQ(g->figures.at("width").get<double>(), 640) << demo;
         EXPECT_EQ(testutil::read_file(out + "/gpu/" + g->program + ".png").compare(0, 8, "\x89PNG\r\n\x1a\n"), 0);
     }
 
@@ -486,7 +486,7 @@ TEST(BringupCheck, BoardFarmStepsReportEveryCheck) {
     std::string expected;
     for (const Check& c : res.checks)
         expected += c.name + " --result " + verdict_name(c.verdict) +
-                    (c.name == "audio.capture" ? " --measurement " + c.figures.get("audio_seconds").dump() + " --units seconds"
+                    (c.name == "audio.capture" ? " --measurement " + json_dump(c.figures.at("audio_seconds")) + " --units seconds"
                                                : "") +
                     "\n";
     EXPECT_EQ(testutil::read_file(dir + "/cases"), expected);
@@ -527,14 +527,14 @@ TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
                         {"PATH=" + dir + "/bin:" + (path ? path : "/usr/bin:/bin")});
     Results res = load(out);
     ASSERT_EQ(res.checks.size(), 2u) << r.out << r.err;
-    EXPECT_FALSE(res.board.has("simulated"));
+    EXPECT_FALSE(res.board.contains("simulated"));
     for (const Check& c : res.checks) {
         EXPECT_NE(std::find(c.evidence.begin(), c.evidence.end(), "wifi/" + std::string("wlanpower-") +
                                                                        (c.name == "wifi.on" ? "1" : "0") + ".trace"),
                   c.evidence.end())
             << c.name;
-        ASSERT_EQ(c.figures.get("requests").items.size(), 1u) << c.name;
-        EXPECT_EQ(c.figures.get("requests").items[0].str, "0x6d01 accepted");
+        ASSERT_EQ(c.figures.at("requests").size(), 1u) << c.name;
+        EXPECT_EQ(c.figures.at("requests").at(0).get<std::string>(), "0x6d01 accepted");
     }
 }
 
@@ -571,7 +571,7 @@ TEST(BringupCheck, MisbehavingProgramsFailTheirChecks) {
     res = load(gpu);
     ASSERT_EQ(res.checks.size(), 3u);
     for (const Check& c : res.checks) {
-        EXPECT_GT(c.figures.get("frames").num, 0) << c.name;
+        EXPECT_GT(c.figures.at("frames").get<double>(), 0) << c.name;
         EXPECT_EQ(c.reason.rfind("the window of " + c.program + " shows no drawn scene (1 colours, 0.0% unlike", 0), 0u)
             << c.name << ": " << c.reason;
     }
@@ -746,7 +746,7 @@ TEST(BringupCheck, RenderReadsOnlyRegularEvidenceFiles) {
     RunResult r = check({"--sim", make_board(dir, {}), "--only", "egl", "--boardsim", boardsim(), "--out", out});
     ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
     ASSERT_NE(testutil::read_file(out + "/report.html").find("<table><tr><th>#</th>"), std::string::npos);
-    std::string egl = out + "/egl/configlist.out";
+    std::string egl = out + "/egl/configlist.out", listing = testutil::read_file(egl);
     ASSERT_EQ(unlink(egl.c_str()), 0);
     ASSERT_EQ(mkfifo(egl.c_str(), 0644), 0);
     testutil::RunOptions o;
@@ -757,6 +757,12 @@ TEST(BringupCheck, RenderReadsOnlyRegularEvidenceFiles) {
     std::string page = testutil::read_file(out + "/report.html");
     EXPECT_EQ(page.find("<table><tr><th>#</th>"), std::string::npos);
     EXPECT_NE(page.find("egl/configlist.out"), std::string::npos);  // still listed as evidence
+    // Nor through a link, even one to a file inside the folder.
+    ASSERT_EQ(unlink(egl.c_str()), 0);
+    testutil::write_file(out + "/egl/inside.out", listing);
+    ASSERT_EQ(symlink("inside.out", egl.c_str()), 0);
+    EXPECT_EQ(testutil::run(o).exit_code, 0);
+    EXPECT_EQ(testutil::read_file(out + "/report.html").find("<table><tr><th>#</th>"), std::string::npos);
 
     // A link out of the folder in an evidence file's place, a capture of 1 GiB and a trace whose
     // clock jumped 1e9 s: the page is drawn at once, from inside the folder, from the capture's
@@ -770,7 +776,7 @@ TEST(BringupCheck, RenderReadsOnlyRegularEvidenceFiles) {
     audio.subsystem = "audio";
     audio.program = "pcmcapture";
     audio.verdict = usb.verdict = Verdict::Pass;
-    audio.figures.set("rate", Json::number(192000));
+    audio.figures["rate"] = 192000;
     audio.evidence = {"audio/output.pcm"};
     usb.name = "usb.otgpower";
     usb.subsystem = "usb";
