@@ -5,8 +5,9 @@
 
 #include "bringup/qvaudio.h"
 #include "bringupcheck/checks.h"
+#include "bringupcheck/eglreport.h"  // split_lines
 #include "bringupcheck/outfiles.h"
-#include "bringupcheck/eglreport.h"
+#include "bringupcheck/progress.h"
 #include "bringupcheck/runprogram.h"
 #include "capture.h"
 #include "pcmcapture/messages.h"
@@ -15,6 +16,22 @@ namespace {
 
 // pcmcapture runs for ten seconds once the device is open; more than this means it hangs.
 const double kCaptureLimitS = 45;
+// A real board's audio node may come a little after the run starts (its driver still loading): it
+// is waited for this long. Without it, pcmcapture only retries its open, and is stopped after this.
+const double kNodeWaitS = 10;
+const double kNoNodeLimitS = 2;
+
+// True once the audio node is there, waiting up to kNodeWaitS for it.
+bool audio_node_appears(const Context& ctx) {
+    double start = now_s(), left = kNodeWaitS;
+    while (access(QVAUDIO_NODE, F_OK) != 0) {
+        if (left <= 0) return false;
+        show_progress(ctx, "audio.capture", "waiting for " QVAUDIO_NODE " to appear", left);
+        usleep(100000);
+        left = kNodeWaitS - (now_s() - start);
+    }
+    return true;
+}
 
 judge::Content board_content(const Context& ctx) {
     if (ctx.sim.empty()) return judge::Content::Unknown;
@@ -33,9 +50,7 @@ void set_figures(Check& c, const Ran& ran, const judge::CaptureOptions& o, const
     Json& f = c.figures;
     f["exit"] = describe_end(ran.res, ran.plan);
     f["rate"] = double(o.rate);
-    f["content"] = o.content == judge::Content::Counter ? "counter"
-                                  : o.content == judge::Content::Tone  ? "tone"
-                                                                       : "unknown";
+    f["content"] = o.content == judge::Content::Counter ? "counter" : o.content == judge::Content::Tone ? "tone" : "unknown";
     if (o.content == judge::Content::Tone) f["tone_hz"] = double(o.tone_hz);
     f["ring_size"] = double(r.log.ring_size);
     f["bytes"] = double(r.bytes);
@@ -59,14 +74,15 @@ void set_figures(Check& c, const Ran& ran, const judge::CaptureOptions& o, const
 }
 
 void judge_capture(const Context& ctx, Check& c, const Ran& ran, const judge::CaptureOptions& o,
-                   const judge::CaptureReport& r, long long overruns) {
+                   const judge::CaptureReport& r, long long overruns, double limit) {
     if (!ran.res.started) {
         verdict(c, Verdict::Fail, ran.res.error);
     } else if (ran.res.killed) {
         // pcmcapture waits for its device to appear; on a real board, say whether it ever did.
-        std::string why = ctx.sim.empty() && access(QVAUDIO_NODE, F_OK) != 0 ? ": there is no " QVAUDIO_NODE
-                                                                                : " (the audio device never opened?)";
-        verdict(c, Verdict::Fail, "pcmcapture did not end within " + fmt("%.0f", kCaptureLimitS) + " s" + why +
+        std::string why = ctx.sim.empty() && access(QVAUDIO_NODE, F_OK) != 0
+                              ? ": there is no " QVAUDIO_NODE + fmt(" (waited %.0f s for it)", kNodeWaitS)
+                              : " (the audio device never opened?)";
+        verdict(c, Verdict::Fail, "pcmcapture did not end within " + fmt("%.0f", limit) + " s" + why +
                                       (r.log.count(judge::LogKind::OpenFailed)
                                            ? std::string(": \"") + pcmlog::kMsgOpenFailed + "\" in its log"
                                            : ""));
@@ -105,7 +121,8 @@ void check_audio(Context& ctx) {
     // pcmcapture writes output.pcm where it runs: an earlier run's file is not judged as this
     // one's, and a link in its place is not written through.
     if (make_folder(dir).empty()) unlink((dir + "/output.pcm").c_str());
-    Ran ran = run_program(ctx, c, "audio", "pcmcapture", "pcmcapture", {}, dir, -1, kCaptureLimitS,
+    double limit = !ctx.sim.empty() || audio_node_appears(ctx) ? kCaptureLimitS : kNoNodeLimitS;
+    Ran ran = run_program(ctx, c, "audio", "pcmcapture", "pcmcapture", {}, dir, -1, limit,
                           "capturing ten seconds of the audio driver's output");
     judge::CaptureOptions o;
     o.content = board_content(ctx);
@@ -122,7 +139,7 @@ void check_audio(Context& ctx) {
     if (have_pcm) c.evidence.push_back("audio/output.pcm");
     judge::CaptureReport r = judge::analyse_capture(ran.out_text, pcm, o);
     set_figures(c, ran, o, r, overruns);
-    judge_capture(ctx, c, ran, o, r, overruns);
+    judge_capture(ctx, c, ran, o, r, overruns, limit);
     judge_trace_read(c, ran);
     record(ctx, c);
 }
