@@ -1,5 +1,7 @@
 // The three ETC1 demos, run from their installed folders under the test X server: what the window
 // shows, how a close request ends them, and every failure path with its exact output.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -85,8 +87,10 @@ std::string installedFolder(const Demo& demo)
 std::string copyFolder(const Demo& demo)
 {
     std::string dir = make_temp_dir(demo.name);
-    std::string command = "cp -r '" + installedFolder(demo) + "/.' '" + dir + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0);
+    RunOptions copy;
+    copy.argv = {"/bin/cp", "-r", installedFolder(demo) + "/.", dir};
+    RunResult r = run(copy);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
     return dir;
 }
 
@@ -468,7 +472,7 @@ TEST(DemoFailure, BrokenTextureLevelEndsWithOneBeforeAnyFrame)
         {&tilemosaic, "good_atlas_mip_4.pkm", "a directory",
          [](const std::string& path) {
              std::remove(path.c_str());
-             EXPECT_EQ(std::system(("mkdir '" + path + "'").c_str()), 0);
+             EXPECT_EQ(mkdir(path.c_str(), 0755), 0);
          }},
     };
     for (const Case& c : cases) {
