@@ -52,9 +52,9 @@ void close_fd(int* fd) {
     // a daemon at the end of its run. If we ended before it was set, it ends at once.
     if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != l->parent) _exit(127);
     setpgid(0, 0);
-    dup2(l->in, 0);
-    dup2(l->out, 1);
-    dup2(l->err, 2);
+    // A stream whose file already has its number (ours was closed) only keeps it across the exec.
+    const int fds[3] = {l->in, l->out, l->err};
+    for (int i = 0; i < 3; ++i) fds[i] == i ? fcntl(i, F_SETFD, 0) : dup2(fds[i], i);
     int e = 0;
     if (l->cwd && chdir(l->cwd) != 0) e = errno;
     if (!e) {

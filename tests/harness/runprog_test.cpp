@@ -53,6 +53,19 @@ TEST(RunHarness, ProgramThatCannotStartEndsWith127AndSaysWhy) {
 
 // The helper's own pinning is checked with the test process free to use every CPU again, so that
 // a pinned launcher cannot make it pass by itself.
+TEST(RunHarness, ChildHasItsStandardStreamsWhenOursAreClosed) {
+    // Started with no standard input (a service, a farm's dispatcher), the runner's children still
+    // get /dev/null as theirs.
+    int saved = dup(0);
+    close(0);
+    testutil::RunOptions o;
+    o.argv = {"/bin/sh", "-c", "readlink /proc/self/fd/0"};
+    testutil::RunResult r = testutil::run(o);
+    dup2(saved, 0);
+    close(saved);
+    EXPECT_EQ(r.out, "/dev/null\n") << r.err;
+}
+
 TEST(RunHarness, ProgramsOfAnEmulatedBuildRunOnOneCpu) {
     long cpus = sysconf(_SC_NPROCESSORS_ONLN);
     cpu_set_t all;
