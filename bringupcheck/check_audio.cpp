@@ -9,7 +9,7 @@
 #include "bringupcheck/outfiles.h"
 #include "bringupcheck/progress.h"
 #include "bringupcheck/runprogram.h"
-#include "capture.h"
+#include "judge/capture.h"
 #include "pcmcapture/messages.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "bringupcheck/outfiles.h"
 #include "bringupcheck/usb.h"
-#include "usbpolicy.h"
+#include "judge/usbpolicy.h"
 
 namespace {
 

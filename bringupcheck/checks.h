@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "board_folder.h"
+#include "boardsim/board_folder.h"
 #include "bringupcheck/results.h"
 
 struct Context {

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "capture.h"
+#include "judge/capture.h"
 #include "bringupcheck/eglreport.h"
 #include "bringupcheck/folderfile.h"
 #include "bringupcheck/png.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bringupcheck/results.h"
-#include "usbpolicy.h"
+#include "judge/usbpolicy.h"
 
 namespace report {
 

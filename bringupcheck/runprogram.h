@@ -10,7 +10,7 @@
 
 #include "bringupcheck/checks.h"
 #include "bringupcheck/proc.h"
-#include "trace.h"
+#include "judge/trace.h"
 
 // A program's part of a board trace is read up to this much: a long run leaves several MB.
 const size_t kTraceMax = size_t(64) << 20;

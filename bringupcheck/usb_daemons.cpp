@@ -5,7 +5,7 @@
 #include "bringupcheck/eglreport.h"
 #include "bringupcheck/runprogram.h"
 #include "bringupcheck/usb.h"
-#include "usbpolicy.h"
+#include "judge/usbpolicy.h"
 #include "usbpower/messages.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "capture.h"
+#include "judge/capture.h"
 
 #include <math.h>
 #include <stdio.h>

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bringup/audio_stream.h"
-#include "trace.h"
+#include "judge/trace.h"
 
 namespace judge {
 

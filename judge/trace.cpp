@@ -1,4 +1,4 @@
-#include "trace.h"
+#include "judge/trace.h"
 
 #include <errno.h>
 #include <string.h>

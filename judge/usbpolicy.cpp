@@ -1,4 +1,4 @@
-#include "usbpolicy.h"
+#include "judge/usbpolicy.h"
 
 #include <stdio.h>
 

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "capture.h"
+#include "judge/capture.h"
 
 namespace {
 

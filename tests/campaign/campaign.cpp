@@ -22,7 +22,7 @@
 #include <mutex>
 #include <thread>
 
-#include "board_folder.h"
+#include "boardsim/board_folder.h"
 
 namespace campaign {
 

@@ -13,8 +13,8 @@
 #include "bringup/qvaudio.h"
 #include "campaign.h"
 #include "stream_walk.h"
-#include "capture.h"
-#include "trace.h"
+#include "judge/capture.h"
+#include "judge/trace.h"
 
 namespace campaign {
 

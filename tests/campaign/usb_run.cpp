@@ -16,8 +16,8 @@
 #include "bringup/otg.h"
 #include "campaign.h"
 #include "usbpower/messages.h"
-#include "trace.h"
-#include "usbpolicy.h"
+#include "judge/trace.h"
+#include "judge/usbpolicy.h"
 
 namespace campaign {
 

@@ -9,9 +9,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "board_folder.h"
+#include "boardsim/board_folder.h"
 #include "bringupcheck/proc.h"
-#include "trace.h"
+#include "judge/trace.h"
 
 namespace testutil {
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "board_folder.h"
+#include "boardsim/board_folder.h"
 #include "internal.h"
 #include "usb_model.h"
 

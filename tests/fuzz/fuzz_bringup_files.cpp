@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "capture.h"
+#include "judge/capture.h"
 #include "bringupcheck/eglreport.h"
 #include "bringupcheck/report.h"
 #include "bringupcheck/results.h"
-#include "trace.h"
+#include "judge/trace.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "bringup/audio_stream.h"
-#include "capture.h"
+#include "judge/capture.h"
 
 namespace {
 

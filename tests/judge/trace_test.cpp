@@ -1,8 +1,8 @@
 // Trace lines as the board writes them, read back.
 #include <gtest/gtest.h>
 
-#include "capture.h"
-#include "trace.h"
+#include "judge/capture.h"
+#include "judge/trace.h"
 
 namespace {
 

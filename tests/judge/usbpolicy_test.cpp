@@ -1,7 +1,7 @@
 // The USB power policy model against traces written here the way the board writes them.
 #include <gtest/gtest.h>
 
-#include "usbpolicy.h"
+#include "judge/usbpolicy.h"
 
 namespace {
 
