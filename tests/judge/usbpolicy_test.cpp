@@ -1,6 +1,7 @@
 // The USB power policy model against traces written here the way the board writes them.
 #include <gtest/gtest.h>
 
+#include "bringup/otg.h"
 #include "judge/usbpolicy.h"
 
 namespace {
@@ -128,6 +129,32 @@ TEST(PowerPolicy, HostPortZeroWithoutBusValidCountsAsInUse) {
     judge::PolicyOptions iddq;
     iddq.port0_busvalid_rule = false;
     EXPECT_TRUE(s.judge(iddq).ok());
+}
+
+TEST(PowerPolicy, PortInUseAsBringupCheckReadsTheStatus) {
+    // The rule applied to a status as read from the attributes (bringup-check's ports check).
+    const unsigned valid = OTG_GOTGCTL_A_VALID | OTG_GOTGCTL_B_VALID, peripheral = OTG_GOTGCTL_PERIPHERAL;
+    struct Case {
+        int port;
+        unsigned gotgctl, bus;
+        bool rule, in_use;
+    } cases[] = {
+        {1, peripheral | valid, 0, true, true},    {1, peripheral | OTG_GOTGCTL_A_VALID, 1, true, false},
+        {1, valid, 1, true, true},                 {1, valid, 0, true, false},
+        {0, 0, 0, true, true},                     {0, 0, 0, false, false},
+        {1, 0, 0, true, false},                    {0, valid, 0, true, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(judge::port_in_use(c.port, c.gotgctl, c.bus, c.rule), c.in_use)
+            << "port " << c.port << " gotgctl " << std::hex << c.gotgctl << " bus " << c.bus << " rule " << c.rule;
+    // Port paths: only the two ports' attributes are read back as theirs.
+    std::string attr;
+    EXPECT_EQ(judge::port_of_path(judge::port_dir(1) + "/busconnected", &attr), 1);
+    EXPECT_EQ(attr, "busconnected");
+    EXPECT_EQ(judge::port_name(0), "lm0");
+    for (const char* other : {"/sys/devices/lm2/gotgctl", "/sys/devices/lm0", "/sys/devices/lm0/", "/sys/devices/lm01/x",
+                              "/sys/devices/platform/usb_phy_control/index"})
+        EXPECT_EQ(judge::port_of_path(other, &attr), -1) << other;
 }
 
 TEST(PowerPolicy, PhyControlDeviceSwitchesTheSelectedPort) {
