@@ -7,7 +7,7 @@ MAKEFLAGS += --no-print-directory
 DEPS_aarch64 := tools/packages-cross.txt
 LAUNCH_aarch64 := cmake/qemu-aarch64.sh --pin
 
-.PHONY: all deps configure build run test test-asan test-tsan bench mutate fuzz soak package image vmtest lava clean
+.PHONY: all deps configure build run test test-asan test-tsan bench mutate fuzz soak package image vmtest lava klint clean
 
 all: build
 
@@ -86,6 +86,12 @@ vmtest: image build
 lava: image
 	@tools/install-deps.sh tools/packages-lava.txt
 	packaging/lava/run-jobs.py $(LAVA_BOARDS)
+
+# The kernel board module measured by the kernel's own checkers (checkpatch --strict, W=1, sparse)
+# against Debian's amd64 kernel headers; fails on any finding (docs/kernel-board.md).
+klint:
+	@tools/install-deps.sh tools/packages-kernel.txt
+	kernel/tests/lint.sh
 
 clean:
 	rm -rf build
