@@ -216,9 +216,13 @@ const Device* device_node(const char* path) {
 const Device* find_device(const char* path) { return board_dir().empty() ? nullptr : device_node(path); }
 
 std::vector<const SysfsHook*> sysfs_hooks() { return entries(g_hooks, g_hook_count); }
+namespace {
+const Profile kProfiles[] = {BOARD_PROFILES(BOARD_PROFILE_ROW)};
+}  // namespace
+
 std::vector<const Profile*> profiles() {
     std::vector<const Profile*> out;
-    for (const Profile& p : board_profiles) out.push_back(&p);
+    for (const Profile& p : kProfiles) out.push_back(&p);
     return out;
 }
 std::vector<void (*)()> builders() { return entries(g_builders, g_builder_count); }

@@ -3,7 +3,7 @@
  * The audio output driver behind /dev/qvaudio_out, the same model as the preloaded board's.
  *
  * The driver plays out an endless stream whose byte at stream offset o is a fixed function of o
- * (include/bringup/audio_stream.h). The hardware has produced S = rate * (time since the clock
+ * (include/bringup/audio_stream_core.h). The hardware has produced S = rate * (time since the clock
  * started) bytes, rounded down to the alignment; the clock starts at open and again at the
  * set-up request. The ring holds the last `ring` bytes of the stream: the hardware position is
  * S mod ring, the read position R mod ring, where R is the stream offset of the next byte a read
@@ -28,7 +28,7 @@
 #include <linux/uaccess.h>
 
 #include "sim.h"
-#include "bringup/audio_stream.h"
+#include "bringup/audio_stream_core.h"
 #include "bringup/qvaudio.h"
 
 #define FILL_CHUNK 256
@@ -99,7 +99,8 @@ static int audio_open(struct inode *inode, struct file *file)
 	mutex_init(&a->lock);
 	a->t0 = ktime_get_ns();
 	file->private_data = a;
-	return 0;
+	/* A stream: no offsets, so pread and lseek fail with ESPIPE. */
+	return stream_open(inode, file);
 }
 
 static int audio_release(struct inode *inode, struct file *file)
@@ -143,9 +144,10 @@ static long audio_request(struct audio_file *a, unsigned int cmd, unsigned long 
 			return ring;
 		return ring_pos(a->rd);
 	case QVAUDIO_CMD_OUT_SET_READPOS:
-		pos = (int)arg;
-		if (pos < 0 || pos >= ring)
+		/* The whole argument: a position in the ring, or refused and nothing moved. */
+		if (arg >= ring)
 			return -EINVAL;
+		pos = arg;
 		/* The latest stream offset at or before the hardware that sits at pos in the ring. */
 		a->rd = hw - (ring_pos(hw) - pos + ring) % ring;
 		return 0;
@@ -163,7 +165,9 @@ static long audio_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
 	struct audio_file *a = file->private_data;
 	long ret;
 
-	mutex_lock(&a->lock);
+	/* A reader may hold the lock for a long read: whoever waits for it can still be killed. */
+	if (mutex_lock_killable(&a->lock))
+		return -EINTR;
 	ret = audio_request(a, cmd, arg);
 	mutex_unlock(&a->lock);
 	return ret;
@@ -203,7 +207,8 @@ static ssize_t audio_read(struct file *file, char __user *buf, size_t count, lof
 	long long hw, n;
 	ssize_t ret;
 
-	mutex_lock(&a->lock);
+	if (mutex_lock_killable(&a->lock))
+		return -EINTR;
 	a->read_calls++;
 	hw = produced(a);
 	check_overrun(a, hw);
@@ -232,7 +237,6 @@ static const struct file_operations audio_fops = {
 	.read = audio_read,
 	.unlocked_ioctl = audio_ioctl,
 	.compat_ioctl = audio_ioctl,
-	.llseek = noop_llseek,
 };
 
 static struct miscdevice audio_misc = {
@@ -287,35 +291,33 @@ static int set_size(const struct sim_text_file *f, const char *text)
 	return err;
 }
 
-static int show_absent(const struct sim_text_file *f, char *buf, size_t size)
+static int absent_get(void *data, u64 *val)
 {
-	int len;
-
 	mutex_lock(&sim_faults_lock);
-	len = scnprintf(buf, size, "%lld\n", sim_audio_faults.absent_opens);
+	*val = sim_audio_faults.absent_opens;
 	mutex_unlock(&sim_faults_lock);
-	return len;
+	return 0;
 }
 
-static int set_absent(const struct sim_text_file *f, const char *text)
+/* A new count of opens that fail, counted from the next open. */
+static int absent_set(void *data, u64 val)
 {
-	long long n;
-
-	if (kstrtoll(text, 0, &n) || n < 0)
+	if (val > BOARD_INT_MAX)
 		return -EINVAL;
 	mutex_lock(&sim_faults_lock);
-	sim_audio_faults.absent_opens = n;
+	sim_audio_faults.absent_opens = val;
 	atomic64_set(&opens, 0);
 	mutex_unlock(&sim_faults_lock);
 	return 0;
 }
+
+SIM_ATTRIBUTE(absent_fops, absent_get, absent_set);
 
 #define CALLS_FILE(name) \
 	{ "audio_fault_" #name, 0644, show_calls, set_calls, &sim_audio_faults.name }
 
 static const struct sim_text_file fault_files[] = {
 	{ "audio_fault_size", 0644, show_size, set_size, NULL },
-	{ "audio_fault_absent_opens", 0644, show_absent, set_absent, NULL },
 	CALLS_FILE(hwpos_fail),
 	CALLS_FILE(readpos_fail),
 	CALLS_FILE(hwpos_range),
@@ -333,6 +335,7 @@ int sim_audio_init(struct dentry *dir)
 	stream.tone_mhz = sim_config.audio_tone_mhz;
 	for (i = 0; i < ARRAY_SIZE(fault_files); i++)
 		sim_debugfs_add(dir, &fault_files[i]);
+	debugfs_create_file_unsafe("audio_fault_absent_opens", 0644, dir, NULL, &absent_fops);
 	if (!sim_config.audio_present)
 		return 0;
 	err = misc_register(&audio_misc);

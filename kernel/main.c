@@ -21,91 +21,95 @@
 #include <linux/uaccess.h>
 
 #include "sim.h"
-#include "bringup/audio_stream.h"
+#include "bringup/audio_stream_core.h"
 #include "bringup/board_profiles.h"
+#include "bringup/board_settings.h"
 
-#define SIM_PARAM(name, desc) \
-	static char *name; \
-	module_param(name, charp, 0444); \
+static char *profile;
+module_param(profile, charp, 0444);
+MODULE_PARM_DESC(profile, "board profile: default, counter, otg-2.60a, ... (see bringup_sim(4))");
+
+/*
+ * Each board setting is a text parameter of its own name, checked at load against its row of
+ * include/bringup/board_settings.h.
+ */
+#define SIM_PARAM(name, desc)				\
+	static char *name;				\
+	module_param(name, charp, 0444);		\
 	MODULE_PARM_DESC(name, desc)
 
-SIM_PARAM(profile, "board profile: default, counter, otg-2.60a, ... (see bringup_sim(4))");
-SIM_PARAM(audio_present, "1: /dev/qvaudio_out exists [1]");
-SIM_PARAM(audio_ring, "ring size in bytes [65536]");
-SIM_PARAM(audio_rate, "bytes per second the hardware produces [192000]");
-SIM_PARAM(audio_align, "the hardware position moves in steps of this many bytes [4]");
-SIM_PARAM(audio_content, "tone or counter [tone]");
-SIM_PARAM(audio_tone_hz, "the tone's frequency in hertz, up to three decimals [440]");
-SIM_PARAM(audio_fault_absent_opens, "the first N opens fail with ENOENT [0]");
-SIM_PARAM(audio_fault_size, "the size request answers this number");
-SIM_PARAM(audio_fault_hwpos_fail, "CALLS: these hardware-position requests fail");
-SIM_PARAM(audio_fault_readpos_fail, "CALLS: these read-position requests fail");
-SIM_PARAM(audio_fault_hwpos_range, "CALLS: these hardware-position requests answer outside the ring");
-SIM_PARAM(audio_fault_readpos_range, "CALLS: these read-position requests answer outside the ring");
-SIM_PARAM(audio_fault_short_read, "CALLS: these reads return half");
-SIM_PARAM(audio_fault_read_error, "CALLS: these reads fail");
-SIM_PARAM(wifi_present, "1: /dev/wifi_power exists [1]");
-SIM_PARAM(wifi_refuse, "the requests refused, e.g. 1,3");
-SIM_PARAM(usb_version, "the controller version text, none for no version file [2.94a]");
-SIM_PARAM(usb_ports, "the ports present: 0,1, 0, 1 or none [0,1]");
-SIM_PARAM(usb_phy, "the PHY power attributes: sleepm, iddq or both [both]");
-SIM_PARAM(usb_port0_missing, "attributes of port 0 left out, e.g. busconnected,peri_otg_disable");
-SIM_PARAM(usb_port1_missing, "attributes of port 1 left out");
-SIM_PARAM(usb_phy_control, "1: the PHY-control device exists [1]");
-SIM_PARAM(usb_phy_control_missing, "attributes of the PHY-control device left out");
-SIM_PARAM(usb_mod_class, "1: the module power class exists [1]");
-SIM_PARAM(usb_port0_role, "host or peripheral [host]");
-SIM_PARAM(usb_port1_role, "host or peripheral [host]");
-SIM_PARAM(usb_port0_busvalid, "auto, none, a, b or ab [auto]");
-SIM_PARAM(usb_port1_busvalid, "auto, none, a, b or ab [auto]");
-SIM_PARAM(usb_port0_attached, "1: a device is attached to port 0 [0]");
-SIM_PARAM(usb_port1_attached, "1: a device is attached to port 1 [0]");
-SIM_PARAM(usb_controller, "0: the controller registers only when debugfs controller gets 1 [1]");
+#define PARAM_NUMBER(name, key, def, low, high, units, text) \
+	SIM_PARAM(name, text " [" #def "]");
+#define PARAM_OPTIONAL(name, key, low, high, units, text) SIM_PARAM(name, text);
+#define PARAM_WORD(name, key, def, words, text) SIM_PARAM(name, text ": " words " [" def "]");
+#define PARAM_LIST(name, key, def, items, text) SIM_PARAM(name, text ": " items " [" def "]");
+#define PARAM_CALLS(name, key, text) SIM_PARAM(name, "CALLS: " text);
+#define PARAM_TEXT(name, key, def, text) SIM_PARAM(name, text " [" def "]");
+#define PARAM_HERTZ(name, key, def, text) SIM_PARAM(name, text " [" def "]");
 
-/* Each parameter with its board.conf key and the value it has when nothing gives one. */
-static const struct {
+BOARD_SETTINGS(PARAM_NUMBER, PARAM_OPTIONAL, PARAM_WORD, PARAM_LIST, PARAM_CALLS, PARAM_TEXT,
+	       PARAM_HERTZ)
+
+enum sim_kind { KIND_NUMBER, KIND_OPTIONAL, KIND_WORD, KIND_LIST, KIND_CALLS, KIND_TEXT,
+		KIND_HERTZ };
+
+/* Each setting's parameter and what it takes. */
+static const struct sim_setting {
+	const char *name;
 	const char *key;
 	char **param;
-	const char *fallback;
-} sim_params[] = {
-	{ "audio.present", &audio_present, "1" },
-	{ "audio.ring", &audio_ring, "65536" },
-	{ "audio.rate", &audio_rate, "192000" },
-	{ "audio.align", &audio_align, "4" },
-	{ "audio.content", &audio_content, "tone" },
-	{ "audio.tone_hz", &audio_tone_hz, "440" },
-	{ "audio.fault.absent_opens", &audio_fault_absent_opens, "0" },
-	{ "audio.fault.size", &audio_fault_size, "" },
-	{ "audio.fault.hwpos_fail", &audio_fault_hwpos_fail, "" },
-	{ "audio.fault.readpos_fail", &audio_fault_readpos_fail, "" },
-	{ "audio.fault.hwpos_range", &audio_fault_hwpos_range, "" },
-	{ "audio.fault.readpos_range", &audio_fault_readpos_range, "" },
-	{ "audio.fault.short_read", &audio_fault_short_read, "" },
-	{ "audio.fault.read_error", &audio_fault_read_error, "" },
-	{ "wifi.present", &wifi_present, "1" },
-	{ "wifi.refuse", &wifi_refuse, "" },
-	{ "usb.version", &usb_version, "none" },
-	{ "usb.ports", &usb_ports, "0,1" },
-	{ "usb.phy", &usb_phy, "both" },
-	{ "usb.port0.missing", &usb_port0_missing, "" },
-	{ "usb.port1.missing", &usb_port1_missing, "" },
-	{ "usb.phy_control", &usb_phy_control, "1" },
-	{ "usb.phy_control.missing", &usb_phy_control_missing, "" },
-	{ "usb.mod_class", &usb_mod_class, "1" },
-	{ "usb.port0.role", &usb_port0_role, "host" },
-	{ "usb.port1.role", &usb_port1_role, "host" },
-	{ "usb.port0.busvalid", &usb_port0_busvalid, "auto" },
-	{ "usb.port1.busvalid", &usb_port1_busvalid, "auto" },
-	{ "usb.port0.attached", &usb_port0_attached, "0" },
-	{ "usb.port1.attached", &usb_port1_attached, "0" },
-	{ "usb.controller", &usb_controller, "1" },
+	enum sim_kind kind;
+	const char *def;
+	long long low, high;
+	const char *words;
+} sim_settings[] = {
+#define ROW_NUMBER(name, key, def, low, high, units, text) \
+	{ #name, key, &name, KIND_NUMBER, #def, low, high, NULL },
+#define ROW_OPTIONAL(name, key, low, high, units, text) \
+	{ #name, key, &name, KIND_OPTIONAL, "", low, high, NULL },
+#define ROW_WORD(name, key, def, words, text) { #name, key, &name, KIND_WORD, def, 0, 0, words },
+#define ROW_LIST(name, key, def, items, text) { #name, key, &name, KIND_LIST, def, 0, 0, items },
+#define ROW_CALLS(name, key, text) { #name, key, &name, KIND_CALLS, "", 0, 0, NULL },
+#define ROW_TEXT(name, key, def, text) { #name, key, &name, KIND_TEXT, def, 0, 0, NULL },
+#define ROW_HERTZ(name, key, def, text) { #name, key, &name, KIND_HERTZ, def, 0, 0, NULL },
+	BOARD_SETTINGS(ROW_NUMBER, ROW_OPTIONAL, ROW_WORD, ROW_LIST, ROW_CALLS, ROW_TEXT, ROW_HERTZ)
 };
+
+/* The settings' indices in sim_settings[]: SET_audio_rate, ... */
+#define ROW_INDEX(name, ...) SET_##name,
+enum {
+	BOARD_SETTINGS(ROW_INDEX, ROW_INDEX, ROW_INDEX, ROW_INDEX, ROW_INDEX, ROW_INDEX, ROW_INDEX)
+	SIM_SETTINGS
+};
+
+static const struct board_profile board_profiles[] = { BOARD_PROFILES(BOARD_PROFILE_ROW) };
 
 struct sim_config sim_config;
 struct sim_audio_faults sim_audio_faults;
 DEFINE_MUTEX(sim_faults_lock);
 
 static struct dentry *sim_debugfs;
+
+/* Each setting's value as text, and as a number for those that are numbers or words. */
+static char sim_values[SIM_SETTINGS][BOARD_SETTING_MAX + 1] __initdata;
+static long long sim_numbers[SIM_SETTINGS] __initdata;
+
+/* The index of the n bytes at `item` among the space-separated `words`, or -1. */
+static int word_index(const char *words, const char *item, size_t n)
+{
+	int i;
+
+	for (i = 0; *words; i++) {
+		size_t len = strcspn(words, " ");
+
+		if (len == n && n > 0 && !strncmp(words, item, n))
+			return i;
+		words += len;
+		if (*words)
+			words++;
+	}
+	return -1;
+}
 
 bool sim_listed(const char *list, const char *item)
 {
@@ -182,9 +186,9 @@ bool sim_calls_in(const struct sim_calls *calls, long long call)
 
 int sim_parse_size(const char *text, struct sim_audio_faults *faults)
 {
-	long value = 0;
+	long long value = 0;
 
-	if (*text && kstrtol(text, 0, &value))
+	if (*text && (kstrtoll(text, 0, &value) || value < SIM_SIZE_LOW || value > INT_MAX))
 		return -EINVAL;
 	faults->size_set = *text != '\0';
 	faults->size = value;
@@ -192,8 +196,12 @@ int sim_parse_size(const char *text, struct sim_audio_faults *faults)
 	return 0;
 }
 
-/* The value of `key` in a profile's settings text, copied into out; false when it has none. */
-static bool profile_value(const char *settings, const char *key, char *out, size_t size)
+/*
+ * The value of `key` in a profile's settings text: where it starts and its length, blanks at
+ * either end left out; false when the profile has none. A later line replaces an earlier one.
+ */
+static bool profile_value(const char *settings, const char *key, const char **value,
+			  size_t *size)
 {
 	bool found = false;
 
@@ -216,8 +224,8 @@ static bool profile_value(const char *settings, const char *key, char *out, size
 			while (vlen && isspace(v[vlen - 1]))
 				vlen--;
 			if (klen == strlen(key) && !strncmp(k, key, klen)) {
-				/* A later line replaces an earlier one. */
-				strscpy(out, v, min(size, vlen + 1));
+				*value = v;
+				*size = vlen;
 				found = true;
 			}
 		}
@@ -228,211 +236,160 @@ static bool profile_value(const char *settings, const char *key, char *out, size
 	return found;
 }
 
-/* The setting `key`: its parameter, else the profile's part, else default's, else fallback. */
-static void setting(const char *key, char *out, size_t size)
+/* Refuses a setting's value, naming its parameter. */
+static int refuse(const struct sim_setting *s, const char *value)
 {
-	const char *name = profile ? profile : "default";
-	bool found = false;
-	int i, pass;
-
-	for (i = 0; i < ARRAY_SIZE(sim_params); i++) {
-		if (strcmp(sim_params[i].key, key))
-			continue;
-		if (*sim_params[i].param) {
-			strscpy(out, *sim_params[i].param, size);
-			return;
-		}
-		strscpy(out, sim_params[i].fallback, size);
-	}
-	for (pass = 0; pass < 2 && !found; pass++) {
-		const char *which = pass == 0 ? name : "default";
-
-		for (i = ARRAY_SIZE(board_profiles) - 1; i >= 0 && !found; i--)
-			if (!strcmp(board_profiles[i].name, which))
-				found = profile_value(board_profiles[i].settings, key, out, size);
-	}
-}
-
-/* Refuses a setting's value, naming the parameter (the key with '.' as '_'). */
-static int refuse(const char *key, const char *value)
-{
-	char name[SIM_TEXT];
-	char *dot;
-
-	strscpy(name, key, sizeof(name));
-	while ((dot = strchr(name, '.')))
-		*dot = '_';
-	pr_err("%s=%s: not a value it takes\n", name, value);
+	pr_err("%s=%s: not a value it takes\n", s->name, value);
 	return -EINVAL;
 }
 
-static int get_text(const char *key, char *out, size_t size)
+/*
+ * The setting's text: its parameter, else the named profile's, else the profile "default"'s,
+ * else the built-in default, whole. A value longer than BOARD_SETTING_MAX is refused, never cut.
+ */
+static int __init setting_text(const struct sim_setting *s, char *out)
 {
-	char value[SIM_TEXT * 2];
+	const char *value = s->def;
+	size_t len = strlen(s->def);
+	int i, pass;
+	bool found = false;
 
-	setting(key, value, sizeof(value));
-	if (strlen(value) >= size)
-		return refuse(key, value);
-	strscpy(out, value, size);
+	if (*s->param) {
+		value = *s->param;
+		len = strlen(value);
+		found = true;
+	}
+	for (pass = 0; pass < 2 && !found; pass++) {
+		const char *which = pass == 0 && profile ? profile : "default";
+
+		for (i = ARRAY_SIZE(board_profiles) - 1; i >= 0 && !found; i--)
+			if (!strcmp(board_profiles[i].name, which))
+				found = profile_value(board_profiles[i].settings, s->key, &value,
+						      &len);
+	}
+	if (len > BOARD_SETTING_MAX) {
+		pr_err("%s: a value of more than %d characters is not one it takes\n",
+		       s->name, BOARD_SETTING_MAX);
+		return -EINVAL;
+	}
+	memcpy(out, value, len);
+	out[len] = '\0';
 	return 0;
 }
 
-static int get_number(const char *key, long long low, long long high, long long *out)
+/* Whether every comma- or blank-separated item of `list` is one of the `items`. */
+static bool list_known(const char *list, const char *items)
 {
-	char value[SIM_TEXT];
+	while (*list) {
+		size_t len = strcspn(list, ", ");
 
-	setting(key, value, sizeof(value));
-	if (kstrtoll(value, 0, out) || *out < low || *out > high)
-		return refuse(key, value);
-	return 0;
+		if (len && word_index(items, list, len) < 0)
+			return false;
+		list += len;
+		if (*list)
+			list++;
+	}
+	return true;
 }
 
-static int get_flag(const char *key, bool *out)
+/* Reads and checks setting i into sim_values[i] (and sim_numbers[i]). */
+static int __init read_setting(int i)
 {
-	long long value;
-	int err = get_number(key, 0, 1, &value);
+	const struct sim_setting *s = &sim_settings[i];
+	char *text = sim_values[i];
+	long long *number = &sim_numbers[i];
+	struct sim_calls calls;
 
-	*out = value == 1;
-	return err;
-}
-
-/* One of the words of `choices` (NULL-ended); its index. */
-static int get_choice(const char *key, const char *const *choices, int *out)
-{
-	char value[SIM_TEXT];
-	int i;
-
-	setting(key, value, sizeof(value));
-	for (i = 0; choices[i]; i++) {
-		if (!strcmp(value, choices[i])) {
-			*out = i;
+	*number = 0;
+	if (setting_text(s, text))
+		return -EINVAL;
+	switch (s->kind) {
+	case KIND_OPTIONAL:
+		if (!*text)
 			return 0;
-		}
+		fallthrough;
+	case KIND_NUMBER:
+		if (kstrtoll(text, 0, number) || *number < s->low || *number > s->high)
+			return refuse(s, text);
+		return 0;
+	case KIND_WORD:
+		*number = word_index(s->words, text, strlen(text));
+		return *number < 0 ? refuse(s, text) : 0;
+	case KIND_LIST:
+		return list_known(text, s->words) ? 0 : refuse(s, text);
+	case KIND_CALLS:
+		return sim_calls_parse(text, &calls) ? refuse(s, text) : 0;
+	case KIND_HERTZ:
+		return audio_stream_parse_mhz(text, number) || *number <= 0 ? refuse(s, text) : 0;
+	case KIND_TEXT:
+		return 0;
 	}
-	return refuse(key, value);
+	return -EINVAL;
 }
 
-static int get_calls(const char *key, struct sim_calls *calls)
-{
-	char value[SIM_TEXT];
+#define VALUE(name) (sim_values[SET_##name])
+#define NUMBER(name) (sim_numbers[SET_##name])
 
-	setting(key, value, sizeof(value));
-	if (sim_calls_parse(value, calls))
-		return refuse(key, value);
+static int __init read_audio(struct sim_config *c, struct sim_audio_faults *f)
+{
+	c->audio_present = NUMBER(audio_present);
+	c->audio_ring = NUMBER(audio_ring);
+	c->audio_rate = NUMBER(audio_rate);
+	c->audio_align = NUMBER(audio_align);
+	c->audio_counter = NUMBER(audio_content) == 1;
+	c->audio_tone_mhz = NUMBER(audio_tone_hz);
+	f->absent_opens = NUMBER(audio_fault_absent_opens);
+	if (sim_parse_size(VALUE(audio_fault_size), f))
+		return refuse(&sim_settings[SET_audio_fault_size], VALUE(audio_fault_size));
+	sim_calls_parse(VALUE(audio_fault_hwpos_fail), &f->hwpos_fail);
+	sim_calls_parse(VALUE(audio_fault_readpos_fail), &f->readpos_fail);
+	sim_calls_parse(VALUE(audio_fault_hwpos_range), &f->hwpos_range);
+	sim_calls_parse(VALUE(audio_fault_readpos_range), &f->readpos_range);
+	sim_calls_parse(VALUE(audio_fault_short_read), &f->short_read);
+	sim_calls_parse(VALUE(audio_fault_read_error), &f->read_error);
 	return 0;
 }
 
-/* A list of items each of which is one of `items` (NULL-ended); the empty list too. */
-static int get_list(const char *key, const char *const *items, char *out, size_t size)
+static void __init read_wifi(struct sim_config *c)
 {
-	char value[SIM_TEXT];
-	const char *p;
-	int i;
+	static const char *const requests[] = { "1", "2", "3", "4" };
+	int n;
 
-	setting(key, value, sizeof(value));
-	for (p = value; *p;) {
-		size_t len = strcspn(p, ", ");
-		bool known = len == 0;
-
-		for (i = 0; items[i] && !known; i++)
-			known = strlen(items[i]) == len && !strncmp(p, items[i], len);
-		if (!known)
-			return refuse(key, value);
-		p += len;
-		if (*p)
-			p++;
-	}
-	strscpy(out, value, size);
-	return 0;
-}
-
-static const char *const contents[] = { "tone", "counter", NULL };
-static const char *const phys[] = { "sleepm", "iddq", "both", NULL };
-static const char *const roles[] = { "host", "peripheral", NULL };
-static const char *const busvalids[] = { "auto", "none", "a", "b", "ab", NULL };
-static const char *const port_attrs[] = { "gotgctl", "busconnected", "pullup", "peri_sleepm",
-					  "peri_iddq", "peri_otg_disable", NULL };
-static const char *const phy_attrs[] = { "index", "por", "otgdisable", NULL };
-static const char *const wifi_requests[] = { "1", "2", "3", "4", NULL };
-static const char *const port_numbers[] = { "0", "1", "none", NULL };
-
-static int read_audio(struct sim_config *c, struct sim_audio_faults *f)
-{
-	char text[SIM_TEXT];
-	int content = 0, err = 0;
-
-	err |= get_flag("audio.present", &c->audio_present);
-	err |= get_number("audio.ring", 1, INT_MAX, &c->audio_ring);
-	err |= get_number("audio.rate", 0, AUDIO_STREAM_RATE_MAX, &c->audio_rate);
-	err |= get_number("audio.align", 1, INT_MAX, &c->audio_align);
-	err |= get_choice("audio.content", contents, &content);
-	c->audio_counter = content == 1;
-	setting("audio.tone_hz", text, sizeof(text));
-	if (audio_stream_parse_mhz(text, &c->audio_tone_mhz))
-		err |= refuse("audio.tone_hz", text);
-	err |= get_number("audio.fault.absent_opens", 0, LLONG_MAX, &f->absent_opens);
-	setting("audio.fault.size", text, sizeof(text));
-	if (sim_parse_size(text, f))
-		err |= refuse("audio.fault.size", text);
-	err |= get_calls("audio.fault.hwpos_fail", &f->hwpos_fail);
-	err |= get_calls("audio.fault.readpos_fail", &f->readpos_fail);
-	err |= get_calls("audio.fault.hwpos_range", &f->hwpos_range);
-	err |= get_calls("audio.fault.readpos_range", &f->readpos_range);
-	err |= get_calls("audio.fault.short_read", &f->short_read);
-	err |= get_calls("audio.fault.read_error", &f->read_error);
-	return err ? -EINVAL : 0;
-}
-
-static int read_wifi(struct sim_config *c)
-{
-	char list[SIM_TEXT];
-	int n, err = 0;
-
-	err |= get_flag("wifi.present", &c->wifi_present);
-	err |= get_list("wifi.refuse", wifi_requests, list, sizeof(list));
-	for (n = 1; n <= 4; n++)
-		if (sim_listed(list, wifi_requests[n - 1]))
+	c->wifi_present = NUMBER(wifi_present);
+	for (n = 1; n <= ARRAY_SIZE(requests); n++)
+		if (sim_listed(VALUE(wifi_refuse), requests[n - 1]))
 			c->wifi_refuse |= 1u << n;
-	return err ? -EINVAL : 0;
 }
 
-static int read_usb(struct sim_config *c)
+static void __init read_usb(struct sim_config *c)
 {
-	static const char *const keys[2][4] = {
-		{ "usb.port0.missing", "usb.port0.role", "usb.port0.busvalid",
-		  "usb.port0.attached" },
-		{ "usb.port1.missing", "usb.port1.role", "usb.port1.busvalid",
-		  "usb.port1.attached" },
-	};
-	char ports[SIM_TEXT];
-	int port, phy = 0, role = 0, valid = 0, err = 0;
+	enum { PHY_SLEEPM, PHY_IDDQ, PHY_BOTH };
+	static const char *const busvalids[] = { "auto", "none", "a", "b", "ab" };
+	const long long role[2] = { NUMBER(usb_port0_role), NUMBER(usb_port1_role) };
+	const long long valid[2] = { NUMBER(usb_port0_busvalid), NUMBER(usb_port1_busvalid) };
+	const bool attached[2] = { NUMBER(usb_port0_attached), NUMBER(usb_port1_attached) };
+	int port;
 
-	err |= get_text("usb.version", c->usb_version, sizeof(c->usb_version));
+	strscpy(c->usb_version, VALUE(usb_version), sizeof(c->usb_version));
 	c->usb_version_present = strcmp(c->usb_version, "none") != 0;
-	err |= get_list("usb.ports", port_numbers, ports, sizeof(ports));
-	err |= get_choice("usb.phy", phys, &phy);
-	c->usb_sleepm = phy != 1;
-	c->usb_iddq = phy != 0;
-	err |= get_flag("usb.phy_control", &c->usb_phy_control);
-	err |= get_list("usb.phy_control.missing", phy_attrs, c->usb_phy_control_missing,
-			sizeof(c->usb_phy_control_missing));
-	err |= get_flag("usb.mod_class", &c->usb_mod_class);
-	err |= get_flag("usb.controller", &c->usb_controller);
+	c->usb_sleepm = NUMBER(usb_phy) != PHY_IDDQ;
+	c->usb_iddq = NUMBER(usb_phy) != PHY_SLEEPM;
+	c->usb_phy_control = NUMBER(usb_phy_control);
+	strscpy(c->usb_phy_control_missing, VALUE(usb_phy_control_missing),
+		sizeof(c->usb_phy_control_missing));
+	c->usb_mod_class = NUMBER(usb_mod_class);
+	c->usb_controller = NUMBER(usb_controller);
+	strscpy(c->usb_port_missing[0], VALUE(usb_port0_missing), sizeof(c->usb_port_missing[0]));
+	strscpy(c->usb_port_missing[1], VALUE(usb_port1_missing), sizeof(c->usb_port_missing[1]));
 	for (port = 0; port < 2; port++) {
-		c->usb_port_present[port] = sim_listed(ports, port_numbers[port]);
-		err |= get_list(keys[port][0], port_attrs, c->usb_port_missing[port],
-				sizeof(c->usb_port_missing[port]));
-		err |= get_choice(keys[port][1], roles, &role);
-		c->usb_peripheral[port] = role == 1;
-		err |= get_choice(keys[port][2], busvalids, &valid);
-		strscpy(c->usb_busvalid[port], busvalids[valid],
-			sizeof(c->usb_busvalid[port]));
-		err |= get_flag(keys[port][3], &c->usb_attached[port]);
+		c->usb_port_present[port] = sim_listed(VALUE(usb_ports), port ? "1" : "0");
+		c->usb_peripheral[port] = role[port] == 1;
+		strscpy(c->usb_busvalid[port], busvalids[valid[port]], sizeof(c->usb_busvalid[port]));
+		c->usb_attached[port] = attached[port];
 	}
-	return err ? -EINVAL : 0;
 }
 
-static int read_settings(void)
+static int __init read_settings(void)
 {
 	int i, err = 0;
 
@@ -441,16 +398,39 @@ static int read_settings(void)
 
 		for (i = 0; i < ARRAY_SIZE(board_profiles); i++)
 			known = known || !strcmp(board_profiles[i].name, profile);
-		if (!known)
-			return refuse("profile", profile);
+		if (!known) {
+			pr_err("profile=%s: not a value it takes\n", profile);
+			return -EINVAL;
+		}
 	}
-	err |= read_audio(&sim_config, &sim_audio_faults);
-	err |= read_wifi(&sim_config);
-	err |= read_usb(&sim_config);
-	return err ? -EINVAL : 0;
+	for (i = 0; i < SIM_SETTINGS; i++)
+		err |= read_setting(i);
+	if (err)
+		return -EINVAL;
+	err = read_audio(&sim_config, &sim_audio_faults);
+	read_wifi(&sim_config);
+	read_usb(&sim_config);
+	return err;
 }
 
-/* debugfs text files */
+/* debugfs */
+
+/* The text written to a debugfs file: one value, an optional line end, no NUL before its end. */
+int sim_user_text(const char __user *ubuf, size_t count, char *buf, size_t size)
+{
+	size_t len = count;
+
+	if (count >= size)
+		return -EINVAL;
+	if (copy_from_user(buf, ubuf, count))
+		return -EFAULT;
+	buf[count] = '\0';
+	if (len && buf[len - 1] == '\n')
+		buf[--len] = '\0';
+	if (strlen(buf) != len)
+		return -EINVAL;
+	return 0;
+}
 
 static ssize_t text_read(struct file *file, char __user *ubuf, size_t count, loff_t *ppos)
 {
@@ -473,19 +453,14 @@ static ssize_t text_read(struct file *file, char __user *ubuf, size_t count, lof
 static ssize_t text_write(struct file *file, const char __user *ubuf, size_t count, loff_t *ppos)
 {
 	const struct sim_text_file *f = file->private_data;
-	char buf[SIM_TEXT];
+	char buf[BOARD_SETTING_MAX + 2];
 	int err;
 
-	if (!f->set)
+	if (!f->set || *ppos != 0)
 		return -EINVAL;
-	if (*ppos != 0 || count >= sizeof(buf))
-		return -EINVAL;
-	if (copy_from_user(buf, ubuf, count))
-		return -EFAULT;
-	buf[count] = '\0';
-	if (count && buf[count - 1] == '\n')
-		buf[count - 1] = '\0';
-	err = f->set(f, buf);
+	err = sim_user_text(ubuf, count, buf, sizeof(buf));
+	if (!err)
+		err = f->set(f, buf);
 	if (err)
 		return err;
 	*ppos = count;
@@ -503,6 +478,15 @@ static const struct file_operations text_fops = {
 void sim_debugfs_add(struct dentry *dir, const struct sim_text_file *file)
 {
 	debugfs_create_file(file->name, file->mode, dir, (void *)file, &text_fops);
+}
+
+/* A number file's write: the kernel's own, once the text is known to hold no NUL. */
+ssize_t sim_attr_write(struct file *file, const char __user *ubuf, size_t count, loff_t *ppos)
+{
+	char buf[SIM_NUMBER_TEXT];
+	int err = sim_user_text(ubuf, count, buf, sizeof(buf));
+
+	return err ? err : debugfs_attr_write(file, ubuf, count, ppos);
 }
 
 static int __init sim_init(void)

@@ -7,12 +7,15 @@
 #define BRINGUP_SIM_H
 
 #include <linux/dcache.h>
+#include <linux/fs.h>
 #include <linux/mutex.h>
 #include <linux/types.h>
 
+#include "bringup/board_settings.h"
+
 /* Calls of one kind counted from 1: "3", "2,5", "4-6", "7-" (7 and every later one). */
 #define SIM_CALLS_MAX 8
-#define SIM_CALLS_TEXT 64
+#define SIM_CALLS_TEXT (BOARD_SETTING_MAX + 1)
 struct sim_calls {
 	int count;
 	long long first[SIM_CALLS_MAX];
@@ -26,7 +29,7 @@ bool sim_calls_in(const struct sim_calls *calls, long long call);
 /* Whether `item` is one of the comma-separated words of `list`. */
 bool sim_listed(const char *list, const char *item);
 
-#define SIM_TEXT 64
+#define SIM_TEXT (BOARD_SETTING_MAX + 1)
 
 /* The settings the module was loaded with, profile and parameters resolved and checked. */
 struct sim_config {
@@ -60,7 +63,7 @@ extern struct sim_config sim_config;
 /* The audio faults, which debugfs may change while the module runs. */
 struct sim_audio_faults {
 	bool size_set;
-	long size;
+	int size;
 	char size_text[SIM_TEXT];
 	long long absent_opens;
 	struct sim_calls hwpos_fail;
@@ -75,6 +78,12 @@ extern struct sim_audio_faults sim_audio_faults;
 /* Guards sim_audio_faults. */
 extern struct mutex sim_faults_lock;
 
+/*
+ * The size request's answer goes back through ioctl's return value: a negative one reaches the
+ * program as -1 with its negation as errno, and the kernel's own codes from 512 up must never
+ * reach a program at all, so the answers it can give faithfully are SIM_SIZE_LOW to INT_MAX.
+ */
+#define SIM_SIZE_LOW (-511)
 int sim_parse_size(const char *text, struct sim_audio_faults *faults);
 
 /*
@@ -90,6 +99,32 @@ struct sim_text_file {
 };
 
 void sim_debugfs_add(struct dentry *dir, const struct sim_text_file *file);
+
+/*
+ * Copies what a program wrote to a debugfs file into buf (size bytes, for the value, a line end
+ * and the NUL): 0, or EINVAL for text too long or holding a NUL before its end (less an
+ * optional line end), EFAULT for a bad buffer. The line end is taken off.
+ */
+int sim_user_text(const char __user *ubuf, size_t count, char *buf, size_t size);
+
+/*
+ * A debugfs file holding a number, read and written as the kernel's attribute files are
+ * ("%llu" and a line end), except that a value holding a NUL is refused.
+ */
+#define SIM_NUMBER_TEXT 24
+ssize_t sim_attr_write(struct file *file, const char __user *ubuf, size_t count, loff_t *ppos);
+#define SIM_ATTRIBUTE(fops, get, set)						\
+static int fops##_open(struct inode *inode, struct file *file)			\
+{										\
+	return simple_attr_open(inode, file, get, set, "%llu\n");		\
+}										\
+static const struct file_operations fops = {					\
+	.owner = THIS_MODULE,							\
+	.open = fops##_open,							\
+	.release = simple_attr_release,						\
+	.read = debugfs_attr_read,						\
+	.write = sim_attr_write,						\
+}
 
 int sim_audio_init(struct dentry *dir);
 void sim_audio_exit(void);

@@ -27,9 +27,10 @@
 #include <linux/device.h>
 #include <linux/module.h>
 #include <linux/platform_device.h>
+#include <linux/slab.h>
 #include <linux/string.h>
-#include <linux/version.h>
 
+#include "compat.h"
 #include "sim.h"
 #include "bringup/otg.h"
 
@@ -53,14 +54,19 @@ struct value_attr {
 	size_t len[2];
 };
 
-static const char *const digits[] = { OTG_PHY_POWERED, OTG_PHY_UNPOWERED, NULL };
-static const char *const words[] = { OTG_POR_ON, OTG_POR_OFF, NULL };
-static const char *const letters[] = { OTG_PORT0_LETTER, OTG_PORT1_LETTER, NULL };
+/* What the value attributes take: power digits, on/off words, port letters. */
+static const char *const power_digits[] = { OTG_PHY_POWERED, OTG_PHY_UNPOWERED, NULL };
+static const char *const on_off[] = { OTG_POR_ON, OTG_POR_OFF, NULL };
+static const char *const port_letters[] = { OTG_PORT0_LETTER, OTG_PORT1_LETTER, NULL };
 
-static int accepted(const char *const *accepts, const char *buf)
+/* The index of the value written among `accepts`, or -1; a value holding a NUL is none. */
+static int accepted(const char *const *accepts, const char *buf, size_t count)
 {
+	size_t len = count && buf[count - 1] == '\n' ? count - 1 : count;
 	int i;
 
+	if (memchr(buf, '\0', len))
+		return -1;
 	for (i = 0; accepts[i]; i++)
 		if (sysfs_streq(buf, accepts[i]))
 			return i;
@@ -68,12 +74,18 @@ static int accepted(const char *const *accepts, const char *buf)
 }
 
 static struct bus_type lm_bus;
-static struct device lm_dev[2];
-static bool lm_registered[2];
+
+/* A port's device, allocated when it registers and freed by its release. */
+struct lm_port {
+	struct device dev;
+	int index;
+};
+
+static struct lm_port *lm_ports[2];
 
 static int port_of(struct device *dev)
 {
-	return dev == &lm_dev[1] ? 1 : 0;
+	return container_of(dev, struct lm_port, dev)->index;
 }
 
 /* Called with usb_lock held: the port's power changed or the value attribute took a value. */
@@ -107,7 +119,7 @@ static ssize_t value_store(struct device *dev, struct device_attribute *attr, co
 {
 	struct value_attr *va = container_of(attr, struct value_attr, attr);
 	int port = dev->bus == &lm_bus ? port_of(dev) : 0;
-	int which = accepted(va->accepts, buf);
+	int which = accepted(va->accepts, buf, count);
 
 	if (which < 0 || count > sizeof(va->value[port]))
 		return -EINVAL;
@@ -123,13 +135,13 @@ static ssize_t value_store(struct device *dev, struct device_attribute *attr, co
 	static struct value_attr var = { \
 		.attr = __ATTR(name, 0644, value_show, value_store), .accepts = values }
 
-VALUE_ATTR(attr_pullup, pullup, words);
-VALUE_ATTR(attr_sleepm, peri_sleepm, digits);
-VALUE_ATTR(attr_iddq, peri_iddq, digits);
-VALUE_ATTR(attr_otg_disable, peri_otg_disable, digits);
-VALUE_ATTR(attr_index, index, letters);
-VALUE_ATTR(attr_por, por, words);
-VALUE_ATTR(attr_otgdisable, otgdisable, words);
+VALUE_ATTR(attr_pullup, pullup, on_off);
+VALUE_ATTR(attr_sleepm, peri_sleepm, power_digits);
+VALUE_ATTR(attr_iddq, peri_iddq, power_digits);
+VALUE_ATTR(attr_otg_disable, peri_otg_disable, power_digits);
+VALUE_ATTR(attr_index, index, port_letters);
+VALUE_ATTR(attr_por, por, on_off);
+VALUE_ATTR(attr_otgdisable, otgdisable, on_off);
 
 static ssize_t gotgctl_show(struct device *dev, struct device_attribute *attr, char *buf)
 {
@@ -196,11 +208,7 @@ static const struct attribute_group lm_group = {
 
 static const struct attribute_group *lm_groups[] = { &lm_group, NULL };
 
-#if LINUX_VERSION_CODE >= KERNEL_VERSION(6, 11, 0)
-static int lm_match(struct device *dev, const struct device_driver *drv)
-#else
-static int lm_match(struct device *dev, struct device_driver *drv)
-#endif
+static int lm_match(struct device *dev, SIM_MATCH_DRIVER *drv)
 {
 	return 1;
 }
@@ -227,6 +235,7 @@ ATTRIBUTE_GROUPS(otg);
 
 static struct device_driver otg_driver = {
 	.name = "dwc_otg",
+	.owner = THIS_MODULE,
 	.bus = &lm_bus,
 	.probe = otg_probe,
 };
@@ -235,10 +244,12 @@ static bool bus_registered, driver_registered, controller_registered;
 
 static void lm_release(struct device *dev)
 {
+	kfree(container_of(dev, struct lm_port, dev));
 }
 
 static int register_controller(void)
 {
+	struct lm_port *lm;
 	int port, err;
 
 	if (sim_config.usb_version_present)
@@ -250,16 +261,20 @@ static int register_controller(void)
 	for (port = 0; port < 2; port++) {
 		if (!sim_config.usb_port_present[port])
 			continue;
-		lm_dev[port].bus = &lm_bus;
-		lm_dev[port].groups = lm_groups;
-		lm_dev[port].release = lm_release;
-		dev_set_name(&lm_dev[port], "lm%d", port);
-		err = device_register(&lm_dev[port]);
+		lm = kzalloc(sizeof(*lm), GFP_KERNEL);
+		if (!lm)
+			return -ENOMEM;
+		lm->index = port;
+		lm->dev.bus = &lm_bus;
+		lm->dev.groups = lm_groups;
+		lm->dev.release = lm_release;
+		dev_set_name(&lm->dev, "lm%d", port);
+		err = device_register(&lm->dev);
 		if (err) {
-			put_device(&lm_dev[port]);
+			put_device(&lm->dev);
 			return err;
 		}
-		lm_registered[port] = true;
+		lm_ports[port] = lm;
 	}
 	controller_registered = true;
 	return 0;
@@ -269,9 +284,11 @@ static void unregister_controller(void)
 {
 	int port;
 
-	for (port = 0; port < 2; port++)
-		if (lm_registered[port])
-			device_unregister(&lm_dev[port]);
+	for (port = 0; port < 2; port++) {
+		if (lm_ports[port])
+			device_unregister(&lm_ports[port]->dev);
+		lm_ports[port] = NULL;
+	}
 	if (driver_registered)
 		driver_unregister(&otg_driver);
 	driver_registered = false;
@@ -301,12 +318,6 @@ static const struct attribute_group *phy_groups[] = { &phy_group, NULL };
 static struct platform_device *phy_pdev;
 
 /* The module power class: the name of a module written to mod_on or mod_off. */
-
-#if LINUX_VERSION_CODE >= KERNEL_VERSION(6, 4, 0)
-#define CLASS_CONST const
-#else
-#define CLASS_CONST
-#endif
 
 /* What was last written to mod_on [0] and mod_off [1]. */
 static struct {
@@ -342,7 +353,8 @@ static ssize_t mod_show(int which, char *buf)
 }
 
 /*
- * A module name: up to 31 characters, none a blank, a control character or '/'. Up to
+ * A module name: 1 to 31 bytes, none a blank, a control character (NUL among them), DEL or '/';
+ * bytes from 0x80 up (UTF-8 letters) are taken on every kernel and architecture. Up to
  * MODULES_MAX different names are kept; a further one is refused with ENOSPC.
  */
 static ssize_t mod_store(int which, const char *buf, size_t count)
@@ -353,9 +365,12 @@ static ssize_t mod_store(int which, const char *buf, size_t count)
 
 	if (len == 0 || len >= MODULE_NAME_MAX)
 		return -EINVAL;
-	for (i = 0; i < len; i++)
-		if (buf[i] <= ' ' || buf[i] == '/' || buf[i] == 0x7f)
+	for (i = 0; i < len; i++) {
+		unsigned char c = buf[i];
+
+		if (c <= ' ' || c == '/' || c == 0x7f)
 			return -EINVAL;
+	}
 	mutex_lock(&usb_lock);
 	slot = module_slot(buf, len);
 	if (slot >= 0) {
@@ -369,25 +384,25 @@ static ssize_t mod_store(int which, const char *buf, size_t count)
 	return slot >= 0 ? count : -ENOSPC;
 }
 
-static ssize_t mod_on_show(CLASS_CONST struct class *c, CLASS_CONST struct class_attribute *a,
+static ssize_t mod_on_show(SIM_CLASS_CONST struct class *c, SIM_CLASS_CONST struct class_attribute *a,
 			   char *buf)
 {
 	return mod_show(0, buf);
 }
 
-static ssize_t mod_on_store(CLASS_CONST struct class *c, CLASS_CONST struct class_attribute *a,
+static ssize_t mod_on_store(SIM_CLASS_CONST struct class *c, SIM_CLASS_CONST struct class_attribute *a,
 			    const char *buf, size_t count)
 {
 	return mod_store(0, buf, count);
 }
 
-static ssize_t mod_off_show(CLASS_CONST struct class *c, CLASS_CONST struct class_attribute *a,
+static ssize_t mod_off_show(SIM_CLASS_CONST struct class *c, SIM_CLASS_CONST struct class_attribute *a,
 			    char *buf)
 {
 	return mod_show(1, buf);
 }
 
-static ssize_t mod_off_store(CLASS_CONST struct class *c, CLASS_CONST struct class_attribute *a,
+static ssize_t mod_off_store(SIM_CLASS_CONST struct class *c, SIM_CLASS_CONST struct class_attribute *a,
 			     const char *buf, size_t count)
 {
 	return mod_store(1, buf, count);
@@ -412,35 +427,35 @@ static bool class_registered;
 
 /* debugfs */
 
-static int show_attached(const struct sim_text_file *f, char *buf, size_t size)
+static int attached_get(void *data, u64 *val)
 {
-	int len;
-
 	mutex_lock(&usb_lock);
-	len = scnprintf(buf, size, "%d\n", attached[(long)f->data]);
-	mutex_unlock(&usb_lock);
-	return len;
-}
-
-static int set_attached(const struct sim_text_file *f, const char *text)
-{
-	if (strcmp(text, "0") && strcmp(text, "1"))
-		return -EINVAL;
-	mutex_lock(&usb_lock);
-	attached[(long)f->data] = text[0] == '1';
+	*val = attached[(long)data];
 	mutex_unlock(&usb_lock);
 	return 0;
 }
 
-static int show_powered(const struct sim_text_file *f, char *buf, size_t size)
+static int attached_set(void *data, u64 val)
 {
-	int len;
-
+	if (val > 1)
+		return -EINVAL;
 	mutex_lock(&usb_lock);
-	len = scnprintf(buf, size, "%d\n", powered[(long)f->data]);
+	attached[(long)data] = val;
 	mutex_unlock(&usb_lock);
-	return len;
+	return 0;
 }
+
+SIM_ATTRIBUTE(attached_fops, attached_get, attached_set);
+
+static int powered_get(void *data, u64 *val)
+{
+	mutex_lock(&usb_lock);
+	*val = powered[(long)data];
+	mutex_unlock(&usb_lock);
+	return 0;
+}
+
+SIM_ATTRIBUTE(powered_fops, powered_get, NULL);
 
 /* One line per module named so far: the name, then "on" or "off". */
 static int show_modules(const struct sim_text_file *f, char *buf, size_t size)
@@ -456,42 +471,38 @@ static int show_modules(const struct sim_text_file *f, char *buf, size_t size)
 	return len;
 }
 
-static int show_controller(const struct sim_text_file *f, char *buf, size_t size)
+static int controller_get(void *data, u64 *val)
 {
-	int len;
-
 	mutex_lock(&usb_lock);
-	len = scnprintf(buf, size, "%d\n", controller_registered);
+	*val = controller_registered;
 	mutex_unlock(&usb_lock);
-	return len;
+	return 0;
 }
 
-/* "1" registers the controller, once: a controller that binds after boot. */
-static int set_controller(const struct sim_text_file *f, const char *text)
+/* 1 registers the controller, once: a controller that binds after boot. */
+static int controller_set(void *data, u64 val)
 {
 	int err = 0;
 
-	if (strcmp(text, "1"))
+	if (val != 1)
 		return -EINVAL;
 	mutex_lock(&usb_lock);
-	if (!controller_registered)
+	if (!controller_registered) {
 		err = register_controller();
+		if (err)
+			unregister_controller();
+	}
 	mutex_unlock(&usb_lock);
 	return err;
 }
 
-static const struct sim_text_file usb_files[] = {
-	{ "port0_attached", 0644, show_attached, set_attached, (void *)0L },
-	{ "port1_attached", 0644, show_attached, set_attached, (void *)1L },
-	{ "port0_powered", 0444, show_powered, NULL, (void *)0L },
-	{ "port1_powered", 0444, show_powered, NULL, (void *)1L },
-	{ "module", 0444, show_modules, NULL, NULL },
-	{ "controller", 0644, show_controller, set_controller, NULL },
-};
+SIM_ATTRIBUTE(controller_fops, controller_get, controller_set);
+
+static const struct sim_text_file modules_file = { "module", 0444, show_modules, NULL, NULL };
 
 int sim_usb_init(struct dentry *dir)
 {
-	int i, err;
+	int err;
 
 	attached[0] = sim_config.usb_attached[0];
 	attached[1] = sim_config.usb_attached[1];
@@ -524,8 +535,12 @@ int sim_usb_init(struct dentry *dir)
 			goto fail;
 		class_registered = true;
 	}
-	for (i = 0; i < ARRAY_SIZE(usb_files); i++)
-		sim_debugfs_add(dir, &usb_files[i]);
+	debugfs_create_file_unsafe("port0_attached", 0644, dir, (void *)0L, &attached_fops);
+	debugfs_create_file_unsafe("port1_attached", 0644, dir, (void *)1L, &attached_fops);
+	debugfs_create_file_unsafe("port0_powered", 0444, dir, (void *)0L, &powered_fops);
+	debugfs_create_file_unsafe("port1_powered", 0444, dir, (void *)1L, &powered_fops);
+	debugfs_create_file_unsafe("controller", 0644, dir, NULL, &controller_fops);
+	sim_debugfs_add(dir, &modules_file);
 	return 0;
 
 fail:
