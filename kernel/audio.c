@@ -34,7 +34,7 @@
 #define FILL_CHUNK 256
 
 struct audio_file {
-	struct mutex lock;
+	struct mutex lock;	/* guards the file's clock, position and counts */
 	u64 t0;			/* clock start, ns */
 	long long rd;		/* stream offset of the next byte to read */
 	long long hwpos_calls;
@@ -148,7 +148,7 @@ static long audio_request(struct audio_file *a, unsigned int cmd, unsigned long 
 		if (arg >= ring)
 			return -EINVAL;
 		pos = arg;
-		/* The latest stream offset at or before the hardware that sits at pos in the ring. */
+		/* The latest stream offset at or before the hardware that sits at pos. */
 		a->rd = hw - (ring_pos(hw) - pos + ring) % ring;
 		return 0;
 	case QVAUDIO_CMD_OUT_SETUP:
@@ -189,7 +189,9 @@ static int fill(char __user *buf, long long from, size_t count, long long hw)
 		for (i = 0; i < n; i++) {
 			long long o = from + done + i;
 
-			chunk[i] = audio_stream_byte(&stream, o < hw ? o : o - sim_config.audio_ring);
+			if (o >= hw)
+				o -= sim_config.audio_ring;
+			chunk[i] = audio_stream_byte(&stream, o);
 		}
 		if (copy_to_user(buf + done, chunk, n))
 			return -EFAULT;

@@ -9,17 +9,19 @@
 #include <linux/version.h>
 
 /* A bus's match callback takes a const driver from 6.11 on. */
-#if LINUX_VERSION_CODE >= KERNEL_VERSION(6, 11, 0)
+#if KERNEL_VERSION(6, 11, 0) <= LINUX_VERSION_CODE
 #define SIM_MATCH_DRIVER const struct device_driver
 #else
 #define SIM_MATCH_DRIVER struct device_driver
 #endif
 
 /* Class attribute callbacks take a const class and attribute from 6.4 on. */
-#if LINUX_VERSION_CODE >= KERNEL_VERSION(6, 4, 0)
-#define SIM_CLASS_CONST const
+#if KERNEL_VERSION(6, 4, 0) <= LINUX_VERSION_CODE
+#define SIM_CLASS const struct class
+#define SIM_CLASS_ATTRIBUTE const struct class_attribute
 #else
-#define SIM_CLASS_CONST
+#define SIM_CLASS struct class
+#define SIM_CLASS_ATTRIBUTE struct class_attribute
 #endif
 
 #endif

@@ -36,16 +36,16 @@ MODULE_PARM_DESC(profile, "board profile: default, counter, otg-2.60a, ... (see 
 #define SIM_PARAM(name, desc)				\
 	static char *name;				\
 	module_param(name, charp, 0444);		\
-	MODULE_PARM_DESC(name, desc)
+	MODULE_PARM_DESC(name, desc);
 
 #define PARAM_NUMBER(name, key, def, low, high, units, text) \
-	SIM_PARAM(name, text " [" #def "]");
-#define PARAM_OPTIONAL(name, key, low, high, units, text) SIM_PARAM(name, text);
-#define PARAM_WORD(name, key, def, words, text) SIM_PARAM(name, text ": " words " [" def "]");
-#define PARAM_LIST(name, key, def, items, text) SIM_PARAM(name, text ": " items " [" def "]");
-#define PARAM_CALLS(name, key, text) SIM_PARAM(name, "CALLS: " text);
-#define PARAM_TEXT(name, key, def, text) SIM_PARAM(name, text " [" def "]");
-#define PARAM_HERTZ(name, key, def, text) SIM_PARAM(name, text " [" def "]");
+	SIM_PARAM(name, text " [" #def "]")
+#define PARAM_OPTIONAL(name, key, low, high, units, text) SIM_PARAM(name, text)
+#define PARAM_WORD(name, key, def, words, text) SIM_PARAM(name, text ": " words " [" def "]")
+#define PARAM_LIST(name, key, def, items, text) SIM_PARAM(name, text ": " items " [" def "]")
+#define PARAM_CALLS(name, key, text) SIM_PARAM(name, "CALLS: " text)
+#define PARAM_TEXT(name, key, def, text) SIM_PARAM(name, text " [" def "]")
+#define PARAM_HERTZ(name, key, def, text) SIM_PARAM(name, text " [" def "]")
 
 BOARD_SETTINGS(PARAM_NUMBER, PARAM_OPTIONAL, PARAM_WORD, PARAM_LIST, PARAM_CALLS, PARAM_TEXT,
 	       PARAM_HERTZ)
@@ -64,14 +64,14 @@ static const struct sim_setting {
 	const char *words;
 } sim_settings[] = {
 #define ROW_NUMBER(name, key, def, low, high, units, text) \
-	{ #name, key, &name, KIND_NUMBER, #def, low, high, NULL },
+	{ #name, key, &(name), KIND_NUMBER, #def, low, high, NULL },
 #define ROW_OPTIONAL(name, key, low, high, units, text) \
-	{ #name, key, &name, KIND_OPTIONAL, "", low, high, NULL },
-#define ROW_WORD(name, key, def, words, text) { #name, key, &name, KIND_WORD, def, 0, 0, words },
-#define ROW_LIST(name, key, def, items, text) { #name, key, &name, KIND_LIST, def, 0, 0, items },
-#define ROW_CALLS(name, key, text) { #name, key, &name, KIND_CALLS, "", 0, 0, NULL },
-#define ROW_TEXT(name, key, def, text) { #name, key, &name, KIND_TEXT, def, 0, 0, NULL },
-#define ROW_HERTZ(name, key, def, text) { #name, key, &name, KIND_HERTZ, def, 0, 0, NULL },
+	{ #name, key, &(name), KIND_OPTIONAL, "", low, high, NULL },
+#define ROW_WORD(name, key, def, words, text) { #name, key, &(name), KIND_WORD, def, 0, 0, words },
+#define ROW_LIST(name, key, def, items, text) { #name, key, &(name), KIND_LIST, def, 0, 0, items },
+#define ROW_CALLS(name, key, text) { #name, key, &(name), KIND_CALLS, "", 0, 0, NULL },
+#define ROW_TEXT(name, key, def, text) { #name, key, &(name), KIND_TEXT, def, 0, 0, NULL },
+#define ROW_HERTZ(name, key, def, text) { #name, key, &(name), KIND_HERTZ, def, 0, 0, NULL },
 	BOARD_SETTINGS(ROW_NUMBER, ROW_OPTIONAL, ROW_WORD, ROW_LIST, ROW_CALLS, ROW_TEXT, ROW_HERTZ)
 };
 
@@ -86,6 +86,7 @@ static const struct board_profile board_profiles[] = { BOARD_PROFILES(BOARD_PROF
 
 struct sim_config sim_config;
 struct sim_audio_faults sim_audio_faults;
+/* Guards sim_audio_faults, which debugfs may change while requests read them. */
 DEFINE_MUTEX(sim_faults_lock);
 
 static struct dentry *sim_debugfs;
@@ -384,7 +385,8 @@ static void __init read_usb(struct sim_config *c)
 	for (port = 0; port < 2; port++) {
 		c->usb_port_present[port] = sim_listed(VALUE(usb_ports), port ? "1" : "0");
 		c->usb_peripheral[port] = role[port] == 1;
-		strscpy(c->usb_busvalid[port], busvalids[valid[port]], sizeof(c->usb_busvalid[port]));
+		strscpy(c->usb_busvalid[port], busvalids[valid[port]],
+			sizeof(c->usb_busvalid[port]));
 		c->usb_attached[port] = attached[port];
 	}
 }

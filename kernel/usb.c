@@ -384,25 +384,25 @@ static ssize_t mod_store(int which, const char *buf, size_t count)
 	return slot >= 0 ? count : -ENOSPC;
 }
 
-static ssize_t mod_on_show(SIM_CLASS_CONST struct class *c, SIM_CLASS_CONST struct class_attribute *a,
+static ssize_t mod_on_show(SIM_CLASS *c, SIM_CLASS_ATTRIBUTE *a,
 			   char *buf)
 {
 	return mod_show(0, buf);
 }
 
-static ssize_t mod_on_store(SIM_CLASS_CONST struct class *c, SIM_CLASS_CONST struct class_attribute *a,
+static ssize_t mod_on_store(SIM_CLASS *c, SIM_CLASS_ATTRIBUTE *a,
 			    const char *buf, size_t count)
 {
 	return mod_store(0, buf, count);
 }
 
-static ssize_t mod_off_show(SIM_CLASS_CONST struct class *c, SIM_CLASS_CONST struct class_attribute *a,
+static ssize_t mod_off_show(SIM_CLASS *c, SIM_CLASS_ATTRIBUTE *a,
 			    char *buf)
 {
 	return mod_show(1, buf);
 }
 
-static ssize_t mod_off_store(SIM_CLASS_CONST struct class *c, SIM_CLASS_CONST struct class_attribute *a,
+static ssize_t mod_off_store(SIM_CLASS *c, SIM_CLASS_ATTRIBUTE *a,
 			     const char *buf, size_t count)
 {
 	return mod_store(1, buf, count);

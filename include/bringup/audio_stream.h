@@ -3,6 +3,7 @@
 #pragma once
 
 #include "bringup/audio_stream_core.h"
+#include "bringup/board_setting_rows.h"
 
 #include <math.h>
 
@@ -11,9 +12,9 @@ namespace bringup {
 const double kToneAmplitude = AUDIO_STREAM_AMPLITUDE;
 
 struct AudioStream {
-    long long rate = 192000;  // bytes per second
+    long long rate = board_default::audio_rate;  // bytes per second
     bool counter = false;
-    double tone_hz = 440;     // taken to the milli-hertz
+    double tone_hz = board_default::tone_hz();  // taken to the milli-hertz
 };
 
 inline audio_stream c_stream(const AudioStream& s) {

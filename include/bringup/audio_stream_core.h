@@ -3,7 +3,8 @@
  * What the simulated audio driver plays: the byte at each stream offset. One definition for the
  * preloaded board, the kernel board and whatever checks a capture against either, so it is
  * written in integers alone (the kernel has no floating point) and gives the same bytes
- * everywhere. Header-only plain C, includable from the kernel; audio_stream.h adds the programs' C++ face.
+ * everywhere. Header-only plain C, includable from the kernel; audio_stream.h adds the programs'
+ * C++ face.
  *
  * Content "counter": the 32-bit little-endian index o/4 of the 4-byte word that holds offset o,
  * so any slice proves where it came from. Content "tone": 16-bit little-endian stereo frames of
@@ -29,7 +30,6 @@
 #define AUDIO_STREAM_RATE_MAX 16000000LL
 /* The highest tone frequency a setting may give, in milli-hertz. */
 #define AUDIO_STREAM_TONE_MHZ_MAX 1000000000000LL
-#define AUDIO_STREAM_TONE_MHZ_DEFAULT 440000LL
 
 struct audio_stream {
 	long long rate;		/* bytes per second, 0 to AUDIO_STREAM_RATE_MAX */
@@ -129,7 +129,8 @@ static inline int16_t audio_stream_tone_sample(const struct audio_stream *s, lon
 	uint64_t turn = audio_stream_turn(s);
 	uint64_t tone = s->tone_mhz < 0 ? 0 : (uint64_t)s->tone_mhz;
 	uint64_t f = frame < 0 ? -(uint64_t)frame : (uint64_t)frame;
-	uint64_t phase = audio_stream_mod(audio_stream_mod(f, turn) * audio_stream_mod(tone, turn), turn);
+	uint64_t phase = audio_stream_mod(audio_stream_mod(f, turn) * audio_stream_mod(tone, turn),
+					  turn);
 	uint32_t angle = (uint32_t)audio_stream_div(phase << 32, turn);
 	int64_t scaled = (int64_t)audio_stream_sine(angle) * AUDIO_STREAM_AMPLITUDE;
 	int64_t half = 1LL << 29;

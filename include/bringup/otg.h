@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: (GPL-2.0 OR MIT) */
 // The USB OTG controller's sysfs interface: the driver's version file, the per-port devices and
 // their attributes, the PHY-control device, the module power class, and the GOTGCTL word.
 //
@@ -19,7 +20,7 @@
 #define OTG_PORT_DIR_PREFIX "/sys/devices/lm"
 #define OTG_PORT0_DIR OTG_PORT_DIR_PREFIX "0"
 #define OTG_PORT1_DIR OTG_PORT_DIR_PREFIX "1"
-enum { OTG_PORT_DIGIT_INDEX = sizeof OTG_PORT_DIR_PREFIX - 1 };
+enum { OTG_PORT_DIGIT_INDEX = sizeof(OTG_PORT_DIR_PREFIX) - 1 };
 
 // Attributes of a port's device.
 #define OTG_ATTR_GOTGCTL "gotgctl"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: (GPL-2.0 OR MIT) */
 // The audio output driver's character device: its node and its ioctl requests.
 //
 // Every request carries an int-sized argument slot, type letter 'A', and is answered through

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: (GPL-2.0 OR MIT) */
 // The Wi-Fi power driver's character device: its node and its four argument-less requests.
 // The second request of a direction is an alternative way the driver offers when the first fails.
 //

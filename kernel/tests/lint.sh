@@ -20,6 +20,13 @@
 # checkpatch types kept off: the list below, one a line as "TYPE  # why it is kept off", and any
 # more in LINT_IGNORE (types separated by commas or blanks), e.g. LINT_IGNORE=LONG_LINE,CAMELCASE.
 ignored_types='
+COMPLEX_MACRO        # the settings and profiles are row lists (X-macros) that expand to rows, not to a value
+MACRO_ARG_REUSE      # the same: a row list names each row macro once per row
+TRAILING_SEMICOLON   # the module parameter made for each setting row is a declaration, ended by its own semicolon
+LINUX_VERSION_CODE   # the module builds outside the tree for several kernels; kernel/compat.h alone tests versions
+PREFER_KERNEL_TYPES  # include/bringup/ is shared with the programs, where the kernel types do not exist
+BIT_MACRO            # the same: BIT() is the kernel'"'"'s alone
+CAMELCASE            # the same: the programs'"'"' C++ constants (kCmdOutSize ...) are the C++ part of qvaudio.h
 '
 set -e
 top=$(cd "$(dirname "$0")/../.." && pwd)

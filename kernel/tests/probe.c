@@ -13,6 +13,8 @@
  *   probe walk READS COUNT       reads of COUNT bytes on a small ring: "ok", or the first read
  *                                that did not stop at the ring's end or moved the read
  *                                position wrongly
+ *   probe twice                  opens the audio node twice and reads 8 bytes from each: the
+ *                                faults' call counts are the open file's on the kernel board
  *   probe killable BYTES         one process reads BYTES while another, on the same open file,
  *                                waits to ask for the read position and is killed: "killed"
  *                                when it ended within a second, "stuck" when not
@@ -136,12 +138,25 @@ static int probe_walk(int reads, int count)
 		int after = ioctl(fd, QVAUDIO_CMD_OUT_READPOS, 0UL);
 
 		if (n != want || after != (pos + n) % ring) {
-			printf("read %d at %d of a ring of %d: %zd bytes (want %d), position %d after (want %d)\n",
-			       i, pos, ring, n, want, after, (int)((pos + n) % ring));
+			printf("read %d at %d of a ring of %d: %zd bytes (want %d), ", i, pos, ring,
+			       n, want);
+			printf("position %d after (want %d)\n", after, (int)((pos + n) % ring));
 			return 0;
 		}
 	}
 	printf("ok\n");
+	return 0;
+}
+
+static int probe_twice(void)
+{
+	int first = open_audio(), second = open_audio();
+	char buf[8];
+
+	read(first, buf, sizeof(buf));
+	read(second, buf, sizeof(buf));
+	close(second);
+	close(first);
 	return 0;
 }
 
@@ -200,8 +215,11 @@ int main(int argc, char **argv)
 		return probe_offsets();
 	if (!strcmp(cmd, "walk") && argc == 4)
 		return probe_walk(atoi(argv[2]), atoi(argv[3]));
+	if (!strcmp(cmd, "twice") && argc == 2)
+		return probe_twice();
 	if (!strcmp(cmd, "killable") && argc == 3)
 		return probe_killable(strtoul(argv[2], NULL, 0));
-	fprintf(stderr, "usage: probe write PATH TEXT | setreadpos ARG | size | offsets | walk READS COUNT | killable BYTES\n");
+	fprintf(stderr, "usage: probe write PATH TEXT | setreadpos ARG | size | offsets |\n"
+		"             walk READS COUNT | twice | killable BYTES\n");
 	return 2;
 }

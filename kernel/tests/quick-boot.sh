@@ -31,7 +31,7 @@ mkdir -p "$root/bin" "$root/sbin" "$root/usr/bin" "$root/usr/sbin" "$root/suite/
 cp /bin/busybox "$root/bin/busybox"
 cp "$out/src/bringup_sim.ko" "$root/"
 cp "$top"/kernel/tests/guest.sh "$top"/kernel/tests/same-trace.sh "$top"/kernel/tests/scenarios "$root/tests/"
-gcc -O2 -static -I"$top/include" -o "$root/tests/probe" "$top/kernel/tests/probe.c"
+gcc -O2 -I"$top/include" -o "$root/tests/probe" "$top/kernel/tests/probe.c"
 for p in wlanpower otgpower otgpoweriddq otgpowersave pcmcapture; do cp "$build/bin/$p" "$root/suite/bin/"; done
 cp "$build/boardsim/boardsim" "$build/boardsim/libboardsim.so" "$root/suite/boardsim/"
 for f in "$root"/suite/bin/* "$root"/suite/boardsim/*; do

@@ -137,7 +137,7 @@ if [ -d "$top/kernel/tests" ]; then
     rm -rf "$root/usr/local/share/board-vmtest/kernel-tests"
     mkdir -p "$root/usr/local/share/board-vmtest"
     cp -a "$top/kernel/tests" "$root/usr/local/share/board-vmtest/kernel-tests"
-    aarch64-linux-gnu-gcc -O2 -static -I"$top/include" -o "$root/usr/local/share/board-vmtest/kernel-tests/probe" \
+    aarch64-linux-gnu-gcc -O2 -I"$top/include" -o "$root/usr/local/share/board-vmtest/kernel-tests/probe" \
         "$top/kernel/tests/probe.c" || die "the kernel board's probe did not build"
 fi
 cp "$root/boot/vmlinuz-$kver" "$out/vmlinuz"
