@@ -9,7 +9,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "bringup/audio_stream.h"
+#include <iterator>
+
+#include "bringup/audio_stream_core.h"
+#include "bringup/board_setting_rows.h"
 #include "bringupcheck/folderfile.h"
 
 namespace boardsim {
@@ -19,43 +22,88 @@ namespace {
 const char kSettingsFile[] = "/board.conf";
 // Keys whose repeated lines add up (comma separated) instead of replacing each other.
 const char* const kListKeys[] = {"fault.deny"};
-// The tone's frequency: hertz with up to three decimals, as the audio stream takes it.
-const char kToneKey[] = "audio.tone_hz";
+// The board's settings, one row each: include/bringup/board_settings.h.
+using bringup::BoardSetting;
+using bringup::SettingKind;
 
-// The numeric settings the board reads: default and range.
-struct Number {
-    const char* key;
-    long long fallback;
-    long long min, max;
-};
-const Number kNumbers[] = {
-    {"audio.rate", 192000, 1, AUDIO_STREAM_RATE_MAX},
-    {"audio.ring", 65536, 1, INT_MAX},
-    {"audio.align", 4, 1, INT_MAX},
-    {"audio.present", 1, 0, 1},
-    {"audio.fault.absent_opens", 0, 0, INT_MAX},
-    {"audio.fault.size", 0, INT_MIN, INT_MAX},
-    {"usb.phy_control", 1, 0, 1},
-    {"usb.mod_class", 1, 0, 1},
-    {"wifi.present", 1, 0, 1},
-};
-
-const Number* number_of(const std::string& key) {
-    for (const Number& n : kNumbers)
-        if (key == n.key) return &n;
-    return nullptr;
+// The tone's frequency: the table's one frequency setting (audio.tone_hz).
+constexpr size_t hertz_row() {
+    size_t i = 0;
+    while (i < std::size(bringup::kBoardSettings) && bringup::kBoardSettings[i].kind != SettingKind::Hertz) ++i;
+    return i;
 }
+static_assert(hertz_row() < std::size(bringup::kBoardSettings), "the board settings name the tone's frequency");
+constexpr const BoardSetting* kTone = &bringup::kBoardSettings[hertz_row()];
 
-bool parse_number(const Number& n, const std::string& text, long long* value) {
+bool parse_number(const BoardSetting& n, const std::string& text, long long* value) {
     if (text.empty()) return false;
     char* end = nullptr;
     errno = 0;
     long long v = strtoll(text.c_str(), &end, 0);
-    if (errno || end == text.c_str() || *end != '\0' || v < n.min || v > n.max) return false;
+    if (errno || end == text.c_str() || *end != '\0' || v < n.low || v > n.high) return false;
     *value = v;
     return true;
 }
 
+const BoardSetting* number_row(const std::string& key) {
+    const BoardSetting* row = setting_row(key);
+    return row && (row->kind == SettingKind::Number || row->kind == SettingKind::Optional) ? row : nullptr;
+}
+
+// Whether `item` is one of the space-separated `words`.
+bool is_word(const std::string& item, const char* words) {
+    std::string all = std::string(" ") + words + " ";
+    return !item.empty() && item.find(' ') == std::string::npos && all.find(" " + item + " ") != std::string::npos;
+}
+
+// The space-separated `words` as the messages name them: "sleepm, iddq, both".
+std::string word_names(const char* words) {
+    std::string names = words;
+    for (size_t at = names.find(' '); at != std::string::npos; at = names.find(' ', at + 2)) names.replace(at, 1, ", ");
+    return names;
+}
+
+// Whether every item of a list (separated by commas or blanks) is one of the `words`.
+bool list_taken(const std::string& list, const char* words) {
+    size_t pos = 0;
+    while (pos <= list.size()) {
+        size_t end = list.find_first_of(", ", pos);
+        if (end == std::string::npos) end = list.size();
+        std::string item = list.substr(pos, end - pos);
+        if (!item.empty() && !is_word(item, words)) return false;
+        pos = end + 1;
+    }
+    return true;
+}
+
+// A call number of up to 18 digits (no sign: calls count from 1) at `text`[*pos], moving past it.
+bool call_number(const std::string& text, size_t* pos, long long* out) {
+    size_t n = 0;
+    *out = 0;
+    for (; *pos < text.size() && text[*pos] >= '0' && text[*pos] <= '9'; ++*pos, ++n)
+        *out = *out * 10 + (text[*pos] - '0');
+    return n > 0 && n <= 18;
+}
+
+// Whether `text` is a list of calls as the board counts them: "3", "2,5", "4-6", "7-", blanks
+// around an item allowed.
+bool calls_taken(const std::string& text) {
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t comma = text.find(',', pos);
+        if (comma == std::string::npos) comma = text.size();
+        std::string item = trim(text.substr(pos, comma - pos));
+        pos = comma + 1;
+        if (item.empty()) continue;
+        size_t at = 0;
+        long long first, last;
+        if (!call_number(item, &at, &first)) return false;
+        if (at < item.size() && item[at] == '-' && ++at < item.size() && (!call_number(item, &at, &last) || last < first))
+            return false;
+        if (at != item.size()) return false;
+    }
+    return true;
+}
 
 bool is_list_key(const std::string& key) {
     for (const char* k : kListKeys)
@@ -152,33 +200,65 @@ std::string setting_text(const Settings& settings, const std::string& key, const
     return it == settings.end() || it->second.empty() ? fallback : it->second;
 }
 
+const BoardSetting* setting_row(const std::string& key) {
+    for (const BoardSetting& row : bringup::kBoardSettings)
+        if (key == row.key) return &row;
+    return nullptr;
+}
+
+std::string setting_default(const std::string& key) {
+    const BoardSetting* row = setting_row(key);
+    return row ? row->def : "";
+}
+
 long long setting_number(const Settings& settings, const std::string& key) {
-    const Number* n = number_of(key);
+    const BoardSetting* n = number_row(key);
     if (!n) return 0;
-    long long v = n->fallback;
+    long long v = n->number;
     parse_number(*n, setting_text(settings, key, ""), &v);
     return v;
 }
 
 double setting_tone_hz(const Settings& settings) {
-    long long mhz = AUDIO_STREAM_TONE_MHZ_DEFAULT;
-    if (audio_stream_parse_mhz(setting_text(settings, kToneKey, "").c_str(), &mhz) != 0 || mhz <= 0)
-        mhz = AUDIO_STREAM_TONE_MHZ_DEFAULT;
+    long long mhz;
+    if (audio_stream_parse_mhz(setting_text(settings, kTone->key, "").c_str(), &mhz) != 0 || mhz <= 0)
+        audio_stream_parse_mhz(kTone->def, &mhz);
     return double(mhz) / 1000.0;
 }
 
-std::string number_refused(const std::string& key, const std::string& value) {
-    if (key == kToneKey) {
-        long long mhz;
-        if (value.empty() || (audio_stream_parse_mhz(value.c_str(), &mhz) == 0 && mhz > 0)) return "";
-        return key + " = " + value + ": not a frequency in hertz above 0, with at most three decimals";
-    }
-    const Number* n = number_of(key);
+std::string setting_refused(const std::string& key, const std::string& value) {
+    const BoardSetting* row = setting_row(key);
+    if (!row || value.empty()) return "";
+    // A quoted version text is the preloaded board's own: the file's exact content.
+    bool quoted = value.size() >= 2 && value.front() == '"' && value.back() == '"';
+    if (row->kind == SettingKind::Text && quoted) return "";
+    if (value.size() > BOARD_SETTING_MAX)
+        return key + ": a value of more than " + std::to_string(BOARD_SETTING_MAX) + " characters";
+    std::string why;
     long long v;
-    if (!n || value.empty() || parse_number(*n, value, &v)) return "";
-    char range[80];
-    snprintf(range, sizeof range, ": not a whole number from %lld to %lld", n->min, n->max);
-    return key + " = " + value + range;
+    switch (row->kind) {
+        case SettingKind::Number:
+        case SettingKind::Optional:
+            if (!parse_number(*row, value, &v))
+                why = "not a whole number from " + std::to_string(row->low) + " to " + std::to_string(row->high);
+            break;
+        case SettingKind::Word:
+            if (!is_word(value, row->words)) why = "not one of " + word_names(row->words);
+            break;
+        case SettingKind::List:
+            if (!list_taken(value, row->words)) why = "not a comma-separated list of " + word_names(row->words);
+            break;
+        case SettingKind::Calls:
+            if (!calls_taken(value)) why = "not a list of calls counted from 1 (\"3\", \"2,5\", \"4-6\", \"7-\")";
+            break;
+        case SettingKind::Hertz:
+            if (audio_stream_parse_mhz(value.c_str(), &v) != 0 || v <= 0)
+                why = "not a frequency in hertz above 0, with at most three decimals";
+            break;
+        case SettingKind::Text:
+            break;
+    }
+    return why.empty() ? "" : key + " = " + value + ": " + why;
 }
 
 namespace {

@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+#include "bringup/board_setting_rows.h"
+
 namespace boardsim {
 
 // A real sysfs attribute holds at most a page.
@@ -53,19 +55,27 @@ bool read_settings(const std::string& dir, Settings* settings, std::string* prob
 // A setting's text, or `fallback` when it is missing or empty.
 std::string setting_text(const Settings& settings, const std::string& key, const std::string& fallback);
 
+// The row of the board setting `key` in include/bringup/board_settings.h (default, what it takes),
+// or null for a key outside the table (fault.deny, usb.port<N>.gotgctl, ...).
+const bringup::BoardSetting* setting_row(const std::string& key);
+
+// The default of the board setting `key` as text ("192000", "tone"), or empty when it has none.
+std::string setting_default(const std::string& key);
+
 // The board's numeric settings (audio.rate, audio.ring, ...): the value as the board takes it, or
-// the key's default when the setting is missing, is not a whole number or lies outside its range.
-// Numbers are read in C notation (0x2EE00 is 192000).
+// the key's default when the setting is missing, is not a whole number or lies outside its range
+// (0 for audio.fault.size, which has none). Numbers are read in C notation (0x2EE00 is 192000).
 long long setting_number(const Settings& settings, const std::string& key);
 
-// audio.tone_hz as the board plays it: hertz to the milli-hertz (440.5), 440 when missing or not
-// such a frequency.
+// audio.tone_hz as the board plays it: hertz to the milli-hertz (440.5), the default when missing
+// or not such a frequency.
 double setting_tone_hz(const Settings& settings);
 
-// Why `value` is refused for the numeric setting `key` ("audio.ring = abc: not a whole number
-// from 1 to 2147483647"), or empty when it is taken (an empty value stands for the default) or
-// `key` is not a numeric setting.
-std::string number_refused(const std::string& key, const std::string& value);
+// Why `value` is refused for the board setting `key` ("audio.ring = abc: not a whole number from 1
+// to 2147483647", "usb.phy = x: not one of sleepm, iddq, both"), or empty when it is taken. An
+// empty value stands for the default; keys outside the table and quoted version texts (the file's
+// exact content) are the preloaded board's own and taken as they are.
+std::string setting_refused(const std::string& key, const std::string& value);
 
 // Removes a folder and everything under it (a board's sys/, a test's folder), staying on its file
 // system and never following links; true when it is gone (or was never there), else errno says why.

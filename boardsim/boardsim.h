@@ -25,8 +25,11 @@ const std::string& board_dir();
 
 // Settings from <board>/board.conf, read once per process on first use (board_folder.h reads them).
 std::string setting(const std::string& key, const std::string& fallback);
+// A setting of the table include/bringup/board_settings.h: its text, or the table's default when
+// it is missing or empty.
+std::string setting(const std::string& key);
 // A numeric setting as the board takes it: the key's default when it is missing, malformed or out
-// of its range (board_folder.cpp lists the numeric keys).
+// of its range.
 long long setting_number(const std::string& key);
 // audio.tone_hz, to the milli-hertz.
 double setting_tone_hz();

@@ -136,11 +136,11 @@ int create(int argc, char** argv) {
         size_t eq = kv.find('=');
         conf += kv.substr(0, eq) + " = " + kv.substr(eq + 1) + "\n";
     }
-    // A number the board cannot take is refused here, before a board is made with it.
+    // A value the board cannot take is refused here, before a board is made with it.
     boardsim::Settings settings;
     boardsim::parse_settings(conf, &settings);
     for (const auto& kv : settings) {
-        std::string why = boardsim::number_refused(kv.first, kv.second);
+        std::string why = boardsim::setting_refused(kv.first, kv.second);
         if (!why.empty()) return error(why);
     }
     return make_board(dir, conf);

@@ -94,6 +94,8 @@ std::string setting(const std::string& key, const std::string& fallback) {
     return setting_text(*g_settings, key, fallback);
 }
 
+std::string setting(const std::string& key) { return setting(key, setting_default(key)); }
+
 long long setting_number(const std::string& key) {
     std::call_once(g_settings_once, load_settings);
     return boardsim::setting_number(*g_settings, key);

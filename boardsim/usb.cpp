@@ -54,14 +54,14 @@ void set_port_powered(int port, bool powered) {
 }
 
 bool port_attached(int port) {
-    std::string fallback = boardsim::setting(port_key(port, "attached"), "0");
+    std::string fallback = std::to_string(boardsim::setting_number(port_key(port, "attached")));
     return boardsim::usb_state_read(state_path("usb.port" + std::to_string(port) + ".attached"), fallback) == "1";
 }
 
 std::string gotgctl_text(int port) {
-    bool peripheral = boardsim::setting(port_key(port, "role"), "host") == "peripheral";
+    bool peripheral = boardsim::setting(port_key(port, "role")) == "peripheral";
     bool device = port_attached(port) && port_powered(port);
-    std::string valid = boardsim::setting(port_key(port, "busvalid"), "auto");
+    std::string valid = boardsim::setting(port_key(port, "busvalid"));
     if (valid == "auto") valid = peripheral ? (device ? "ab" : "none") : "ab";
     unsigned int word = peripheral ? OTG_GOTGCTL_PERIPHERAL : 0;
     if (valid.find('a') != std::string::npos) word |= OTG_GOTGCTL_A_VALID;
@@ -151,7 +151,7 @@ void make_attr(const std::string& dir, const char* name, const std::string& miss
 void usb_build() {
     const std::string& board = boardsim::board_dir();
     make_dirs(board + "/state");
-    std::string version = boardsim::setting("usb.version", "none");
+    std::string version = boardsim::setting("usb.version");
     if (version != "none") {
         std::string path = board + OTG_VERSION_PATH;
         make_dirs(path.substr(0, path.rfind('/')));
@@ -160,15 +160,15 @@ void usb_build() {
         boardsim::usb_state_write(path, quoted ? boardsim::usb_unescape(version.substr(1, version.size() - 2))
                                                : boardsim::usb_unescape(version) + "\n");
     }
-    std::string ports = boardsim::setting("usb.ports", "0,1");
-    std::string phy = boardsim::setting("usb.phy", "both");
+    std::string ports = boardsim::setting("usb.ports");
+    std::string phy = boardsim::setting("usb.phy");
     for (int port = 0; port < 2; port++) {
         boardsim::usb_state_write(state_path("usb.port" + std::to_string(port) + ".powered"), "1");
         if (!listed(ports, std::to_string(port))) continue;
         std::string sys_dir = PORT_DIR_PREFIX + std::to_string(port);
         std::string dir = board + sys_dir;
         make_dirs(dir);
-        std::string missing = boardsim::setting(port_key(port, "missing"), "");
+        std::string missing = boardsim::setting(port_key(port, "missing"));
         for (const char* attr : {OTG_ATTR_GOTGCTL, OTG_ATTR_BUSCONNECTED, OTG_ATTR_PULLUP, OTG_ATTR_OTG_DISABLE})
             make_attr(dir, attr, missing);
         if (phy == "sleepm" || phy == "both") make_attr(dir, OTG_ATTR_SLEEPM, missing);
@@ -180,7 +180,7 @@ void usb_build() {
     if (boardsim::setting_number("usb.phy_control")) {
         std::string dir = board + OTG_PHY_CONTROL_DIR;
         make_dirs(dir);
-        std::string missing = boardsim::setting("usb.phy_control.missing", "");
+        std::string missing = boardsim::setting("usb.phy_control.missing");
         for (const char* attr : {OTG_PHY_ATTR_INDEX, OTG_PHY_ATTR_POR, OTG_PHY_ATTR_OTG_DISABLE})
             make_attr(dir, attr, missing);
     }

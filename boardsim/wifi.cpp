@@ -22,7 +22,7 @@ int wifi_open(int, int) { return 0; }
 
 // Whether request number n (1 to 4) is listed in wifi.refuse.
 bool wifi_refused(int n) {
-    std::string list = boardsim::setting("wifi.refuse", "");
+    std::string list = boardsim::setting("wifi.refuse");
     std::string item;
     for (size_t i = 0; i <= list.size(); i++) {
         if (i == list.size() || list[i] == ',' || list[i] == ' ') {

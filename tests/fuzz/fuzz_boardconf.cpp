@@ -41,8 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (void)boardsim::core::in_call_list(value, call);
         if (boardsim::usb_unescape(value).size() > value.size()) fail("unescaping grew the text");
         // A number `boardsim create` takes for a numeric key is the number the board reads.
-        bool numeric = !boardsim::number_refused(key, "x").empty();
-        bool taken = numeric && !value.empty() && boardsim::number_refused(key, value).empty();
+        const bringup::BoardSetting* row = boardsim::setting_row(key);
+        bool numeric = row && (row->kind == bringup::SettingKind::Number || row->kind == bringup::SettingKind::Optional ||
+                               row->kind == bringup::SettingKind::Hertz);
+        bool taken = numeric && !value.empty() && boardsim::setting_refused(key, value).empty();
         if (taken && key == "audio.tone_hz" ? boardsim::setting_tone_hz(settings) != std::strtod(value.c_str(), nullptr)
             : taken && boardsim::setting_number(settings, key) != std::strtoll(value.c_str(), nullptr, 0))
             fail("a number taken is read differently");
