@@ -35,7 +35,7 @@ bool audio_node_appears(const Context& ctx) {
 
 judge::Content board_content(const Context& ctx) {
     if (ctx.sim.empty()) return judge::Content::Unknown;
-    return boardsim::setting_text(ctx.settings, "audio.content", "tone") == "counter" ? judge::Content::Counter
+    return boardsim::setting_text(ctx.settings, "audio.content", bringup::board_default::audio_content) == "counter" ? judge::Content::Counter
                                                                                        : judge::Content::Tone;
 }
 

@@ -19,7 +19,7 @@ struct Context {
     bool do_switch = false;
     double seconds = 10;
     std::vector<int> attach_ports;  // simulated board: a device comes and goes here during each USB daemon run
-    long long audio_rate = 192000;  // bytes per second the audio driver plays (real board)
+    long long audio_rate = bringup::board_default::audio_rate;  // bytes per second the audio driver plays (real board)
     std::string prefix;         // the suite's installed root (bin/, share/board-bringup/)
     bool progress = false;      // standard output is a terminal
     std::function<void(const Check&)> show;  // called as each check ends

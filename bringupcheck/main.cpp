@@ -31,7 +31,7 @@ const char kUsage[] =
     "  --boardsim PATH  the boardsim command; libboardsim.so is taken from beside it\n"
     "  --preload LIB    libboardsim.so itself\n"
     "  --attach PORT    simulated board: a device comes and goes on PORT during each USB daemon run\n"
-    "  --audio-rate N   bytes per second the audio driver plays (default 192000)\n"
+    "  --audio-rate N   bytes per second the audio driver plays (default %lld)\n"
     "  --render DIR     write DIR/report.html again from DIR/results.json and the evidence\n"
     "Exit status: 0 every check that ran passed, 1 a check failed, 2 usage error,\n"
     "3 the results could not all be written (the output folder refused, or a file of it).\n";
@@ -46,8 +46,12 @@ struct Options {
     int given = 0;  // options given
 };
 
+// The usage text, with the board's default audio rate.
+void print_usage(FILE* out) { fprintf(out, kUsage, bringup::board_default::audio_rate); }
+
 int usage_error(const std::string& message) {
-    fprintf(stderr, "bringup-check: %s\n%s", terminal_text(message).c_str(), kUsage);
+    fprintf(stderr, "bringup-check: %s\n", terminal_text(message).c_str());
+    print_usage(stderr);
     return 2;
 }
 
@@ -115,7 +119,7 @@ int read_options(int argc, char** argv, Context* ctx, Options* o) {
         if (code == '?') return usage_error("unknown argument \"" + a + "\"");
         if (v && !*v) return usage_error(std::string("--") + options[code].name + " needs a value");
         if (code == kHelp || code == 'h') {
-            fputs(kUsage, stdout);
+            print_usage(stdout);
             return 0;
         } else if (code == kSwitch) {
             ctx->do_switch = true;

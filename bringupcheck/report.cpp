@@ -59,7 +59,7 @@ std::string audio_section(const std::string& dir, const Check& c) {
     std::string pcm_path = evidence_path(c, "output.pcm"), pcm;
     long long size = 0;
     // results.json may come from elsewhere (--render): a rate out of all reason draws nothing.
-    double rate_figure = json_number_or(json_member(c.figures, "rate"), 192000);
+    double rate_figure = json_number_or(json_member(c.figures, "rate"), double(bringup::board_default::audio_rate));
     long long rate = rate_figure >= 4 && rate_figure <= 1e9 ? (long long)rate_figure : 0;
     if (!pcm_path.empty() && read_evidence(dir, pcm_path, &pcm, &size) && pcm.size() >= 4 && rate >= 4) {
         // A long capture is drawn from its first part, whole frames only.

@@ -43,10 +43,10 @@ CaptureLog parse_capture_log(const std::string& text);
 enum class Content { Unknown, Counter, Tone };
 
 struct CaptureOptions {
-    long long rate = 192000;          // bytes per second the driver plays (16-bit stereo frames)
+    long long rate = bringup::board_default::audio_rate;  // bytes per second the driver plays (16-bit stereo frames)
     double seconds = 10;              // how long pcmcapture captures
     Content content = Content::Unknown;
-    double tone_hz = 440;
+    double tone_hz = bringup::board_default::tone_hz();
     double min_fraction = 0.9;        // of seconds * rate that must have arrived
     double max_fraction = 1.05;
     int silence_level = 64;           // |sample| at or below this counts as silent
