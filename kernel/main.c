@@ -29,13 +29,21 @@ static char *profile;
 module_param(profile, charp, 0444);
 MODULE_PARM_DESC(profile, "board profile: default, counter, otg-2.60a, ... (see bringup_sim(4))");
 
+/* The settings' indices, in the order of include/bringup/board_settings.h: SET_audio_rate, ... */
+#define ROW_INDEX(name, ...) SET_##name,
+enum {
+	BOARD_SETTINGS(ROW_INDEX, ROW_INDEX, ROW_INDEX, ROW_INDEX, ROW_INDEX, ROW_INDEX, ROW_INDEX)
+	SIM_SETTINGS
+};
+
 /*
  * Each board setting is a text parameter of its own name, checked at load against its row of
- * include/bringup/board_settings.h.
+ * include/bringup/board_settings.h; NULL when not given.
  */
-#define SIM_PARAM(name, desc)				\
-	static char *name;				\
-	module_param(name, charp, 0444);		\
+static char *sim_params[SIM_SETTINGS];
+
+#define SIM_PARAM(name, desc)						\
+	module_param_named(name, sim_params[SET_##name], charp, 0444);	\
 	MODULE_PARM_DESC(name, desc);
 
 #define PARAM_NUMBER(name, key, def, low, high, units, text) \
@@ -53,33 +61,25 @@ BOARD_SETTINGS(PARAM_NUMBER, PARAM_OPTIONAL, PARAM_WORD, PARAM_LIST, PARAM_CALLS
 enum sim_kind { KIND_NUMBER, KIND_OPTIONAL, KIND_WORD, KIND_LIST, KIND_CALLS, KIND_TEXT,
 		KIND_HERTZ };
 
-/* Each setting's parameter and what it takes. */
+/* What each setting takes, by its index. */
 static const struct sim_setting {
 	const char *name;
 	const char *key;
-	char **param;
 	enum sim_kind kind;
 	const char *def;
 	long long low, high;
 	const char *words;
 } sim_settings[] = {
 #define ROW_NUMBER(name, key, def, low, high, units, text) \
-	{ #name, key, &(name), KIND_NUMBER, #def, low, high, NULL },
+	{ #name, key, KIND_NUMBER, #def, low, high, NULL },
 #define ROW_OPTIONAL(name, key, low, high, units, text) \
-	{ #name, key, &(name), KIND_OPTIONAL, "", low, high, NULL },
-#define ROW_WORD(name, key, def, words, text) { #name, key, &(name), KIND_WORD, def, 0, 0, words },
-#define ROW_LIST(name, key, def, items, text) { #name, key, &(name), KIND_LIST, def, 0, 0, items },
-#define ROW_CALLS(name, key, text) { #name, key, &(name), KIND_CALLS, "", 0, 0, NULL },
-#define ROW_TEXT(name, key, def, text) { #name, key, &(name), KIND_TEXT, def, 0, 0, NULL },
-#define ROW_HERTZ(name, key, def, text) { #name, key, &(name), KIND_HERTZ, def, 0, 0, NULL },
+	{ #name, key, KIND_OPTIONAL, "", low, high, NULL },
+#define ROW_WORD(name, key, def, words, text) { #name, key, KIND_WORD, def, 0, 0, words },
+#define ROW_LIST(name, key, def, items, text) { #name, key, KIND_LIST, def, 0, 0, items },
+#define ROW_CALLS(name, key, text) { #name, key, KIND_CALLS, "", 0, 0, NULL },
+#define ROW_TEXT(name, key, def, text) { #name, key, KIND_TEXT, def, 0, 0, NULL },
+#define ROW_HERTZ(name, key, def, text) { #name, key, KIND_HERTZ, def, 0, 0, NULL },
 	BOARD_SETTINGS(ROW_NUMBER, ROW_OPTIONAL, ROW_WORD, ROW_LIST, ROW_CALLS, ROW_TEXT, ROW_HERTZ)
-};
-
-/* The settings' indices in sim_settings[]: SET_audio_rate, ... */
-#define ROW_INDEX(name, ...) SET_##name,
-enum {
-	BOARD_SETTINGS(ROW_INDEX, ROW_INDEX, ROW_INDEX, ROW_INDEX, ROW_INDEX, ROW_INDEX, ROW_INDEX)
-	SIM_SETTINGS
 };
 
 static const struct board_profile board_profiles[] = { BOARD_PROFILES(BOARD_PROFILE_ROW) };
@@ -248,15 +248,16 @@ static int refuse(const struct sim_setting *s, const char *value)
  * The setting's text: its parameter, else the named profile's, else the profile "default"'s,
  * else the built-in default, whole. A value longer than BOARD_SETTING_MAX is refused, never cut.
  */
-static int __init setting_text(const struct sim_setting *s, char *out)
+static int __init setting_text(int index, char *out)
 {
+	const struct sim_setting *s = &sim_settings[index];
 	const char *value = s->def;
 	size_t len = strlen(s->def);
 	int i, pass;
 	bool found = false;
 
-	if (*s->param) {
-		value = *s->param;
+	if (sim_params[index]) {
+		value = sim_params[index];
 		len = strlen(value);
 		found = true;
 	}
@@ -302,7 +303,7 @@ static int __init read_setting(int i)
 	struct sim_calls calls;
 
 	*number = 0;
-	if (setting_text(s, text))
+	if (setting_text(i, text))
 		return -EINVAL;
 	switch (s->kind) {
 	case KIND_OPTIONAL:
