@@ -240,25 +240,25 @@ std::string setting_refused(const std::string& key, const std::string& value) {
         case SettingKind::Number:
         case SettingKind::Optional:
             if (!parse_number(*row, value, &v))
-                why = "not a whole number from " + std::to_string(row->low) + " to " + std::to_string(row->high);
+                why = ": not a whole number from " + std::to_string(row->low) + " to " + std::to_string(row->high);
             break;
         case SettingKind::Word:
-            if (!is_word(value, row->words)) why = "not one of " + word_names(row->words);
+            if (!is_word(value, row->words)) why = ": not one of " + word_names(row->words);
             break;
         case SettingKind::List:
-            if (!list_taken(value, row->words)) why = "not a comma-separated list of " + word_names(row->words);
+            if (!list_taken(value, row->words)) why = ": not a comma-separated list of " + word_names(row->words);
             break;
         case SettingKind::Calls:
-            if (!calls_taken(value)) why = "not a list of calls counted from 1 (\"3\", \"2,5\", \"4-6\", \"7-\")";
+            if (!calls_taken(value)) why = ": not a list of calls counted from 1 (\"3\", \"2,5\", \"4-6\", \"7-\")";
             break;
         case SettingKind::Hertz:
             if (audio_stream_parse_mhz(value.c_str(), &v) != 0 || v <= 0)
-                why = "not a frequency in hertz above 0, with at most three decimals";
+                why = ": not a frequency in hertz above 0, with at most three decimals";
             break;
         case SettingKind::Text:
             break;
     }
-    return why.empty() ? "" : key + " = " + value + ": " + why;
+    return why.empty() ? "" : key + " = " + value + why;
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bringup/audio_stream.h"
+#include "bringup/board_setting_rows.h"
 #include "bringup/otg.h"
 #include "bringup/qvaudio.h"
 #include "runprog.h"
@@ -187,7 +188,7 @@ TEST(AudioDevice, ToneAtAFractionalFrequency) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::vector<std::string> out = testutil::split_lines(r.out);
     ASSERT_EQ(out.size(), 4u) << r.out;
-    bringup::AudioStream stream{192000, false, 440.5};
+    bringup::AudioStream stream{bringup::board_default::audio_rate, false, 440.5};
     std::string hex;
     for (long long i = 0; i < 2000; ++i) {
         char byte[4];
@@ -274,7 +275,7 @@ TEST(Threads, CreationRefusedOnRequest) {
 TEST(Command, CreateWritesTheSettingsInOrder) {
     std::string board = make_board("create", {"--profile", "counter", "audio.rate=768000"});
     std::string conf = testutil::read_file(board + "/board.conf");
-    size_t rate_default = conf.find("audio.rate = 192000");
+    size_t rate_default = conf.find("audio.rate = " + std::to_string(bringup::board_default::audio_rate));
     size_t content = conf.find("audio.content = counter");
     size_t rate_given = conf.find("audio.rate = 768000");
     ASSERT_NE(rate_default, std::string::npos) << conf;
@@ -302,7 +303,33 @@ TEST(Command, CreateWritesTheSettingsInOrder) {
             << refused.err;
         EXPECT_FALSE(testutil::file_exists(none)) << kv;
     }
-    EXPECT_EQ(run_cli({"create", none, "audio.ring=0x10"}).exit_code, 0);
+    // Every kind of setting: a value the table does not take is refused, in the same words.
+    const struct {
+        const char* given;
+        const char* message;
+    } refusals[] = {
+        {"usb.phy=x", "usb.phy = x: not one of sleepm, iddq, both"},
+        {"usb.ports=0,2", "usb.ports = 0,2: not a comma-separated list of 0, 1, none"},
+        {"audio.fault.short_read=2-1",
+         "audio.fault.short_read = 2-1: not a list of calls counted from 1 (\"3\", \"2,5\", \"4-6\", \"7-\")"},
+        {"audio.tone_hz=0", "audio.tone_hz = 0: not a frequency in hertz above 0, with at most three decimals"},
+        {"usb.port1.attached=2", "usb.port1.attached = 2: not a whole number from 0 to 1"},
+    };
+    for (const auto& r : refusals) {
+        RunResult refused = run_cli({"create", none, r.given});
+        EXPECT_EQ(refused.exit_code, 1) << r.given;
+        EXPECT_EQ(refused.err, std::string("boardsim: ") + r.message + "\n");
+        EXPECT_FALSE(testutil::file_exists(none)) << r.given;
+    }
+    RunResult long_text = run_cli({"create", none, "usb.version=" + std::string(256, 'v')});
+    EXPECT_EQ(long_text.exit_code, 1);
+    EXPECT_EQ(long_text.err, "boardsim: usb.version: a value of more than 255 characters\n");
+    // Values the table takes, and the preloaded board's own settings and quoted versions as they are.
+    EXPECT_EQ(run_cli({"create", none, "audio.ring=0x10", "usb.ports=1 none", "audio.fault.read_error=3, 5-,7-9",
+                       "usb.phy=", "fault.deny=/sys/x", "usb.port0.gotgctl=anything",
+                       "usb.version=\"" + std::string(300, 'v') + "\""})
+                  .exit_code,
+              0);
 }
 
 TEST(Command, AttachDetachTraceAndRun) {
