@@ -153,7 +153,7 @@ int sim_calls_parse(const char *text, struct sim_calls *calls)
 	while (*p) {
 		long long first, last;
 
-		if (*p == ',' || *p == ' ') {
+		if (*p == ',') {
 			p++;
 			continue;
 		}
@@ -166,7 +166,7 @@ int sim_calls_parse(const char *text, struct sim_calls *calls)
 			if (isdigit(*p) && (!call_number(&p, &last) || last < first))
 				return -EINVAL;
 		}
-		if (*p && *p != ',' && *p != ' ')
+		if (*p && *p != ',')
 			return -EINVAL;
 		calls->first[calls->count] = first;
 		calls->last[calls->count] = last;
@@ -279,11 +279,11 @@ static int __init setting_text(int index, char *out)
 	return 0;
 }
 
-/* Whether every comma- or blank-separated item of `list` is one of the `items`. */
+/* Whether every comma-separated item of `list` is one of the `items`. */
 static bool list_known(const char *list, const char *items)
 {
 	while (*list) {
-		size_t len = strcspn(list, ", ");
+		size_t len = strcspn(list, ",");
 
 		if (len && word_index(items, list, len) < 0)
 			return false;

@@ -66,6 +66,7 @@ check "the Wi-Fi power after a request" '$bin/wlanpower 0 && [ "$(cat $dbg/wifi_
 check "a refused value fails with EINVAL and changes nothing" 'probe_is $EINVAL write $lm0/peri_sleepm 2 &&
     probe_is $EINVAL write $lm0/pullup "on\000garbage" && probe_is $EINVAL write $lm0/peri_sleepm "0\000" &&
     probe_is $EINVAL write $dbg/port0_attached "1\000x" && probe_is $EINVAL write $dbg/audio_fault_read_error "2-\000x" &&
+    probe_is $EINVAL write $dbg/audio_fault_read_error "2 5" &&
     probe_is $EINVAL write $dbg/audio_fault_size -512 && probe_is $EINVAL write $dbg/port0_attached 2 &&
     [ "$(cat $lm0/peri_sleepm)" = 1 ] && [ "$(cat $dbg/port0_attached)" = 1 ] && [ -z "$(cat $dbg/audio_fault_size)" ]'
 $UNLOAD
