@@ -127,8 +127,8 @@ std::string summary(const Json& counts, const Json& changes, size_t flaky) {
     }
     size_t d = size_t(json_number_or(json_member(counts, "drifted"), 0));
     if (d) s += (s.empty() ? "" : ", ") + counted(d, "figure drifted", "figures drifted");
-    if (flaky) s += (s.empty() ? "" : ", ") + counted(flaky, "flaky check", "flaky checks");
     if (s.empty()) s = "no check changed";
+    if (flaky) s += ", " + counted(flaky, "flaky check", "flaky checks");
     std::string around;
     for (const Json& c : changes)
         around += (around.empty() ? "; " : ", ") + json_string_or(json_member(c, "what"), "") + " " +
