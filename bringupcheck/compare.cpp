@@ -160,7 +160,8 @@ bool read_results_folder(const std::string& dir, Results* r, std::string* error)
     return true;
 }
 
-Json compare_results(const Results& before, const Results& now, const std::string& baseline, const Tolerances& t) {
+Json compare_results(const Results& before, const Results& now, const std::string& baseline, const Tolerances& t,
+                     bool strict) {
     Json out = Json::object(), checks = Json::array(), counts = Json::object();
     for (const Class& k : kClasses) counts[k.key] = 0.0;
     counts["drifted"] = 0.0;
@@ -191,6 +192,7 @@ Json compare_results(const Results& before, const Results& now, const std::strin
     out["counts"] = counts;
     out["checks"] = checks;
     out["surroundings"] = changes;
+    out["strict"] = strict;
     return out;
 }
 
@@ -222,10 +224,25 @@ std::vector<std::string> comparison_lines(const Json& c) {
     return out;
 }
 
-bool comparison_fails(const Json& c, bool strict) {
+bool comparison_fails(const Json& c) {
     const Json& counts = json_member(c, "counts");
     return json_number_or(json_member(counts, kRegressionClass), 0) > 0 ||
-           (strict && json_number_or(json_member(counts, "drifted"), 0) > 0);
+           (json_true(json_member(c, "strict")) && json_number_or(json_member(counts, "drifted"), 0) > 0);
+}
+
+std::string comparison_counts(const Json& c) {
+    const Json& counts = json_member(c, "counts");
+    double regressions = json_number_or(json_member(counts, kRegressionClass), 0),
+           fixed = json_number_or(json_member(counts, "fixed"), 0),
+           drifted = json_number_or(json_member(counts, "drifted"), 0);
+    bool strict = json_true(json_member(c, "strict"));
+    // A comparison that could not be made fails its line: nothing says there was no regression.
+    bool made = json_member(c, "error").is_null();
+    auto line = [](const char* name, bool fails, double n, const char* units) {
+        return std::string(name) + (fails ? " fail " : " pass ") + json_dump(Json(n)) + " " + units + "\n";
+    };
+    return line("regressions", !made || regressions > 0, regressions, "checks") + line("fixed", !made, fixed, "checks") +
+           line("drifted", !made || (strict && drifted > 0), drifted, "figures");
 }
 
 std::string class_words(const std::string& cls) {

@@ -320,7 +320,7 @@ int main(int argc, char** argv) {
     // Compared once every check has had its retries: a regression is called on the last attempt.
     if (!o.baseline.empty())
         ctx.results.comparison = baseline_error.empty()
-                                     ? compare_results(baseline, ctx.results, absolute(o.baseline), o.tolerances)
+                                     ? compare_results(baseline, ctx.results, absolute(o.baseline), o.tolerances, o.strict)
                                      : comparison_error(absolute(o.baseline), baseline_error);
-    return finish_outputs(ctx, o.strict);
+    return finish_outputs(ctx);
 }

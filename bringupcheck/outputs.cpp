@@ -16,7 +16,8 @@ const char kMsgCannotWrite[] = "bringup-check: cannot write %s: %s\n";
 const char kResultsFile[] = "results.json";
 const char kReportFile[] = "report.html";
 // What a run writes of its results, in this order; each is made from the results in memory.
-const char* const kOutputFiles[] = {kResultsFile, "results.xml", "verdicts.txt", kReportFile};
+// The last, comparison.txt, only with a baseline.
+const char* const kOutputFiles[] = {kResultsFile, "results.xml", "verdicts.txt", kReportFile, "comparison.txt"};
 
 // Makes the default output folder afresh: when the name is taken (by a run started in the same
 // second), "-2", "-3", ... is added until a new folder is made. "" or why none could be made.
@@ -66,9 +67,11 @@ std::vector<std::pair<std::string, int>> write_outputs(const std::string& dir, c
     std::string json = results_json(r), error;
     Results back;
     const Results& shown = parse_results(json, &back, &error) ? back : r;
-    const std::string texts[] = {json, results_junit(shown), verdict_lines(shown), render_report(dir, shown)};
+    const std::string texts[] = {json, results_junit(shown), verdict_lines(shown), render_report(dir, shown),
+                                 comparison_counts(shown.comparison)};
     std::vector<std::pair<std::string, int>> failed;
     for (size_t i = 0; i < sizeof texts / sizeof texts[0]; ++i) {
+        if (i == 4 && !shown.comparison.is_object()) continue;
         std::string path = dir + "/" + kOutputFiles[i];
         if (!write_file(path, texts[i])) failed.push_back({path, errno});
     }
@@ -94,10 +97,10 @@ bool write_and_say(const std::string& dir, const Results& r) {
 
 }  // namespace
 
-int finish_outputs(const Context& ctx, bool strict) {
+int finish_outputs(const Context& ctx) {
     printf("summary: %s\n", counts_text(count_verdicts(ctx.results)).c_str());
     if (!write_and_say(ctx.out, ctx.results)) return kNotCompleted;
-    if (comparison_fails(ctx.results.comparison, strict)) return 1;
+    if (comparison_fails(ctx.results.comparison)) return 1;
     for (const Check& c : ctx.results.checks)
         if (c.verdict == Verdict::Fail) return 1;
     return 0;
@@ -110,9 +113,9 @@ int compare_runs(const std::string& old_dir, const std::string& new_dir, const T
         fprintf(stderr, "bringup-check: cannot compare: %s\n", terminal_text(error).c_str());
         return 1;
     }
-    now.comparison = compare_results(before, now, absolute(old_dir), t);
+    now.comparison = compare_results(before, now, absolute(old_dir), t, strict);
     if (!write_and_say(absolute(new_dir), now)) return kNotCompleted;
-    return comparison_fails(now.comparison, strict) ? 1 : 0;
+    return comparison_fails(now.comparison) ? 1 : 0;
 }
 
 int render(const std::string& dir) {

@@ -24,8 +24,8 @@ std::vector<std::pair<std::string, int>> write_outputs(const std::string& dir, c
 
 // Writes the results once more at the end of the run, names each file that could not be written,
 // says what the comparison with a baseline found and where the report is. The run's exit status:
-// a failed check or a regression (with `strict`, a drifted figure too) fail it.
-int finish_outputs(const Context& ctx, bool strict);
+// a failed check or a regression (with --strict, a drifted figure too) fail it.
+int finish_outputs(const Context& ctx);
 
 // --compare: the run in `new_dir` compared with the one in `old_dir`, its results files written
 // again with the comparison. 0, 1 for a regression (with `strict`, a drift) or results that

@@ -518,6 +518,19 @@ TEST(BringupCheck, BoardFarmStepsReportEveryCheck) {
                     "\n";
     EXPECT_EQ(testutil::read_file(dir + "/cases"), expected);
 
+    // A job with the first job's run as its baseline: the comparison's counts as three more cases.
+    ASSERT_EQ(run_argv({"/bin/cp", "-r", dir + "/out", dir + "/first"}).exit_code, 0);
+    o.env.push_back("BASELINE=" + dir + "/first");
+    o.env.push_back("ARGS=--sim " + board + " --boardsim " + boardsim() + " --only usb");
+    unlink((dir + "/cases").c_str());
+    r = testutil::run(o);
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    std::string cases = testutil::read_file(dir + "/cases");
+    EXPECT_EQ(cases.substr(cases.find("regressions")), "regressions --result pass --measurement 0 --units checks\n"
+              "fixed --result pass --measurement 0 --units checks\ndrifted --result pass --measurement 0 --units figures\n");
+    o.env.pop_back();
+    o.env.pop_back();
+
     // Later jobs on the same board, in the same folder: one whose arguments are wrong, one whose
     // folder is refused. Each reports one failing case saying so, never the first job's verdicts.
     o.env.push_back("ARGS=--sim " + board + " --boardsim " + boardsim() + " --only sound");
