@@ -86,7 +86,8 @@ Json surroundings(const Json& before, const Json& now) {
     Json out = Json::array();
     for (const char* key : kSurroundings) {
         const Json &b = json_member(before, key), &n = json_member(now, key);
-        if (b == n) continue;
+        // What only one of the runs recorded (an older version's) is not a change.
+        if (b.is_null() || n.is_null() || b == n) continue;
         if (strcmp(key, "settings") != 0 || !b.is_object() || !n.is_object()) {
             add_change(&out, key, b, n);
             continue;

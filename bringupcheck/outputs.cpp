@@ -130,7 +130,7 @@ int render(const std::string& dir) {
         return 1;
     }
     std::string page = dir + "/" + kReportFile;
-    if (!write_file(page, render_report(dir, r))) {
+    if (!write_file(page, render_report(absolute(dir), r))) {
         int e = errno;
         fprintf(stderr, kMsgCannotWrite, terminal_text(page).c_str(), strerror(e));
         return kNotCompleted;

@@ -191,8 +191,11 @@ Check baseline_check(const Json& k) {
     Check b;
     b.name = json_string_or(json_member(k, "name"), "");
     parse_verdict(json_string_or(json_member(k, "before"), ""), &b.verdict);
-    for (const Json& e : json_items(json_member(k, "evidence_before")))
-        if (e.is_string()) b.evidence.push_back(e.get<std::string>());
+    // Only paths inside the baseline's folder, as for a run's own evidence.
+    for (const Json& e : json_items(json_member(k, "evidence_before"))) {
+        std::string path = json_string_or(e, "");
+        if (!path.empty() && path[0] != '/' && path.find("..") == std::string::npos) b.evidence.push_back(path);
+    }
     return b;
 }
 

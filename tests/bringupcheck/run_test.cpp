@@ -963,6 +963,16 @@ TEST(BringupCheck, ComparesWithABaselineAndRetriesAFailure) {
                              "<figcaption>this run</figcaption>", "pass (flaky)", "Attempt 1 of 2: fail",
                              "<th>kernel</th><td>Linux 6.1.0-57-arm64 aarch64</td>"})
         EXPECT_NE(html.find(part), std::string::npos) << part;
+    // One look in a headless browser: the page as it reads it, the comparison first.
+    testutil::RunOptions look;
+    look.argv = {"/usr/bin/chromium", "--headless=new", "--no-sandbox", "--disable-gpu", "--dump-dom",
+                 "file://" + now + "/report.html"};
+    look.env = {"HOME=" + dir};
+    look.timeout_s = 120;
+    RunResult dom = testutil::run(look);
+    EXPECT_EQ(dom.exit_code, 0) << dom.err;
+    EXPECT_LT(dom.out.find("<h2>Compared with</h2>"), dom.out.find("<h2>Audio</h2>")) << dom.out.substr(0, 2000);
+    EXPECT_NE(dom.out.find("<td class=\"fail\">regression</td>"), std::string::npos);
 
     // Afterwards, --compare says the same of the same two folders.
     RunResult c = check({"--compare", base, now});
