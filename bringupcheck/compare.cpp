@@ -86,8 +86,9 @@ Json surroundings(const Json& before, const Json& now) {
     Json out = Json::array();
     for (const char* key : kSurroundings) {
         const Json &b = json_member(before, key), &n = json_member(now, key);
-        // What only one of the runs recorded (an older version's) is not a change.
-        if (b.is_null() || n.is_null() || b == n) continue;
+        // What only one of the runs recorded (an older version's, or a subsystem's that one run
+        // left out: "") is not a change.
+        if (b.is_null() || n.is_null() || b == "" || n == "" || b == n) continue;
         if (strcmp(key, "settings") != 0 || !b.is_object() || !n.is_object()) {
             add_change(&out, key, b, n);
             continue;
@@ -172,6 +173,8 @@ Json compare_results(const Results& before, const Results& now, const std::strin
         c["class"] = cls;
         c["before"] = b ? Json(verdict_name(b->verdict)) : Json();
         c["now"] = n ? Json(verdict_name(n->verdict)) : Json();
+        c["verdicts"] = std::string(b ? verdict_name(b->verdict) : "not in the baseline") + " \u2192 " +
+                        (n ? verdict_name(n->verdict) : "not run");
         c["evidence_before"] = b ? Json(b->evidence) : Json::array();
         c["drifted"] = b && n && b->verdict != Verdict::Skip && n->verdict != Verdict::Skip ? drifted(*b, *n, t)
                                                                                            : Json::array();
@@ -212,8 +215,7 @@ std::vector<std::string> comparison_lines(const Json& c) {
         std::string name = json_string_or(json_member(k, "name"), ""), cls = json_string_or(json_member(k, "class"), "");
         for (const Class& x : kClasses)
             if (x.changed && cls == x.key)
-                out.push_back(std::string(x.one) + ": " + name + " (" + value_text(json_member(k, "before")) + " \u2192 " +
-                              value_text(json_member(k, "now")) + ")");
+                out.push_back(std::string(x.one) + ": " + name + " (" + json_string_or(json_member(k, "verdicts"), "") + ")");
         for (const Json& d : json_items(json_member(k, "drifted")))
             out.push_back("drifted: " + name + " " + json_string_or(json_member(d, "text"), ""));
     }

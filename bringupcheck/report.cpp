@@ -243,8 +243,7 @@ std::string compared_section(const std::string& dir, const Results& r) {
         for (const Json& d : json_items(drift)) figures += (figures.empty() ? "" : "<br>") + esc(json_string_or(json_member(d, "text"), ""));
         rows += "<tr><td>" + (now ? "<a href=\"#" + esc(before.name) + "\">" + esc(before.name) + "</a>" : esc(before.name)) +
                 "</td><td class=\"" + (cls == kRegressionClass ? "fail" : cls == "fixed" ? "pass" : "") + "\">" +
-                esc(class_words(cls)) + "</td><td>" + esc(json_string_or(json_member(k, "before"), "")) + " \u2192 " +
-                esc(json_string_or(json_member(k, "now"), "")) + "</td><td>" + figures + "</td><td>" +
+                esc(class_words(cls)) + "</td><td>" + esc(json_string_or(json_member(k, "verdicts"), "")) + "</td><td>" + figures + "</td><td>" +
                 evidence_links(before.evidence, link) + "</td><td>" + (now ? evidence_links(now->evidence, "") : "") +
                 "</td></tr>\n";
         if (now) {

@@ -914,7 +914,7 @@ TEST(BringupCheck, ComparesWithABaselineAndRetriesAFailure) {
           "RETRY  wifi.on            wlanpower ended with exit status 1\n", "PASS  wifi.on            wlanpower 1: the driver took the request, exit status 0 (attempt 2)\n",
           "summary: 4 passed (1 flaky: passed after retries), 1 failed, 3 skipped\n",
           "regression: usb.controller (pass \u2192 fail)\n", "fixed: wifi.off (fail \u2192 pass)\n",
-          "unknown to this version: usb.future (fail \u2192 not recorded)\n",
+          "unknown to this version: usb.future (fail \u2192 not run)\n",
           "drifted: audio.capture ring_size 1048576 \u2192 2097152 (exact)\n",
           "changed: kernel Linux 6.1.0-57-arm64 aarch64 \u2192 " + kernel + "\n",
           "compared with " + base + ": 1 regression, 1 fixed, 1 unknown to this version, ",
