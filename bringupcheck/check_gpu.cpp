@@ -184,6 +184,7 @@ void check_gpu(Context& ctx) {
     std::string lib = swapcount_lib(ctx);
     for (const char* demo : kDemos) {
         Check c = new_check(std::string("gpu.") + demo, "gpu", demo);
+        if (retrying_another(ctx, c.name)) continue;
         if (skipped_as_not_installed(ctx, c, demo)) continue;
         std::vector<unsigned long> before;
         if (no_display(ctx, c, demo, display, &before)) continue;

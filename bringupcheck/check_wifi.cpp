@@ -22,6 +22,7 @@ void check_wifi(Context& ctx) {
                           {"wifi.off", "0", "switching the Wi-Fi module off"}};
     for (const Step& step : steps) {
         Check c = new_check(step.name, "wifi", "wlanpower");
+        if (retrying_another(ctx, c.name)) continue;
         if (!ctx.do_switch) {
             verdict(c, Verdict::Skip, "wlanpower switches the radio: run with --switch to check it");
             record(ctx, c);

@@ -24,6 +24,10 @@ struct Context {
     bool progress = false;      // standard output is a terminal
     std::function<void(const Check&)> show;  // called as each check ends
     Results results;
+    int retries = 0;            // a failed check is run again up to this many times
+    std::string rerun;          // while a failed check runs again: its name (the others are not run)
+    Check rerun_result;         // and what it came to
+    bool rerun_done = false;
 };
 
 // The subsystems, in the order they are checked; each has a subfolder of the output folder.
@@ -38,8 +42,13 @@ void check_gpu(Context& ctx);
 // A check of the run, not yet judged.
 Check new_check(const std::string& name, const std::string& subsystem, const std::string& program);
 void verdict(Check& c, Verdict v, const std::string& reason);
-// Keeps a finished check and shows its line at once.
+// Keeps a finished check and shows its line at once; while another check runs again, drops it.
 void record(Context& ctx, const Check& c);
+// True while a failed check other than `name` runs again: `name` is then not run at all.
+bool retrying_another(const Context& ctx, const std::string& name);
+// Runs a subsystem's checks (`checks`), then each of them that failed again, up to ctx.retries
+// times, until it passes. Each failed attempt's evidence is kept in <subsystem>/attempt-N/.
+void run_with_retries(Context& ctx, void (*checks)(Context&));
 
 // A first problem and how many more there were, as one line.
 std::string first_of(const std::vector<std::string>& problems);

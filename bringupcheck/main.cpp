@@ -1,5 +1,6 @@
 // bringup-check: runs the suite's programs on this board (or on a simulated one), judges what they
 // did, and writes the verdicts with their evidence and a report page.
+#include <dirent.h>
 #include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -12,6 +13,8 @@
 #include <string>
 
 #include "bringupcheck/checks.h"
+#include "bringupcheck/compare.h"
+#include "bringupcheck/folderfile.h"
 #include "bringupcheck/outfiles.h"
 #include "bringupcheck/outputs.h"
 #include "bringupcheck/proc.h"
@@ -21,7 +24,9 @@ namespace {
 const char kUsage[] =
     "usage: bringup-check [--sim BOARD] [--switch] [--only LIST] [--seconds N] [--out DIR]\n"
     "                     [--boardsim PATH] [--preload LIB] [--attach PORT] [--audio-rate BYTES_PER_S]\n"
+    "                     [--retries N] [--baseline DIR [--strict] [--tolerance NAME=VALUE]...]\n"
     "       bringup-check --render DIR\n"
+    "       bringup-check --compare OLD NEW [--strict] [--tolerance NAME=VALUE]...\n"
     "\n"
     "  --sim BOARD      run on a simulated board folder through libboardsim.so\n"
     "  --switch         also run the checks that switch power (USB daemons, Wi-Fi radio)\n"
@@ -32,15 +37,25 @@ const char kUsage[] =
     "  --preload LIB    libboardsim.so itself\n"
     "  --attach PORT    simulated board: a device comes and goes on PORT during each USB daemon run\n"
     "  --audio-rate N   bytes per second the audio driver plays (default %lld)\n"
+    "  --retries N      run a failed check again, up to N times (0 to 10); a pass then is flaky\n"
+    "  --baseline DIR   compare this run with the earlier run in DIR\n"
+    "  --compare OLD NEW  compare the run in NEW with the one in OLD (afterwards)\n"
+    "  --strict         a figure drifted beyond its tolerance fails the comparison too\n"
+    "  --tolerance NAME=VALUE  the tolerance of figure NAME\n"
     "  --render DIR     write DIR/report.html again from DIR/results.json and the evidence\n"
-    "Exit status: 0 every check that ran passed, 1 a check failed, 2 usage error,\n"
-    "3 the results could not all be written (the output folder refused, or a file of it).\n";
+    "Exit status: 0 every check that ran passed, 1 a check failed (or regressed),\n"
+    "2 usage error, 3 the results could not all be written (the output folder refused,\n"
+    "or a file of it).\n";
 
 const char kBoardsimLib[] = "libboardsim.so";
 
 // What the command line asks for beyond the context of the checks.
 struct Options {
     std::string out, render_dir, boardsim, preload;
+    std::string baseline, compare_old, compare_new;
+    bool strict = false;
+    Tolerances tolerances;
+    int how_to_compare = 0;  // --strict and --tolerance options given
     std::set<std::string> only;
     bool only_given = false;
     int given = 0;  // options given
@@ -102,14 +117,18 @@ bool has_trace_only(const std::string& boardsim) {
 // (--help, a usage error).
 int read_options(int argc, char** argv, Context* ctx, Options* o) {
     // Each option as "--name VALUE" or "--name=VALUE"; the codes are the options' indexes.
-    enum { kSim, kSwitch, kOnly, kSeconds, kOut, kBoardsim, kPreload, kAttach, kAudioRate, kRender, kHelp };
+    enum { kSim, kSwitch, kOnly, kSeconds, kOut, kBoardsim, kPreload, kAttach, kAudioRate, kRender, kHelp,
+           kRetries, kBaseline, kCompare, kStrict, kTolerance };
     const struct option options[] = {
         {"sim", required_argument, nullptr, kSim},           {"switch", no_argument, nullptr, kSwitch},
         {"only", required_argument, nullptr, kOnly},         {"seconds", required_argument, nullptr, kSeconds},
         {"out", required_argument, nullptr, kOut},           {"boardsim", required_argument, nullptr, kBoardsim},
         {"preload", required_argument, nullptr, kPreload},   {"attach", required_argument, nullptr, kAttach},
         {"audio-rate", required_argument, nullptr, kAudioRate}, {"render", required_argument, nullptr, kRender},
-        {"help", no_argument, nullptr, kHelp},               {nullptr, 0, nullptr, 0},
+        {"help", no_argument, nullptr, kHelp},               {"retries", required_argument, nullptr, kRetries},
+        {"baseline", required_argument, nullptr, kBaseline}, {"compare", required_argument, nullptr, kCompare},
+        {"strict", no_argument, nullptr, kStrict},           {"tolerance", required_argument, nullptr, kTolerance},
+        {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
     for (int code; (code = getopt_long(argc, argv, "+:h", options, nullptr)) != -1; ++o->given) {
@@ -129,6 +148,24 @@ int read_options(int argc, char** argv, Context* ctx, Options* o) {
             o->out = v;
         } else if (code == kRender) {
             o->render_dir = v;
+        } else if (code == kBaseline) {
+            o->baseline = v;
+        } else if (code == kCompare) {
+            // OLD is the option's value, NEW the next argument.
+            if (optind >= argc || !*argv[optind]) return usage_error("--compare takes two folders, OLD and NEW");
+            o->compare_old = v;
+            o->compare_new = argv[optind++];
+        } else if (code == kStrict) {
+            o->strict = true;
+            ++o->how_to_compare;
+        } else if (code == kTolerance) {
+            ++o->how_to_compare;
+            std::string error;
+            if (!parse_tolerance(v, &o->tolerances, &error)) return usage_error(error);
+        } else if (code == kRetries) {
+            double n;
+            if (!parse_whole(v, 0, 10, &n)) return usage_error("--retries takes a whole number from 0 to 10");
+            ctx->retries = int(n);
         } else if (code == kBoardsim) {
             o->boardsim = v;
         } else if (code == kPreload) {
@@ -194,6 +231,30 @@ int find_board(Context* ctx, const Options& o) {
     return -1;
 }
 
+// What the checks ran on: a board simulated through the preload library, the kernel board (the
+// simulated board's module loaded into this kernel), or a real board.
+const char kKernelBoardParams[] = "/sys/module/bringup_sim/parameters";
+const char* board_kind(const Context& ctx) {
+    if (!ctx.sim.empty()) return "preloaded";
+    return access(kKernelBoardParams, F_OK) == 0 ? "kernel" : "real";
+}
+
+// The simulated board's settings: board.conf, or the kernel board's module parameters (each read
+// as an attribute is, at most a page).
+Json board_settings(const Context& ctx) {
+    Json out = Json::object();
+    for (const auto& s : ctx.settings) out[s.first] = s.second;
+    DIR* d = ctx.sim.empty() ? opendir(kKernelBoardParams) : nullptr;
+    for (struct dirent* e; d && (e = readdir(d));) {
+        std::string text;
+        BoundedRead r;
+        if (e->d_name[0] != '.' && read_in_folder(kKernelBoardParams, e->d_name, 4096, kNoLinks, &text, &r))
+            out[e->d_name] = text.substr(0, text.find('\n'));
+    }
+    if (d) closedir(d);
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -205,6 +266,12 @@ int main(int argc, char** argv) {
         if (o.given != 1) return usage_error("--render takes a folder and nothing else");
         return render(o.render_dir);
     }
+    // Comparing two runs afterwards takes only how to compare.
+    if (!o.compare_old.empty()) {
+        if (o.given != 1 + o.how_to_compare) return usage_error("--compare takes two folders, --strict and --tolerance only");
+        return compare_runs(o.compare_old, o.compare_new, o.tolerances, o.strict);
+    }
+    if (o.baseline.empty() && o.how_to_compare) return usage_error("--strict and --tolerance need --baseline or --compare");
     if (!ctx.attach_ports.empty() && ctx.sim.empty()) return usage_error("--attach needs a simulated board (--sim)");
     if ((status = find_board(&ctx, o)) >= 0) return status;
     forward_termination();
@@ -215,12 +282,21 @@ int main(int argc, char** argv) {
     gethostname(host, sizeof host - 1);
     struct utsname u;
     std::string kernel = uname(&u) == 0 ? std::string(u.sysname) + " " + u.release + " " + u.machine : "";
+    // The baseline is read before the output folder is cleared: it may be the same folder.
+    Results baseline;
+    std::string baseline_error;
+    if (!o.baseline.empty() && !read_results_folder(absolute(o.baseline), &baseline, &baseline_error))
+        fprintf(stderr, "bringup-check: cannot compare with %s: %s\n", terminal_text(o.baseline).c_str(),
+                terminal_text(baseline_error).c_str());
     if (make_output_folder(ctx, o.out, std::string(host) + "-" + local_time("%Y%m%d-%H%M%S")) != 0) return kNotCompleted;
     ctx.results.started = local_time("%Y-%m-%dT%H:%M:%S%z");
     ctx.results.board["host"] = host;
     ctx.results.board["kernel"] = kernel;
     ctx.results.board["controller"] = "";
     ctx.results.board["egl_vendor"] = "";
+    ctx.results.board["suite"] = BRINGUP_VERSION;
+    ctx.results.board["board_kind"] = board_kind(ctx);
+    ctx.results.board["settings"] = board_settings(ctx);
     if (!ctx.sim.empty()) ctx.results.board["simulated"] = ctx.sim;
 
     auto wanted = [&o](const char* s) { return !o.only_given || o.only.count(s); };
@@ -228,14 +304,23 @@ int main(int argc, char** argv) {
     // stopped part way still leaves the results of the checks it finished.
     ctx.show = [&ctx](const Check& c) {
         const char* const shown[] = {"PASS", "FAIL", "SKIP"};  // by Verdict
-        printf("%s  %-18s %s\n", shown[int(c.verdict)], terminal_text(c.name).c_str(), terminal_text(c.reason).c_str());
+        // A failure that is to be tried again says so; a later attempt says which it is.
+        bool again = c.verdict == Verdict::Fail && int(c.attempts.size()) < ctx.retries;
+        std::string attempt = c.attempts.empty() ? "" : " (attempt " + std::to_string(c.attempts.size() + 1) + ")";
+        printf("%s  %-18s %s%s\n", again ? "RETRY" : shown[int(c.verdict)], terminal_text(c.name).c_str(),
+               terminal_text(c.reason).c_str(), attempt.c_str());
         fflush(stdout);
         write_outputs(ctx.out, ctx.results);  // what fails is named at the end
     };
-    if (wanted("audio")) check_audio(ctx);
-    if (wanted("usb")) check_usb(ctx);
-    if (wanted("wifi")) check_wifi(ctx);
-    if (wanted("egl")) check_egl(ctx);
-    if (wanted("gpu")) check_gpu(ctx);
+    if (wanted("audio")) run_with_retries(ctx, check_audio);
+    if (wanted("usb")) run_with_retries(ctx, check_usb);
+    if (wanted("wifi")) run_with_retries(ctx, check_wifi);
+    if (wanted("egl")) run_with_retries(ctx, check_egl);
+    if (wanted("gpu")) run_with_retries(ctx, check_gpu);
+    // Compared once every check has had its retries: a regression is called on the last attempt.
+    if (!o.baseline.empty())
+        ctx.results.comparison = baseline_error.empty()
+                                     ? compare_results(baseline, ctx.results, absolute(o.baseline), o.tolerances, o.strict)
+                                     : comparison_error(absolute(o.baseline), baseline_error);
     return finish_outputs(ctx);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bringupcheck/checks.h"
+#include "bringupcheck/figures.h"
 
 // The run did not complete: its output folder was refused, or a file of its results could not be
 // written. A board farm then knows that the folder does not hold this run's verdicts.
@@ -21,9 +22,15 @@ int make_output_folder(Context& ctx, std::string out, const std::string& fresh);
 // that --render makes the same page), whether or not results.json itself could be written.
 std::vector<std::pair<std::string, int>> write_outputs(const std::string& dir, const Results& r);
 
-// Writes the results once more at the end of the run, names each file that could not be written
-// and says where the report is. The run's exit status.
+// Writes the results once more at the end of the run, names each file that could not be written,
+// says what the comparison with a baseline found and where the report is. The run's exit status:
+// a failed check or a regression (with --strict, a drifted figure too) fail it.
 int finish_outputs(const Context& ctx);
+
+// --compare: the run in `new_dir` compared with the one in `old_dir`, its results files written
+// again with the comparison. 0, 1 for a regression (with `strict`, a drift) or results that
+// cannot be read, kNotCompleted when a file cannot be written.
+int compare_runs(const std::string& old_dir, const std::string& new_dir, const Tolerances& t, bool strict);
 
 // --render: report.html made again from results.json and the evidence. The exit status.
 int render(const std::string& dir);

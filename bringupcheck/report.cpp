@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "judge/capture.h"
+#include "bringupcheck/compare.h"
 #include "bringupcheck/eglreport.h"
 #include "bringupcheck/folderfile.h"
 #include "bringupcheck/png.h"
@@ -54,25 +55,37 @@ std::string part_note(const std::string& path, long long size, size_t drawn) {
            " are drawn.</p>";
 }
 
-std::string audio_section(const std::string& dir, const Check& c) {
-    std::string s = check_head(c);
-    std::string pcm_path = evidence_path(c, "output.pcm"), pcm;
-    long long size = 0;
+// The check's capture, whole frames of its first kMaxEvidenceBytes, with the rate it was played
+// at and the file's size. False when there is none to draw.
+bool read_capture(const std::string& dir, const Check& c, std::string* pcm, long long* rate, long long* size) {
+    std::string path = evidence_path(c, "output.pcm");
     // results.json may come from elsewhere (--render): a rate out of all reason draws nothing.
     double rate_figure = json_number_or(json_member(c.figures, "rate"), double(bringup::board_default::audio_rate));
-    long long rate = rate_figure >= 4 && rate_figure <= 1e9 ? (long long)rate_figure : 0;
-    if (!pcm_path.empty() && read_evidence(dir, pcm_path, &pcm, &size) && pcm.size() >= 4 && rate >= 4) {
-        // A long capture is drawn from its first part, whole frames only.
-        pcm.resize(pcm.size() / 4 * 4);
+    *rate = rate_figure >= 4 && rate_figure <= 1e9 ? (long long)rate_figure : 0;
+    if (path.empty() || !read_evidence(dir, path, pcm, size) || pcm->size() < 4 || *rate < 4) return false;
+    pcm->resize(pcm->size() / 4 * 4);
+    return true;
+}
+
+std::string level_chart(const std::string& pcm, long long rate) {
+    std::vector<double> level = judge::level_over_time(pcm, rate, 0.05);
+    std::vector<double> xs(level.size());
+    for (size_t i = 0; i < xs.size(); ++i) xs[i] = (double(i) + 0.5) * 0.05;
+    double dur = std::max(1.0, ceil(double(pcm.size()) / double(rate)));
+    return line_chart(xs, level, 0, dur, -100, 0, "seconds into the capture", "level (dBFS)");
+}
+
+std::string audio_section(const std::string& dir, const Check& c) {
+    std::string s = check_head(c);
+    std::string pcm;
+    long long size = 0, rate = 0;
+    if (read_capture(dir, c, &pcm, &rate, &size)) {
+        // A long capture is drawn from its first part.
         if (size > (long long)pcm.size())
             s += "<p>The capture holds " + num(double(size) / double(rate), "%.1f") + " s of audio (" +
                  num(double(size), "%.0f") + " bytes): these figures draw its first " +
                  num(double(pcm.size()) / double(rate), "%.1f") + " s.</p>";
-        std::vector<double> level = judge::level_over_time(pcm, rate, 0.05);
-        std::vector<double> xs(level.size());
-        for (size_t i = 0; i < xs.size(); ++i) xs[i] = (double(i) + 0.5) * 0.05;
-        double dur = std::max(1.0, ceil(double(pcm.size()) / double(rate)));
-        s += "<figure>" + line_chart(xs, level, 0, dur, -100, 0, "seconds into the capture", "level (dBFS)") +
+        s += "<figure>" + level_chart(pcm, rate) +
              "<figcaption>Level over time (RMS of 50 ms windows, both channels)</figcaption></figure>";
         double bin = 0;
         std::vector<double> magnitudes = judge::spectrum(pcm, rate, 8192, &bin);
@@ -130,13 +143,18 @@ std::string usb_section(const std::string& dir, const Check& c) {
     return s + figures_table(c, t0) + evidence_list(c);
 }
 
+// The check's screenshot, whole or not at all.
+bool read_screenshot(const std::string& dir, const Check& c, std::string* png) {
+    std::string path = evidence_path(c, ".png");
+    long long size = 0;
+    return !path.empty() && read_evidence(dir, path, png, &size) && size == (long long)png->size() &&
+           png->compare(0, 8, "\x89PNG\r\n\x1a\n", 8) == 0;
+}
+
 std::string gpu_section(const std::string& dir, const Check& c) {
     std::string s = check_head(c);
-    std::string png_path = evidence_path(c, ".png"), png;
-    long long size = 0;
-    // A screenshot is shown whole or not at all.
-    if (!png_path.empty() && read_evidence(dir, png_path, &png, &size) && size == (long long)png.size() &&
-        png.compare(0, 8, "\x89PNG\r\n\x1a\n", 8) == 0) {
+    std::string png;
+    if (read_screenshot(dir, c, &png)) {
         double fps = json_number_or(json_member(c.figures, "fps"), 0);
         s += "<figure><img alt=\"" + esc(c.program) + "\" width=\"320\" src=\"data:image/png;base64," + base64(png) +
              "\"><figcaption>" + esc(c.program) + (fps > 0 ? ": " + num(fps, "%.1f") + " frames per second" : "") +
@@ -168,6 +186,85 @@ std::string egl_section(const std::string& dir, const Check& c) {
     return s + evidence_list(c);
 }
 
+// The baseline's check as the comparison keeps it: its verdict and evidence.
+Check baseline_check(const Json& k) {
+    Check b;
+    b.name = json_string_or(json_member(k, "name"), "");
+    parse_verdict(json_string_or(json_member(k, "before"), ""), &b.verdict);
+    // Only paths inside the baseline's folder, as for a run's own evidence.
+    for (const Json& e : json_items(json_member(k, "evidence_before"))) {
+        std::string path = json_string_or(e, "");
+        if (!path.empty() && path[0] != '/' && path.find("..") == std::string::npos) b.evidence.push_back(path);
+    }
+    return b;
+}
+
+// Old and new side by side, for what is seen rather than read: a screenshot, the audio's level.
+std::string side_by_side(const std::string& dir, const std::string& base_dir, const Check& before, const Check& now) {
+    std::string figs[2];
+    const std::pair<const std::string*, const Check*> runs[2] = {{&base_dir, &before}, {&dir, &now}};
+    for (int i = 0; i < 2; ++i) {
+        std::string png, pcm;
+        long long rate = 0, size = 0;
+        if (now.subsystem == "gpu" && read_screenshot(*runs[i].first, *runs[i].second, &png))
+            figs[i] = "<img alt=\"" + esc(now.name) + "\" width=\"320\" src=\"data:image/png;base64," + base64(png) + "\">";
+        else if (now.subsystem == "audio" && read_capture(*runs[i].first, *runs[i].second, &pcm, &rate, &size))
+            figs[i] = level_chart(pcm, rate);
+    }
+    if (figs[0].empty() || figs[1].empty()) return "";
+    return "<figure>" + figs[0] + "<figcaption>baseline</figcaption></figure><figure>" + figs[1] +
+           "<figcaption>this run</figcaption></figure>";
+}
+
+// The section at the top of a run compared with a baseline: what changed, with links to both
+// runs' evidence.
+std::string compared_section(const std::string& dir, const Results& r) {
+    const Json& cmp = r.comparison;
+    std::string base = json_string_or(json_member(cmp, "baseline"), "");
+    std::string link = relative_link(dir, base);
+    std::string s = "<section id=\"compared\"><h2>Compared with</h2><p><a href=\"" + esc(href(link + "/report.html")) +
+                    "\"><code>" + esc(base) + "</code></a>" +
+                    (json_member(cmp, "baseline_started").is_string()
+                         ? ", started " + esc(json_string_or(json_member(cmp, "baseline_started"), ""))
+                         : "") +
+                    ": <strong>" + esc(json_string_or(json_member(cmp, "summary"), "")) + "</strong></p>\n";
+    for (const Json& n : json_items(json_member(cmp, "notes"))) s += "<p>Note: " + esc(json_string_or(n, "")) + "</p>\n";
+    std::string rows, pictures;
+    for (const Json& k : json_items(json_member(cmp, "checks"))) {
+        std::string cls = json_string_or(json_member(k, "class"), "");
+        const Json& drift = json_member(k, "drifted");
+        if (cls.compare(0, 6, "still_") == 0 && drift.empty()) continue;
+        if (cls == "skipped") continue;
+        Check before = baseline_check(k);
+        const Check* now = nullptr;
+        for (const Check& c : r.checks)
+            if (c.name == before.name) now = &c;
+        std::string figures;
+        for (const Json& d : json_items(drift)) figures += (figures.empty() ? "" : "<br>") + esc(json_string_or(json_member(d, "text"), ""));
+        rows += "<tr><td>" + (now ? "<a href=\"#" + esc(before.name) + "\">" + esc(before.name) + "</a>" : esc(before.name)) +
+                "</td><td class=\"" + (cls == kRegressionClass ? "fail" : cls == "fixed" ? "pass" : "") + "\">" +
+                esc(class_words(cls)) + "</td><td>" + esc(json_string_or(json_member(k, "verdicts"), "")) + "</td><td>" + figures + "</td><td>" +
+                evidence_links(before.evidence, link) + "</td><td>" + (now ? evidence_links(now->evidence, "") : "") +
+                "</td></tr>\n";
+        if (now) {
+            std::string pair = side_by_side(dir, base, before, *now);
+            if (!pair.empty()) pictures += "<h3>" + esc(now->name) + "</h3>" + pair + "\n";
+        }
+    }
+    if (!rows.empty())
+        s += scrolling("<table><tr><th>check</th><th>what changed</th><th>verdict</th><th>figures outside their "
+                       "tolerance</th><th>baseline's evidence</th><th>this run's evidence</th></tr>\n" + rows + "</table>");
+    std::string around;
+    for (const Json& c : json_items(json_member(cmp, "surroundings")))
+        around += "<tr><th>" + esc(json_string_or(json_member(c, "what"), "")) + "</th><td>" +
+                  esc(json_string_or(json_member(c, "before"), "")) + "</td><td>" +
+                  esc(json_string_or(json_member(c, "now"), "")) + "</td></tr>\n";
+    if (!around.empty())
+        s += "<h3>Around the board</h3>" + scrolling("<table><tr><th></th><th>baseline</th><th>this run</th></tr>\n" +
+                                                      around + "</table>");
+    return s + pictures + "</section>\n";
+}
+
 const char* const kSubsystems[][2] = {
     {"audio", "Audio"}, {"usb", "USB"}, {"wifi", "Wi-Fi"}, {"gpu", "GPU"}, {"egl", "EGL"}};
 
@@ -179,14 +276,13 @@ std::string render_report(const std::string& dir, const Results& r) {
                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>bring-up check: " +
                     esc(host) + "</title><style>" + kStyle + "</style></head><body>\n";
     s += "<h1>bring-up check: " + esc(host) + "</h1>\n";
-    size_t counts[3] = {0, 0, 0};
-    for (const Check& c : r.checks) counts[int(c.verdict)]++;
-    s += "<p>" + num(double(counts[0])) + " passed, " + num(double(counts[1])) + " failed, " + num(double(counts[2])) +
-         " skipped; started " + esc(r.started) + ".</p>\n";
+    s += "<p>" + esc(counts_text(count_verdicts(r))) + "; started " + esc(r.started) + ".</p>\n";
+    if (r.comparison.is_object()) s += compared_section(dir, r);
     std::string t = "<table><tr><th>check</th><th>verdict</th><th>program</th><th>reason</th><th>seconds</th></tr>\n";
     for (const Check& c : r.checks)
         t += "<tr><td><a href=\"#" + esc(c.name) + "\">" + esc(c.name) + "</a></td><td class=\"" + verdict_name(c.verdict) +
-             "\">" + verdict_name(c.verdict) + "</td><td>" + esc(c.program) + "</td><td class=\"why\">" + esc(c.reason) + "</td><td>" +
+             "\">" + verdict_name(c.verdict) +
+             (c.flaky() ? " (flaky)" : "") + "</td><td>" + esc(c.program) + "</td><td class=\"why\">" + esc(c.reason) + "</td><td>" +
              num(c.seconds, "%.1f") + "</td></tr>\n";
     s += scrolling(t + "</table>") + "\n<h2>Board</h2>";
     s += board_table(r.board) + "\n";

@@ -25,7 +25,15 @@ std::string scrolling(const std::string& table);
 // its evidence as links.
 std::string check_head(const Check& c);
 std::string figures_table(const Check& c, double t0 = NAN);
+// Its evidence as links, then each earlier attempt's reason and evidence.
 std::string evidence_list(const Check& c);
+// Evidence paths as links, the paths relative to the folder `base` ("" for the page's own).
+std::string evidence_links(const std::vector<std::string>& evidence, const std::string& base);
+// A path inside the output folder as a relative link.
+std::string href(const std::string& path);
+// The folder `to` as a path relative to the folder `from` (both absolute: "../run"), or `to` as it
+// is when either is not.
+std::string relative_link(const std::string& from, const std::string& to);
 // The board record as a table.
 std::string board_table(const Json& board);
 

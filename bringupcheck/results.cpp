@@ -43,6 +43,18 @@ Json Check::to_json() const {
     j["seconds"] = fabs(seconds) < 1e12 ? round(seconds * 100) / 100 : seconds;
     j["figures"] = figures;
     j["evidence"] = evidence;
+    if (!attempts.empty()) {
+        j["flaky"] = flaky();
+        Json& a = j["attempts"] = Json::array();
+        for (const Check& t : attempts) {
+            Json e = Json::object();
+            e["verdict"] = verdict_name(t.verdict);
+            e["reason"] = t.reason;
+            e["seconds"] = round(t.seconds * 100) / 100;
+            e["evidence"] = t.evidence;
+            a.push_back(e);
+        }
+    }
     return j;
 }
 
@@ -56,7 +68,29 @@ Check Check::from_json(const Json& j) {
     if (json_member(j, "figures").is_object()) c.figures = json_member(j, "figures");
     for (const Json& e : json_items(json_member(j, "evidence")))
         if (e.is_string()) c.evidence.push_back(e.get<std::string>());
+    for (const Json& a : json_items(json_member(j, "attempts"))) {
+        Check t = from_json(a);
+        // An earlier attempt is kept only with a verdict of its own.
+        if (parse_verdict(json_string_or(json_member(a, "verdict"), ""), &t.verdict)) c.attempts.push_back(t);
+    }
     return c;
+}
+
+Counts count_verdicts(const Results& r) {
+    Counts n;
+    for (const Check& c : r.checks) {
+        n.passed += c.verdict == Verdict::Pass;
+        n.failed += c.verdict == Verdict::Fail;
+        n.skipped += c.verdict == Verdict::Skip;
+        n.flaky += c.flaky();
+    }
+    return n;
+}
+
+std::string counts_text(const Counts& n) {
+    std::string s = std::to_string(n.passed) + " passed";
+    if (n.flaky) s += " (" + std::to_string(n.flaky) + " flaky: passed after retries)";
+    return s + ", " + std::to_string(n.failed) + " failed, " + std::to_string(n.skipped) + " skipped";
 }
 
 std::string results_json(const Results& r) {
@@ -65,6 +99,13 @@ std::string results_json(const Results& r) {
     top["started"] = r.started;
     Json& checks = top["checks"] = Json::array();
     for (const Check& c : r.checks) checks.push_back(c.to_json());
+    Counts n = count_verdicts(r);
+    Json& summary = top["summary"] = Json::object();
+    summary["passed"] = double(n.passed);
+    summary["failed"] = double(n.failed);
+    summary["skipped"] = double(n.skipped);
+    summary["flaky"] = double(n.flaky);
+    if (r.comparison.is_object()) top["comparison"] = r.comparison;
     return json_dump(top) + "\n";
 }
 
@@ -89,15 +130,24 @@ bool parse_results(const std::string& text, Results* r, std::string* error) {
             return false;
         }
         // Evidence stays inside the output folder.
-        for (const std::string& e : c.evidence)
+        std::vector<std::string> all = c.evidence;
+        for (const Check& a : c.attempts) all.insert(all.end(), a.evidence.begin(), a.evidence.end());
+        for (const std::string& e : all)
             if (e.empty() || e[0] == '/' || e.find("..") != std::string::npos) {
                 *error = "evidence path outside the output folder: " + e;
                 return false;
             }
         out.checks.push_back(c);
     }
+    if (json_member(top, "comparison").is_object()) out.comparison = json_member(top, "comparison");
     *r = out;
     return true;
+}
+
+const Json* compared_check(const Results& r, const std::string& name) {
+    for (const Json& c : json_items(json_member(r.comparison, "checks")))
+        if (json_string_or(json_member(c, "name"), "") == name) return &c;
+    return nullptr;
 }
 
 std::string results_junit(const Results& r) {
@@ -122,13 +172,42 @@ std::string results_junit(const Results& r) {
         snprintf(t, sizeof t, "%.2f", c.seconds);
         out += "    <testcase classname=\"bringup-check." + xml_escape(c.subsystem) + "\" name=\"" +
                xml_escape(c.name) + "\" time=\"" + t + "\">\n";
-        if (c.verdict == Verdict::Fail)
-            out += "      <failure message=\"" + xml_escape(c.reason) + "\" type=\"fail\">" + xml_escape(c.reason) +
-                   "</failure>\n";
-        else if (c.verdict == Verdict::Skip)
+        // With a baseline, the check's class and drifted figures as properties; a regression's
+        // failure is typed and says so, for a CI page to show it apart.
+        const Json* cmp = compared_check(r, c.name);
+        std::string cls = cmp ? json_string_or(json_member(*cmp, "class"), "") : "";
+        if (cmp) {
+            out += "      <properties>\n        <property name=\"comparison\" value=\"" + xml_escape(cls) + "\"/>\n";
+            for (const Json& d : json_items(json_member(*cmp, "drifted")))
+                out += "        <property name=\"drifted\" value=\"" + xml_escape(json_string_or(json_member(d, "text"), "")) +
+                       "\"/>\n";
+            out += "      </properties>\n";
+        }
+        // Retries as Maven Surefire writes reruns: a check that failed every attempt has its first
+        // failure as <failure> and each later one as <rerunFailure>; one that passed after failing
+        // keeps each failure as <flakyFailure> and passes.
+        std::vector<const Check*> failed;
+        for (const Check& a : c.attempts) failed.push_back(&a);
+        if (c.verdict == Verdict::Fail) failed.push_back(&c);
+        for (size_t i = 0; i < failed.size(); ++i) {
+            const std::string& why = failed[i]->reason;
+            if (c.verdict == Verdict::Fail && i == 0) {
+                bool regression = cls == kRegressionClass;
+                out += "      <failure message=\"" + xml_escape((regression ? "regression: " : "") + why) + "\" type=\"" +
+                       (regression ? "regression" : "fail") + "\">" + xml_escape(why) + "</failure>\n";
+            } else {
+                const char* tag = c.verdict == Verdict::Fail ? "rerunFailure" : "flakyFailure";
+                out += std::string("      <") + tag + " message=\"" + xml_escape(why) + "\" type=\"fail\"><stackTrace>" +
+                       xml_escape(why) + "</stackTrace></" + tag + ">\n";
+            }
+        }
+        if (c.verdict == Verdict::Skip)
             out += "      <skipped message=\"" + xml_escape(c.reason) + "\"/>\n";
         std::string text = (c.program.empty() ? "" : "program: " + c.program + "\n") + c.reason + "\n";
         for (const std::string& e : c.evidence) text += "evidence: " + e + "\n";
+        for (size_t i = 0; i < c.attempts.size(); ++i)
+            for (const std::string& e : c.attempts[i].evidence)
+                text += "evidence of attempt " + std::to_string(i + 1) + ": " + e + "\n";
         out += "      <system-out>" + xml_escape(text) + "</system-out>\n";
         out += "    </testcase>\n";
     }

@@ -26,7 +26,11 @@ struct Check {
     Json figures = Json::object();
     std::vector<std::string> evidence;  // paths relative to the output folder
     double seconds = 0;
+    // The attempts that failed before this one (--retries), oldest first, each with its own
+    // reason, time and evidence (in an attempt-N subfolder). A pass after them is flaky.
+    std::vector<Check> attempts;
 
+    bool flaky() const { return verdict == Verdict::Pass && !attempts.empty(); }
     Json to_json() const;
     static Check from_json(const Json& j);
 };
@@ -35,7 +39,27 @@ struct Results {
     Json board = Json::object();   // host, kernel, controller, egl_vendor (and sim, when simulated)
     std::string started;           // local time, ISO 8601
     std::vector<Check> checks;
+    Json comparison;               // with a baseline (compare.h), else null
 };
+
+// The checks this version of bringup-check makes, in the order it makes them. A baseline's check
+// not among them was made by another version.
+inline constexpr const char* kCheckNames[] = {
+    "audio.capture", "usb.controller", "usb.ports", "usb.otgpower", "usb.otgpoweriddq", "usb.otgpowersave",
+    "wifi.on",       "wifi.off",       "egl.configs", "gpu.lanterna", "gpu.veilglass", "gpu.tilemosaic"};
+
+// How many checks passed, failed and were skipped, and how many of the passes were flaky.
+struct Counts {
+    size_t passed = 0, failed = 0, skipped = 0, flaky = 0;
+};
+Counts count_verdicts(const Results& r);
+// "10 passed (1 flaky: passed after retries), 1 failed, 1 skipped".
+std::string counts_text(const Counts& n);
+
+// The comparison's class of a check that regressed: it passed in the baseline and fails now.
+inline constexpr const char kRegressionClass[] = "regression";
+// The comparison's record of the check named `name`, or nullptr.
+const Json* compared_check(const Results& r, const std::string& name);
 
 std::string results_json(const Results& r);
 // False with a one-line reason when the text is not results.json as we write it.

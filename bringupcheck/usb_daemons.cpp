@@ -151,7 +151,7 @@ void judge_trace(const Daemon& d, const PortState ports[2], const Ran& ran, Json
 
 void check_daemon(Context& ctx, const Daemon& d, const std::string& version, const PortState ports[2]) {
     Check c = new_check("usb." + std::string(d.name), "usb", d.name);
-    if (skipped(ctx, c, d)) return;
+    if (retrying_another(ctx, c.name) || skipped(ctx, c, d)) return;
     bool supported = supports(d, version);
     Device dev;
     dev.attach_times.assign(ctx.attach_ports.size(), 0);

@@ -37,12 +37,16 @@ echo
 echo "==== A failing board: controller 2.20a, which no power daemon supports, and an audio driver"
 echo "     whose read position query fails from its 300th answer on"
 "$sim" create "$out/boards/failing" --profile otg-2.20a "audio.fault.readpos_fail=300-" >/dev/null
-echo "\$ bringup-check --sim out/boards/failing --switch --only audio,usb --seconds 3 --out out/run-failing"
+echo "     compared with the good board's run: what regressed, which figures drifted, what changed"
+echo "\$ bringup-check --sim out/boards/failing --switch --only audio,usb --seconds 3 --out out/run-failing \\"
+echo "      --baseline out/run"
 failing=0
 "$check" --sim "$out/boards/failing" --switch --only audio,usb --seconds 3 --boardsim "$sim" \
-    --out "$out/run-failing" || failing=$?
-echo "(exit status $failing: the report names each failing check with its reason and evidence)"
+    --out "$out/run-failing" --baseline "$out/run" || failing=$?
+echo "(exit status $failing: the report names each failing check with its reason and evidence, and"
+echo " opens with what changed since the good board's run)"
 
 echo
 echo "report of the good board: $out/run/report.html"
+echo "report of the failing board, compared with it: $out/run-failing/report.html"
 exit $status

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "bringupcheck/eglreport.h"
+#include "bringupcheck/figures.h"
 #include "bringupcheck/json.h"
 #include "bringupcheck/png.h"
 #include "bringupcheck/report.h"
+#include "bringupcheck/reportparts.h"
 #include "bringupcheck/results.h"
 #include "bringupcheck/text.h"
 
@@ -209,3 +211,38 @@ TEST(Png, Base64) {
 }
 
 }  // namespace
+
+TEST(Comparison, EachDriftRuleOnceAndAToleranceSetOnTheCommandLine) {
+    // figure, before, now, within its tolerance
+    const struct {
+        const char* key;
+        Json before, now;
+        bool within;
+    } cases[] = {
+        {"configs", 40, 40, true},      {"configs", 40, 39, false},       // exact
+        {"vendor", "Mesa", "Mesa", true}, {"vendor", "Mesa", "Other", false},
+        {"data_rate", 192000, 195000, true}, {"data_rate", 192000, 188000, false},  // within 2%
+        {"gaps", 0, 0, true},           {"gaps", 0, 1, false},           {"gaps", 2, 1, true},  // never up
+        {"fps", 30, 25, true},          {"fps", 30, 23.9, false},        {"fps", 30, 90, true},  // not down by 20%
+        {"frames", 100, 1, true},       // not compared
+    };
+    Tolerances none;
+    for (const auto& c : cases)
+        EXPECT_EQ(within_tolerance(*find_figure(c.key), none, c.before, c.now), c.within)
+            << c.key << " " << c.before << " -> " << c.now;
+    Tolerances set;
+    std::string error;
+    ASSERT_TRUE(parse_tolerance("fps=0.5", &set, &error)) << error;
+    EXPECT_TRUE(within_tolerance(*find_figure("fps"), set, 30, 16));
+    EXPECT_EQ(tolerance_text(*find_figure("fps"), set), "not down by more than 50%");
+    EXPECT_FALSE(parse_tolerance("frames=1", &set, &error));
+    EXPECT_EQ(error, "--tolerance: the figure \"frames\" is never compared");
+}
+
+TEST(ReportPage, LinksToAnotherRunsFolder) {
+    EXPECT_EQ(report::relative_link("/o/run-failing", "/o/run"), "../run");
+    EXPECT_EQ(report::relative_link("/o/a/b", "/o/c"), "../../c");
+    EXPECT_EQ(report::relative_link("/o/a", "/o/a"), ".");
+    EXPECT_EQ(report::relative_link("/o/ab", "/o/a/b"), "../a/b");
+    EXPECT_EQ(report::relative_link("run", "/o/run"), "/o/run");
+}

@@ -117,9 +117,14 @@ size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
-const std::vector<std::string> kAllChecks = {
-    "audio.capture", "usb.controller", "usb.ports", "usb.otgpower", "usb.otgpoweriddq", "usb.otgpowersave",
-    "wifi.on",       "wifi.off",       "egl.configs", "gpu.lanterna", "gpu.veilglass", "gpu.tilemosaic"};
+const std::vector<std::string> kAllChecks(std::begin(kCheckNames), std::end(kCheckNames));
+
+// A Python script run on `path` (as sys.argv[1]); what it prints.
+std::string python(const std::string& script, const std::string& path) {
+    RunResult r = run_argv({"/usr/bin/python3", "-c", script, path});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    return r.out;
+}
 
 TEST(BringupCheck, GoodBoardPassesEveryCheck) {
     // A ring of 1 MiB lasts 5 s: a busy machine holding the capture thread up cannot overrun it.
@@ -136,7 +141,7 @@ TEST(BringupCheck, GoodBoardPassesEveryCheck) {
     // One summary line per check, then the report's path; no progress output off a terminal.
     Results res = load(out);
     std::vector<std::string> lines = testutil::split_lines(r.out);
-    ASSERT_EQ(lines.size(), kAllChecks.size() + 1) << r.out;
+    ASSERT_EQ(lines.size(), kAllChecks.size() + 2) << r.out;
     ASSERT_EQ(res.checks.size(), kAllChecks.size());
     std::set<std::string> programs;
     for (size_t i = 0; i < kAllChecks.size(); ++i) {
@@ -149,6 +154,7 @@ TEST(BringupCheck, GoodBoardPassesEveryCheck) {
         if (!c.program.empty()) programs.insert(c.program);
         for (const std::string& e : c.evidence) EXPECT_TRUE(testutil::file_exists(out + "/" + e)) << e;
     }
+    EXPECT_EQ(lines[kAllChecks.size()], "summary: 12 passed, 0 failed, 0 skipped");
     EXPECT_EQ(lines.back(), "report: " + out + "/report.html");
     EXPECT_EQ(programs, (std::set<std::string>{"pcmcapture", "otgpower", "otgpoweriddq", "otgpowersave", "wlanpower",
                                                "configlist", "lanterna", "veilglass", "tilemosaic"}));
@@ -322,6 +328,14 @@ TEST(BringupCheck, UsageErrors) {
         {"--sim", board, "--preload", dir + "/no-lib.so"},
         {"--sim", board, "--boardsim", dir + "/no-boardsim"},
         {"--render", dir, "--switch"},
+        {"--retries", "11"},
+        {"--baseline", dir, "--tolerance", "fps"},
+        {"--baseline", dir, "--tolerance", "bogus=1"},
+        {"--baseline", dir, "--tolerance", "fps=-1"},
+        {"--baseline", dir, "--tolerance", "frames=1"},
+        {"--strict"},
+        {"--compare", dir},
+        {"--compare", dir, dir, "--switch"},
         {"extra"},
     };
     for (std::vector<std::string> args : bad) {
@@ -503,6 +517,19 @@ TEST(BringupCheck, BoardFarmStepsReportEveryCheck) {
                                                : "") +
                     "\n";
     EXPECT_EQ(testutil::read_file(dir + "/cases"), expected);
+
+    // A job with the first job's run as its baseline: the comparison's counts as three more cases.
+    ASSERT_EQ(run_argv({"/bin/cp", "-r", dir + "/out", dir + "/first"}).exit_code, 0);
+    o.env.push_back("BASELINE=" + dir + "/first");
+    o.env.push_back("ARGS=--sim " + board + " --boardsim " + boardsim() + " --only usb");
+    unlink((dir + "/cases").c_str());
+    r = testutil::run(o);
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    std::string cases = testutil::read_file(dir + "/cases");
+    EXPECT_EQ(cases.substr(cases.find("regressions")), "regressions --result pass --measurement 0 --units checks\n"
+              "fixed --result pass --measurement 0 --units checks\ndrifted --result pass --measurement 0 --units figures\n");
+    o.env.pop_back();
+    o.env.pop_back();
 
     // Later jobs on the same board, in the same folder: one whose arguments are wrong, one whose
     // folder is refused. Each reports one failing case saying so, never the first job's verdicts.
@@ -846,3 +873,170 @@ TEST(BringupCheck, DisplayGoneMidRunFailsTheGpuChecksAndKeepsTheResults) {
 }
 
 }  // namespace
+
+TEST(BringupCheck, ComparesWithABaselineAndRetriesAFailure) {
+    // The baseline: a good board, its results then edited as if made on another kernel, with
+    // wifi.off failing, and with a check of a later version of bringup-check.
+    std::string dir = testutil::make_temp_dir("bringupcheck-compare");
+    std::string base = dir + "/base", now = dir + "/now", good = dir + "/good", bad = dir + "/bad";
+    mkdir(good.c_str(), 0755);
+    mkdir(bad.c_str(), 0755);
+    RunResult b = check({"--sim", make_board(good, {"audio.ring=1048576"}), "--switch", "--only", "audio,usb,wifi",
+                         "--seconds", "1", "--boardsim", boardsim(), "--out", base});
+    ASSERT_EQ(b.exit_code, 0) << b.out << b.err;
+    Results old = load(base);
+    old.board["kernel"] = "Linux 6.1.0-57-arm64 aarch64";
+    Check* off = const_cast<Check*>(find(old, "wifi.off"));
+    off->verdict = Verdict::Fail;
+    Check future = *off;
+    future.name = "usb.future";
+    old.checks.push_back(future);
+    testutil::write_file(base + "/results.json", results_json(old));
+
+    // Now a controller no daemon supports (usb.controller regresses, failing both its attempts), a
+    // bigger audio ring (a figure drifts while audio passes), and a wlanpower that fails once.
+    mkdir((dir + "/tree").c_str(), 0755);
+    mkdir((dir + "/tree/bin").c_str(), 0755);
+    ASSERT_EQ(run_argv({"/bin/cp", check_bin(), STANDIN_PROG, dir + "/tree/bin/"}).exit_code, 0);
+    ASSERT_EQ(rename((dir + "/tree/bin/bringupcheck_standin").c_str(), (dir + "/tree/bin/wlanpower").c_str()), 0);
+    testutil::write_file(dir + "/tree/bin/wlanpower.fails", "1\n");
+    testutil::RunOptions o;
+    o.argv = {dir + "/tree/bin/bringup-check", "--sim", make_board(bad, {"--profile", "otg-2.20a", "audio.ring=2097152"}),
+              "--switch", "--only", "audio,usb,wifi", "--seconds", "1", "--boardsim", boardsim(), "--out", now,
+              "--retries", "1", "--baseline", base};
+    o.env = {"PATH=" + testutil::stage_bin("")};
+    o.timeout_s = 240;
+    RunResult r = testutil::run(o);
+    EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+    std::string kernel = load(now).board.at("kernel").get<std::string>();
+    for (const std::string& line : std::vector<std::string>
+         {"RETRY  usb.controller     controller version \"2.20a\"", "FAIL  usb.controller     controller version \"2.20a\"",
+          "RETRY  wifi.on            wlanpower ended with exit status 1\n", "PASS  wifi.on            wlanpower 1: the driver took the request, exit status 0 (attempt 2)\n",
+          "summary: 4 passed (1 flaky: passed after retries), 1 failed, 3 skipped\n",
+          "regression: usb.controller (pass \u2192 fail)\n", "fixed: wifi.off (fail \u2192 pass)\n",
+          "unknown to this version: usb.future (fail \u2192 not run)\n",
+          "drifted: audio.capture ring_size 1048576 \u2192 2097152 (exact)\n",
+          "changed: kernel Linux 6.1.0-57-arm64 aarch64 \u2192 " + kernel + "\n",
+          "compared with " + base + ": 1 regression, 1 fixed, 1 unknown to this version, ",
+          " figures drifted, 1 flaky check; kernel Linux 6.1.0-57-arm64 aarch64 \u2192 " + kernel + ", ",
+          "\nreport: " + now + "/report.html\n"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+
+    // results.json, as Python reads it: each check's class, the counts, the flaky attempt's evidence
+    // kept apart from the pass's.
+    EXPECT_EQ(python("import json, sys\n"
+                     "r = json.load(open(sys.argv[1], encoding='utf-8'))\n"
+                     "c = r['comparison']\n"
+                     "print(c['counts']['regression'], c['counts']['fixed'], r['summary']['flaky'])\n"
+                     "for k in c['checks']: print(k['name'], k['class'])\n"
+                     "print([s['what'] for s in c['surroundings']][:3])\n"
+                     "w = [k for k in r['checks'] if k['name'] == 'wifi.on'][0]\n"
+                     "print(w['flaky'], w['attempts'][0]['verdict'], w['attempts'][0]['evidence'][0])\n",
+                     now + "/results.json"),
+              "1 1 1\naudio.capture still_passing\nusb.controller regression\nusb.ports still_passing\n"
+              "usb.otgpower skipped\nusb.otgpoweriddq skipped\nusb.otgpowersave skipped\nwifi.on still_passing\n"
+              "wifi.off fixed\nusb.future unknown\n['kernel', 'controller', 'audio.ring']\n"
+              "True fail wifi/attempt-1/wlanpower-1.out\n");
+    EXPECT_EQ(testutil::read_file(now + "/wifi/attempt-1/wlanpower-1.out"), "stand-in failure, 1 to go\n");
+    EXPECT_EQ(testutil::read_file(now + "/wifi/wlanpower-1.out"), "");
+    EXPECT_TRUE(testutil::file_exists(now + "/usb/attempt-1/controller.txt"));
+
+    // JUnit, as Python's XML parser reads it: the regression's failure typed so, its second attempt
+    // a rerunFailure, the flaky pass's first a flakyFailure.
+    EXPECT_EQ(python("import sys, xml.etree.ElementTree as E\n"
+                     "for t in E.parse(sys.argv[1]).getroot().iter('testcase'):\n"
+                     "    f = t.find('failure')\n"
+                     "    p = t.find('properties/property')\n"
+                     "    print(t.get('name'), f.get('type') if f is not None else '-', len(t.findall('rerunFailure')),\n"
+                     "          len(t.findall('flakyFailure')), p.get('value'))\n",
+                     now + "/results.xml"),
+              "audio.capture - 0 0 still_passing\nusb.controller regression 1 0 regression\nusb.ports - 0 0 still_passing\n"
+              "usb.otgpower - 0 0 skipped\nusb.otgpoweriddq - 0 0 skipped\nusb.otgpowersave - 0 0 skipped\n"
+              "wifi.on - 0 1 still_passing\nwifi.off - 0 0 fixed\n");
+
+    // The page: what changed at the top, with links to both runs' evidence and the two captures'
+    // levels side by side.
+    std::string html = testutil::read_file(now + "/report.html");
+    EXPECT_LT(html.find("<h2>Compared with</h2>"), html.find("<th>check</th><th>verdict</th>"));
+    for (const char* part : {"<td class=\"fail\">regression</td>", "href=\"./../base/usb/controller.txt\"",
+                             "href=\"./usb/controller.txt\"", "<figcaption>baseline</figcaption>",
+                             "<figcaption>this run</figcaption>", "pass (flaky)", "Attempt 1 of 2: fail",
+                             "<th>kernel</th><td>Linux 6.1.0-57-arm64 aarch64</td>"})
+        EXPECT_NE(html.find(part), std::string::npos) << part;
+    // One look in a headless browser: the page as it reads it, the comparison first.
+    testutil::RunOptions look;
+    look.argv = {"/usr/bin/chromium", "--headless=new", "--no-sandbox", "--disable-gpu", "--dump-dom",
+                 "file://" + now + "/report.html"};
+    look.env = {"HOME=" + dir};
+    look.timeout_s = 120;
+    RunResult dom = testutil::run(look);
+    EXPECT_EQ(dom.exit_code, 0) << dom.err;
+    EXPECT_LT(dom.out.find("<h2>Compared with</h2>"), dom.out.find("<h2>Audio</h2>")) << dom.out.substr(0, 2000);
+    EXPECT_NE(dom.out.find("<td class=\"fail\">regression</td>"), std::string::npos);
+
+    // Afterwards, --compare says the same of the same two folders.
+    RunResult c = check({"--compare", base, now});
+    EXPECT_EQ(c.exit_code, 1) << c.err;
+    EXPECT_EQ(r.out.substr(r.out.find('\n', r.out.find("summary: ")) + 1), c.out);
+    // Drift alone passes, unless --strict; a tolerance set on the command line holds.
+    old = load(now);
+    const_cast<Check*>(find(old, "audio.capture"))->figures["ring_size"] = 1048576;
+    mkdir((dir + "/drift").c_str(), 0755);
+    testutil::write_file(dir + "/drift/results.json", results_json(old));
+    EXPECT_EQ(check({"--compare", dir + "/drift", now}).exit_code, 0);
+    EXPECT_EQ(check({"--compare", dir + "/drift", now, "--strict"}).exit_code, 1);
+    EXPECT_EQ(check({"--compare", dir + "/drift", now, "--strict", "--tolerance", "ring_size=1048576"}).exit_code, 0);
+    RunResult same = check({"--compare", now, now});
+    EXPECT_EQ(same.exit_code, 0);
+    EXPECT_EQ(same.out, "compared with " + now + ": no check changed, 1 flaky check\nreport: " + now + "/report.html\n");
+}
+
+TEST(BringupCheck, BadBaselinesAreNamed) {
+    std::string dir = testutil::make_temp_dir("bringupcheck-badbase");
+    std::string board = make_board(dir, {}), now = dir + "/now", old = dir + "/old";
+    ASSERT_EQ(check({"--sim", board, "--only", "usb", "--boardsim", boardsim(), "--out", now}).exit_code, 0);
+    std::string good = testutil::read_file(now + "/results.json");
+    mkdir(old.c_str(), 0755);
+    // Each gets one line and no comparison; the run's own files are left as they were.
+    const std::vector<std::pair<std::function<void()>, std::string>> bad = {
+        {[] {}, "results.json: No such file or directory"},
+        {[&] { testutil::write_file(old + "/results.json", good.substr(0, good.size() / 2)); }, " at byte "},
+        {[&] { unlink((old + "/results.json").c_str()); symlink((now + "/results.json").c_str(), (old + "/results.json").c_str()); },
+         "results.json is a link"},
+        {[&] { unlink((old + "/results.json").c_str()); mkfifo((old + "/results.json").c_str(), 0644); },
+         "results.json is not a regular file"},
+        {[&] { unlink((old + "/results.json").c_str()); testutil::write_file(old + "/results.json", good);
+               truncate((old + "/results.json").c_str(), 17 << 20); }, "results.json is longer than 16 MiB"},
+    };
+    for (const auto& b : bad) {
+        b.first();
+        RunResult r = check({"--compare", old, now});
+        EXPECT_EQ(r.exit_code, 1) << b.second;
+        EXPECT_EQ(r.out, "") << b.second;
+        EXPECT_EQ(r.err.rfind("bringup-check: cannot compare: " + old + "/", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(b.second), std::string::npos) << r.err;
+        EXPECT_EQ(testutil::read_file(now + "/results.json"), good);
+    }
+    // An older layout (no version kept) and another kind of board are compared, and said at the top.
+    Results before = load(now);
+    before.board.erase("suite");
+    testutil::write_file(old + "/results.json.new", results_json(before));
+    rename((old + "/results.json.new").c_str(), (old + "/results.json").c_str());
+    RunResult older = check({"--compare", old, now});
+    EXPECT_EQ(older.exit_code, 0) << older.err;
+    EXPECT_EQ(older.out.rfind("note: the baseline was written by an older bringup-check, which kept no version", 0), 0u)
+        << older.out;
+    before = load(now);
+    before.board["board_kind"] = "kernel";
+    testutil::write_file(old + "/results.json", results_json(before));
+    EXPECT_EQ(check({"--compare", old, now}).out.rfind("note: the baseline ran on a kernel board, this run on a "
+                                                      "preloaded board", 0), 0u);
+    // A run whose baseline cannot be read still runs and keeps its results, and says why.
+    RunResult run = check({"--sim", board, "--only", "usb", "--boardsim", boardsim(), "--out", now, "--baseline",
+                           dir + "/none"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "bringup-check: cannot compare with " + dir + "/none: " + dir +
+                           "/none/results.json: No such file or directory\n");
+    EXPECT_NE(run.out.find("compared with " + dir + "/none: not compared: "), std::string::npos) << run.out;
+    EXPECT_EQ(load(now).checks.size(), 5u);
+}

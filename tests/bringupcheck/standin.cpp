@@ -1,13 +1,27 @@
 // A misbehaving stand-in for a program of the suite, chosen by the name it is run under: "otgpower"
 // runs until it is stopped without looking at any port; "wlanpower" ends with status 1 without a
-// word. Built for the same machine as bringup-check, so that it runs wherever the real ones do.
+// word, or, when a file "<itself>.fails" beside it holds a count, fails that many times (saying
+// so) and then succeeds: a flaky program. Built for the same machine as bringup-check, so that it
+// runs wherever the real ones do.
+#include <stdio.h>
 #include <string.h>
 #include <unistd.h>
+
+#include <string>
 
 int main(int, char** argv) {
     const char* name = strrchr(argv[0], '/');
     name = name ? name + 1 : argv[0];
     if (strcmp(name, "otgpower") == 0)
         for (;;) pause();
+    std::string counter = std::string(argv[0]) + ".fails";
+    FILE* f = fopen(counter.c_str(), "r+");
+    if (!f) return 1;
+    int left = 0;
+    if (fscanf(f, "%d", &left) != 1 || left <= 0) return 0;
+    rewind(f);
+    fprintf(f, "%d\n", left - 1);
+    fclose(f);
+    printf("stand-in failure, %d to go\n", left);
     return 1;
 }
