@@ -96,7 +96,10 @@ bool parse_jobs_json(const std::string& text, std::string* url, std::vector<Job>
 
 Json farm_json(const std::string& url, const std::vector<Job>& jobs);
 std::string farm_junit(const std::vector<Job>& jobs);
-// The page; `url` is the server's, for each job's page and log.
-std::string farm_html(const std::string& url, const std::vector<Job>& jobs);
+// The page; `url` is the server's, for each job's page and log. `reports`, when not empty, is where
+// each job's own bringup-check report lies, with {device} and {job} standing for the job's.
+std::string farm_html(const std::string& url, const std::vector<Job>& jobs, const std::string& reports = "");
+// `pattern` with {device} and {job} replaced.
+std::string report_link(const std::string& pattern, const Job& job);
 
 }  // namespace farm

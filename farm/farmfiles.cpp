@@ -219,7 +219,16 @@ std::string farm_junit(const std::vector<Job>& jobs) {
     return out + "</testsuites>\n";
 }
 
-std::string farm_html(const std::string& url, const std::vector<Job>& jobs) {
+std::string report_link(const std::string& pattern, const Job& job) {
+    std::string out = pattern;
+    const std::pair<std::string, std::string> fields[] = {{"{device}", job.device}, {"{job}", std::to_string(job.id)}};
+    for (const auto& f : fields)
+        for (size_t at = out.find(f.first); at != std::string::npos; at = out.find(f.first, at + f.second.size()))
+            out.replace(at, f.first.size(), f.second);
+    return out;
+}
+
+std::string farm_html(const std::string& url, const std::vector<Job>& jobs, const std::string& reports) {
     using report::esc;
     // The columns: every check any job reported, in the order first seen.
     std::vector<std::string> names;
@@ -237,7 +246,11 @@ std::string farm_html(const std::string& url, const std::vector<Job>& jobs) {
         rows += "<tr><th>" + esc(job.device.empty() ? "(not scheduled)" : job.device) +
                 (job.health_check ? " <small>health check</small>" : "") + "</th><td><a href=\"" +
                 esc(base + "/scheduler/job/" + id) + "\">" + id + "</a> (<a href=\"" +
-                esc(base + "/scheduler/job/" + id + "/log_file/plain") + "\">log</a>)</td><td>" +
+                esc(base + "/scheduler/job/" + id + "/log_file/plain") + "\">log</a>" +
+                (o == Outcome::Checked && !reports.empty()
+                     ? ", <a href=\"" + esc(report_link(reports, job)) + "\">bringup-check's report</a>"
+                     : "") +
+                ")</td><td>" +
                 esc(job.board.empty() ? "any" : job.board) + "</td><td>" + esc(duration(job.waited_s)) + "</td><td>" +
                 esc(duration(job.ran_s)) + "</td>";
         if (o != Outcome::Checked) {

@@ -145,8 +145,9 @@ bool parse_tests(const std::string& text, const std::vector<std::pair<long long,
             c.measured = true;
             c.measurement = m.get<double>();
         } else if (m.is_string() && !m.get<std::string>().empty()) {
+            std::string text = m.get<std::string>();
             char* end = nullptr;
-            c.measurement = strtod(m.get<std::string>().c_str(), &end);
+            c.measurement = strtod(text.c_str(), &end);
             if (!end || *end) {
                 *error = "tests: " + c.name + ": measurement is not a number";
                 return false;

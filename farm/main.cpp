@@ -28,7 +28,7 @@ const char kUsageText[] =
     "                           [--tag TAG]... [--count N] [--device-type TYPE] [--image DIR|URL]\n"
     "                           [--repository URL] [--param NAME=VALUE]...\n"
     "       bringup-farm wait   --token-file FILE --out DIR [--url URL] [--timeout SECONDS]\n"
-    "       bringup-farm report --token-file FILE --out DIR [--url URL]\n"
+    "       bringup-farm report --token-file FILE --out DIR [--url URL] [--reports PATTERN]\n"
     "       bringup-farm --version\n";
 
 enum Exit { kDone = 0, kNotAllWell = 1, kUsage = 2, kServer = 3 };
@@ -42,6 +42,7 @@ const double kDefaultWaitS = 3600;
 
 struct Options {
     std::string command, url, token_file, job, out, device_type, image, repository;
+    std::string reports;  // where each job's bringup-check report lies: {device} and {job} filled in
     std::vector<std::string> tags;
     std::vector<std::pair<std::string, std::string>> params;
     long count = 1;
@@ -88,6 +89,7 @@ int parse(int argc, char** argv, Options* o) {
         else if (a == "--device-type") o->device_type = v;
         else if (a == "--image") o->image = v;
         else if (a == "--repository") o->repository = v;
+        else if (a == "--reports") o->reports = v;
         else if (a == "--count" && whole_number(v, 1, 1000, &n)) o->count = n;
         else if (a == "--timeout" && whole_number(v, 1, 7 * 86400, &n)) o->timeout_s = double(n);
         else if (a == "--param" && strchr(v, '=') && v[0] != '=') {
@@ -325,7 +327,7 @@ int report(const Options& o, const std::string& token) {
     }
     std::string dir = o.out + "/";
     if (!write_file(dir + "farm.json", json_dump(farm::farm_json(url, jobs)) + "\n") ||
-        !write_file(dir + "farm.xml", farm::farm_junit(jobs)) || !write_file(dir + "farm.html", farm::farm_html(url, jobs))) {
+        !write_file(dir + "farm.xml", farm::farm_junit(jobs)) || !write_file(dir + "farm.html", farm::farm_html(url, jobs, o.reports))) {
         fprintf(stderr, "bringup-farm: cannot write the report into %s\n", o.out.c_str());
         return kUsage;
     }

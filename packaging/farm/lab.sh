@@ -210,6 +210,8 @@ bind_local() {
     a2dissite -q 000-default >/dev/null 2>&1 || true
     a2enmod -q proxy proxy_http proxy_wstunnel >/dev/null
     a2ensite -q lava-server >/dev/null
+    echo "ServerName 127.0.0.1" >/etc/apache2/conf-available/bringup-farm.conf
+    a2enconf -q bringup-farm >/dev/null
     # gunicorn and the publisher's web socket on 127.0.0.1; the event socket likewise.
     printf 'BIND="--bind 127.0.0.1:8000"\nWORKERS=2\n' >"$etc/lava-server-gunicorn"
     printf 'HOST="127.0.0.1"\nPORT=8001\n' >"$etc/lava-publisher"

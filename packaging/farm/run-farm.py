@@ -124,7 +124,8 @@ def run_jobs(tool, out, tags, count, params):
     if farm(tool, submit, out) != 0:
         return None
     farm(tool, ["wait", "--timeout", str(WAIT_S)], out)
-    farm(tool, ["report"], out)
+    farm(tool, ["report", "--reports", "file://" + os.path.join(STATE, "shares", "{device}", "job-{job}",
+                                                               CHECK_DEFINITION, "report.html")], out)
     try:
         with open(os.path.join(out, "farm.json")) as f:
             return json.load(f)
