@@ -256,7 +256,7 @@ std::string farm_html(const std::string& url, const std::vector<Job>& jobs, cons
         if (o != Outcome::Checked) {
             const char* cls = o == Outcome::Pending ? "pending" : "infra";
             rows += "<td class=\"" + std::string(cls) + "\" colspan=\"" + std::to_string(std::max<size_t>(1, names.size())) +
-                    "\"><b>Not checked: " + esc(outcome_name(o)) + "</b>. " + esc(why) + "</td></tr>\n";
+                    "\"><b>Not checked (" + esc(outcome_name(o)) + ")</b>: " + esc(why) + "</td></tr>\n";
             continue;
         }
         for (const std::string& n : names) {
@@ -278,6 +278,7 @@ std::string farm_html(const std::string& url, const std::vector<Job>& jobs, cons
     }
     std::string head = "<tr><th>board</th><th>job</th><th>asked for</th><th>waited</th><th>ran</th>";
     for (const std::string& n : names) head += "<th>" + esc(n) + "</th>";
+    if (names.empty()) head += "<th>checks</th>";
     head += "</tr>\n";
     return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Board farm: " +
            std::to_string(checked) + " of " + std::to_string(jobs.size()) + " boards checked</title><style>" + kStyle +

@@ -10,7 +10,8 @@
 #              binds every daemon to 127.0.0.1, creates the admin user (password generated into a
 #              root-only file, never printed), its API token, the workers and their tokens, the
 #              device type with its health check, and the boards (each a device with a dictionary
-#              of its own, tagged with its name). Needs the daemons stopped, the database running.
+#              of its own, tagged with its name), in maintenance until put into service (health
+#              Unknown), when the scheduler runs their health check first. Needs the daemons stopped.
 #   start      starts the daemons: with systemd where it is PID 1, otherwise each unit's own
 #              ExecStart under start-stop-daemon with a pid file
 #   stop       stops every daemon this script starts, PostgreSQL last; nothing is left listening
@@ -102,7 +103,7 @@ start() {
     mkdir -p "$run" "$state/log"
     start_db
     if systemd_pid1; then
-        systemctl start apache2 lava-server-gunicorn lava-publisher lava-scheduler
+        systemctl restart apache2 lava-server-gunicorn lava-publisher lava-scheduler
     fi
     # The workers are the lab's own (names, tokens, folders): started here under systemd too.
     daemon_lines | while read -r name cmd; do
@@ -291,8 +292,8 @@ add_boards() {
     board_lines | while read -r name worker settings; do
         mkdir -p "$state/shares/$name"
         manage devices add "$name" --device-type qemu --worker "farm-worker-$worker" --tags "$name"
-        # Known good: the health check runs when a board is put back into service, or is told to.
-        manage devices update --health GOOD "$name"
+        # In maintenance until put into service (health Unknown), which runs its health check first.
+        manage devices update --health MAINTENANCE "$name"
     done
 }
 

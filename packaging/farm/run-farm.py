@@ -4,7 +4,7 @@ from Debian's packages (packaging/farm/lab.sh), the boards of boards.conf as dev
 on them through the server's REST API by bringup-farm.
 
 Cases, each a line "ok"/"FAILED":
-  health   every board passed the device type's health check at start; with --broken, the broken
+  health   every board, put into service, passed the device type's health check; with --broken, the broken
            board failed it, went offline (health Bad) and gets no job
   boards   one job for each board (by its tag), all at once: every job Complete, bringup-check's
            verdicts as farm.json has them equal to the results.json the guest wrote, exactly the
@@ -15,7 +15,7 @@ The lab is stopped whatever happens, and nothing of it may be left listening. Pr
 and "N passed, N failed". Two runs at once: the second refuses.
 
 Usage: packaging/farm/run-farm.py --tool BRINGUP_FARM [--boards N] [--queue N] [--broken]
-                                  [--queue-args ARGS] [--out DIR] [--skip-install]
+                                  [--queue-args ARGS] [--out DIR] [--skip-install] [--serial]
 Run as root with the system Python; FARM_IMAGE names the board image (default build/image).
 """
 import argparse
@@ -95,16 +95,19 @@ def devices():
     return {d["hostname"]: d for d in api("devices/?limit=100")["results"]}
 
 
-def wait_health_checks(names):
-    """Waits until no board is in a health check (the ones the scheduler starts on a board with no
-    health report), and returns the devices."""
-    deadline = time.time() + WAIT_S
-    while time.time() < deadline:
-        devs = devices()
-        if all(devs[n]["last_health_report_job"] is not None and devs[n]["state"] == "Idle"
-               for n in names if n in devs):
-            return devs
-        time.sleep(5)
+def into_service(names, serial):
+    """Puts the boards into service (health Unknown): the scheduler health-checks each first. Waits
+    until every one has had its health check, one board after the other when `serial`, and returns
+    the devices."""
+    for group in ([[n] for n in names] if serial else [names]):
+        for n in group:
+            subprocess.check_call(["lava-server", "manage", "devices", "update", "--health", "UNKNOWN", n])
+        deadline = time.time() + WAIT_S
+        while time.time() < deadline:
+            devs = devices()
+            if all(devs[n]["health"] not in ("Unknown", "Maintenance") and devs[n]["state"] == "Idle" for n in group):
+                break
+            time.sleep(3)
     return devices()
 
 
@@ -195,7 +198,7 @@ def cases(args, env, out):
     broken = [b for b in conf if b[2] == "broken"] if args.broken else []
     names = [b[0] for b in boards + broken]
 
-    devs = timed("health checks", lambda: wait_health_checks(names))
+    devs = timed("health checks", lambda: into_service(names, args.serial))
     problems = []
     for b in boards:
         d = devs.get(b[0])
@@ -208,8 +211,15 @@ def cases(args, env, out):
     say("after the health checks: %s; memory in use %d MiB" % (
         ", ".join("%s %s" % (n, devs[n]["health"]) for n in names if n in devs), memory_mib()))
 
-    doc = timed("one job on each of %d boards at once" % len(boards),
-                lambda: run_jobs(args.tool, os.path.join(out, "boards"), [b[0] for b in boards], 1, []))
+    if args.serial:
+        # One job at a time (a host busy with other VMs): the reports joined.
+        docs = [timed("the job on %s alone" % b[0],
+                      lambda b=b: run_jobs(args.tool, os.path.join(out, "boards", b[0]), [b[0]], 1, []))
+                for b in boards]
+        doc = None if None in docs else {"jobs": [j for d in docs for j in d["jobs"]]}
+    else:
+        doc = timed("one job on each of %d boards at once" % len(boards),
+                    lambda: run_jobs(args.tool, os.path.join(out, "boards"), [b[0] for b in boards], 1, []))
     p = ["no farm report"] if doc is None else []
     if doc:
         job_lines(doc)
@@ -221,7 +231,7 @@ def cases(args, env, out):
                 p.append("the job for %s ran on %s" % (b[0], j["device"]))
     result("boards", p)
 
-    if args.queue:
+    if args.queue and not args.serial:
         params = ["ARGS=" + args.queue_args] if args.queue_args else []
         doc = timed("%d jobs for %d boards" % (args.queue, len(boards)),
                     lambda: run_jobs(args.tool, os.path.join(out, "queue"), [], args.queue, params))
@@ -262,6 +272,7 @@ def main():
     ap.add_argument("--broken", action="store_true", help="add the broken board (the health check case)")
     ap.add_argument("--out", default=os.path.join(TOP, "build", "farm"))
     ap.add_argument("--skip-install", action="store_true")
+    ap.add_argument("--serial", action="store_true", help="one job at a time (health checks too), no queue")
     args = ap.parse_args()
     if os.geteuid() != 0:
         say("needs root")

@@ -170,7 +170,7 @@ check("the report line says it", "job 101 (board-dead): not checked: boot failed
 junit = read("out", "farm.xml")
 check("JUnit: one suite a board", junit.count("<testsuite ") == 2 and 'error type="boot failed"' in junit)
 html = read("out", "farm.html")
-check("farm.html: the matrix", "29.5 fps" in html and "Not checked: boot failed" in html)
+check("farm.html: the matrix", "29.5 fps" in html and "Not checked (boot failed)" in html)
 
 # Bad input: each a clear line and the right status, nothing taken for a pass.
 closed = socket.socket()
