@@ -201,6 +201,9 @@ fresh_database() {
     [ -n "$db" ] && [ -n "$dbuser" ] || die "no database settings in $etc/settings.d/00-database.yaml"
     (cd / && su postgres -c "dropdb --if-exists '$db'" && su postgres -c "createdb -O '$dbuser' '$db'")
     manage migrate --noinput >/dev/null
+    # The old instance's job logs and the dispatchers' job folders: job ids start again at 1, and a
+    # new job's log would be appended to an old one's of the same id.
+    rm -rf /var/lib/lava-server/default/media/job-output/* /var/lib/lava/dispatcher/tmp/*
 }
 
 bind_local() {
