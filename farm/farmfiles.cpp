@@ -283,7 +283,7 @@ std::string farm_html(const std::string& url, const std::vector<Job>& jobs, cons
     return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Board farm: " +
            std::to_string(checked) + " of " + std::to_string(jobs.size()) + " boards checked</title><style>" + kStyle +
            "</style></head><body>\n<h1>Board farm</h1>\n<p>Server <code>" + esc(url) + "</code>: " +
-           std::to_string(jobs.size()) + " jobs, " + std::to_string(checked) +
+           std::to_string(jobs.size()) + (jobs.size() == 1 ? " job, " : " jobs, ") + std::to_string(checked) +
            " checked; a board that was not checked says why (the farm's failure, not the board's checks).</p>\n" +
            report::scrolling("<table>\n" + head + rows + "</table>") + "\n</body></html>\n";
 }
