@@ -89,8 +89,7 @@ ssd_stop() {
     sid=$(ps -o sid= -p "$(cat "$run/$1.pid")" 2>/dev/null | tr -d ' ' || true)
     start-stop-daemon --stop --quiet --pidfile "$run/$1.pid" --retry TERM/15/KILL/5 --remove-pidfile >/dev/null 2>&1 || true
     rm -f "$run/$1.pid"
-    if [ -n "$sid" ] && [ "$sid" -gt 1 ]; then
-        pkill -TERM -s "$sid" 2>/dev/null || true
+    if [ -n "$sid" ] && [ "$sid" -gt 1 ] && pkill -TERM -s "$sid" 2>/dev/null; then
         sleep 2
         pkill -KILL -s "$sid" 2>/dev/null || true
     fi
