@@ -7,7 +7,7 @@ MAKEFLAGS += --no-print-directory
 DEPS_aarch64 := tools/packages-cross.txt
 LAUNCH_aarch64 := cmake/qemu-aarch64.sh --pin
 
-.PHONY: all deps configure build run test test-asan test-tsan bench mutate fuzz soak package image vmtest lava klint clean
+.PHONY: all deps configure build run test test-asan test-tsan bench mutate fuzz soak package image vmtest lava farm klint clean
 
 all: build
 
@@ -86,6 +86,21 @@ vmtest: image build
 lava: image
 	@tools/install-deps.sh tools/packages-lava.txt
 	packaging/lava/run-jobs.py $(LAVA_BOARDS)
+
+# A board farm of our own on this machine (docs/farm.md): LAVA's server and two workers from
+# Debian's packages, the boards of packaging/farm/boards.conf as devices, each made what it is by its
+# own dictionary; their health checks (a broken board taken offline), one job on each board at once
+# and FARM_QUEUE jobs for any board (more jobs than boards: bringup-check on audio and USB only),
+# submitted and read back through the server's REST API by bringup-farm; the lab stopped at the end.
+# FARM_IMAGE names a board image made elsewhere (made here when it is build/image).
+FARM_IMAGE ?= build/image
+FARM_BOARDS ?= 3
+FARM_QUEUE ?= 5
+farm: configure
+	@[ "$(FARM_IMAGE)" != build/image ] || $(MAKE) image
+	cmake --build --preset $(PRESET) --target bringup-farm
+	FARM_IMAGE=$(abspath $(FARM_IMAGE)) packaging/farm/run-farm.py --tool $(BUILD)/bin/bringup-farm \
+	  --boards $(FARM_BOARDS) --queue $(FARM_QUEUE) --broken --queue-args "--switch --only audio,usb"
 
 # The kernel board module measured by the kernel's own checkers (checkpatch --strict, W=1, sparse)
 # against Debian's amd64 kernel headers; fails on any finding (docs/kernel-board.md).

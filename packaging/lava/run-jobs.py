@@ -114,7 +114,7 @@ def render(name, board, folder, share):
             if board["args"]:
                 d["parameters"]["ARGS"] = board["args"]
         elif d["name"] == "kernel-board" and board["module_args"]:
-            d["repository"]["params"]["MODULE_ARGS"] = board["module_args"]
+            d["parameters"]["MODULE_ARGS"] = board["module_args"]
     with open(os.path.join(HERE, "qemu-arm64-device.yaml")) as f:
         device = yaml.safe_load(f)
     device["actions"]["boot"]["methods"]["qemu"]["parameters"]["options"].append(
@@ -249,7 +249,7 @@ def run(name, env, job_id):
     for suite, case, result, m, u in results:
         if suite != "lava" or case == "job":
             print("  %-16s %-20s %-6s %s" % (suite, case, result, "" if m is None else "%s %s" % (m, u)))
-    path = os.path.join(share, os.path.basename(
+    path = os.path.join(share, "job-%d" % job_id, os.path.basename(
         next(d for d in definitions(yaml.safe_load(open(os.path.join(folder, "job.yaml"))))
              if d["from"] == "git")["parameters"]["OUT"]), "results.json")
     try:
