@@ -163,13 +163,13 @@ actions:
     farm::RenderOptions o;
     o.tag = "board-2";
     o.image = "/work/build/image/";
-    o.repository = "/work/main";
+    o.repository = "/srv/suite";
     o.parameters = {{"ARGS", "--only audio"}};
     std::string out, why;
     ASSERT_TRUE(farm::render_job(job, o, &out, &why)) << why;
     for (const char* want : {"job_name: bringup-check on the arm64 board image on board-2", "- board-2",
                              "file:///work/build/image/vmlinuz", "file:///work/build/image/disk.ext4",
-                             "repository: /work/main", "ARGS: --only audio", "MODULE_ARGS: a=1"})
+                             "repository: /srv/suite", "ARGS: --only audio", "MODULE_ARGS: a=1"})
         EXPECT_NE(out.find(want), std::string::npos) << want << " in\n" << out;
     EXPECT_EQ(out.find("parameters: {}"), std::string::npos);  // nothing added where nothing was set
 
