@@ -1,6 +1,6 @@
 """bringup-check's own cost on the good simulated board, and on the booted image; see run.sh.
 
-Usage: measure.py BUILD PREFIX OUT VMTEST_FOLDER   (ROUNDS, SECONDS from the environment)
+Usage: measure.py BUILD PREFIX OUT VMTEST_FOLDER   (ROUNDS, CHECK_SECONDS from the environment)
 """
 import json
 import os
@@ -16,7 +16,7 @@ import benchjson  # noqa: E402
 
 build, prefix, out, vmtest = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
 ROUNDS = int(os.environ.get("ROUNDS", "3"))
-SECONDS = int(os.environ.get("SECONDS", "5"))
+SECONDS = int(os.environ.get("CHECK_SECONDS", "5"))
 sim = os.path.join(build, "boardsim", "boardsim")
 check = os.path.join(prefix, "bin", "bringup-check")
 # pcmcapture captures ten seconds (pcmcapture/main.cpp); each USB daemon and each demo runs for

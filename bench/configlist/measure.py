@@ -13,8 +13,8 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import benchjson  # noqa: E402
 
 prefix = sys.argv[1]
-ROUNDS = int(os.environ.get("ROUNDS", "15"))
-RUNS = int(os.environ.get("RUNS", "10"))
+ROUNDS = int(os.environ.get("ROUNDS", "12"))
+RUNS = int(os.environ.get("RUNS", "8"))
 lister = os.path.join(prefix, "bin", "configlist")
 
 

@@ -151,7 +151,7 @@ def main():
                          "pcmcapture CPU", cmd, digits=1)
         benchjson.figure("pcmcapture", "reference_cpu_ms_%d" % rate, ref, "ms per 10 s capture",
                          "reference reader CPU", cmd, digits=1)
-        benchjson.figure("pcmcapture", "cpu_ratio_%d" % rate, ratio, "pcmcapture/reference",
+        benchjson.figure("pcmcapture", "cpu_ratio_%d" % rate, ratio, "ratio",
                          "ratio pcmcapture/reference", cmd)
     print("  command: %s" % cmd)
     print("  (the CPU part took %.0f s; load average %.1f)" % (time.monotonic() - began, os.getloadavg()[0]))

@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import benchjson  # noqa: E402
 
 build, prefix, out, seconds = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4])
-ROUNDS = int(os.environ.get("ROUNDS", "5"))
+ROUNDS = int(os.environ.get("ROUNDS", "6"))
 CYCLES = int(os.environ.get("CYCLES", "6"))
 sim = os.path.join(build, "boardsim", "boardsim")
 preload = os.path.join(build, "boardsim", "libboardsim.so")
