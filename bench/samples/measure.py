@@ -12,9 +12,9 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import benchjson  # noqa: E402
 
 build, prefix, out = sys.argv[1], sys.argv[2], sys.argv[3]
-FRAMES = int(os.environ.get("FRAMES", "300"))
+FRAMES = int(os.environ.get("FRAMES", "400"))
 WARMUP = int(os.environ.get("WARMUP", "30"))
-ROUNDS = int(os.environ.get("ROUNDS", "7"))
+ROUNDS = int(os.environ.get("ROUNDS", "6"))
 DEMOS = ["lanterna", "veilglass", "tilemosaic"]
 clock = os.path.join(build, "bench", "samples", "libframeclock.so")
 bare = os.path.join(build, "bench", "samples", "barequads")

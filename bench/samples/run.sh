@@ -2,11 +2,11 @@
 # Frame rate and CPU time per frame of each ETC1 demo against barequads, a bare OpenGL ES 2.0
 # program drawing the same scene with the same textures, filtering, shaders and GL state, on the
 # same X server (the caller's, or a private Xvfb). Both are timed by the same preloaded clock
-# (frameclock.cpp): FRAMES frames (default 300) after WARMUP (30), ROUNDS rounds (7), the demo and
+# (frameclock.cpp): FRAMES frames (default 400) after WARMUP (30), ROUNDS rounds (6), the demo and
 # barequads alternating within each round (which goes first alternating from round to round); a
 # round's ratio is the demo's time over barequads'. On a quiet 2-core machine the CPU ratios'
 # spread is within about +-3% (the figures print their lowest and highest; frame time, which
-# counts waiting too, spreads wider); it takes about 2 minutes.
+# counts waiting too, spreads wider); it takes about 3 minutes.
 # Usage: bench/samples/run.sh   (tools/run-bench.sh sets BRINGUP_BUILD, BRINGUP_PREFIX, BRINGUP_OUT)
 set -e
 build=${BRINGUP_BUILD:-build/dev} prefix=${BRINGUP_PREFIX:-build/dev/installed} out=${BRINGUP_OUT:-out/bench}

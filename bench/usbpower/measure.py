@@ -17,7 +17,7 @@ import benchjson  # noqa: E402
 
 build, prefix, out, seconds = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4])
 ROUNDS = int(os.environ.get("ROUNDS", "6"))
-CYCLES = int(os.environ.get("CYCLES", "6"))
+CYCLES = int(os.environ.get("CYCLES", "8"))
 sim = os.path.join(build, "boardsim", "boardsim")
 preload = os.path.join(build, "boardsim", "libboardsim.so")
 # The drivers' paths and attribute names, from the protocol headers through `boardsim protocol`.
@@ -105,7 +105,7 @@ def cycle_samples(pid, board, attr, wanted, limit):
     return samples
 
 
-def daemon_run(program, attr, profile, number, got):
+def daemon_run(program, attr, profile, got):
     """One round of a daemon: got[program] = CPU ms per idle cycle over CYCLES cycles."""
     board = make_board("cpu-" + program, profile)
     child = start_on_board(board, [os.path.join(prefix, "bin", program)])
@@ -131,7 +131,7 @@ def script_run(startup, got):
 
 def one_round(number, startup):
     got = {}
-    runs = [threading.Thread(target=daemon_run, args=(program, attr, profile, number, got))
+    runs = [threading.Thread(target=daemon_run, args=(program, attr, profile, got))
             for program, attr, profile in DAEMONS]
     runs.append(threading.Thread(target=script_run, args=(startup, got)))
     if number % 2 == 1:

@@ -3,11 +3,11 @@
 #  - CPU time per cycle on the simulated board against a shell script doing the same idle cycle
 #    (the board's redirection and trace cost is in both): ROUNDS rounds (default 6) in which the
 #    three daemons and the script run at the same time, each on a board of its own, for CYCLES
-#    cycles (default 6; a cycle is about 1.5 s). A daemon's CPU time is read from the scheduler's
+#    cycles (default 8; a cycle is about 1.5 s). A daemon's CPU time is read from the scheduler's
 #    count at the same point of each cycle, so start-up and the end are left out; the script runs
 #    CYCLES cycles and ends, less the cost of the same script with none. On a quiet 2-core machine
 #    the ratios' spread is within about +-3% (the figures print their lowest and highest); it takes
-#    about ROUNDS x 11 s.
+#    about ROUNDS x 15 s.
 #  - system calls per cycle with a tmpfs "/sys" in a private mount namespace and no preload, so
 #    only the daemon's own calls are counted, each cycle of a SECONDS_PER_RUN run (default 9) a
 #    round (skipped where namespaces are refused).
