@@ -25,6 +25,7 @@ so that two commits' figures can be compared by a script.
 """
 import datetime
 import json
+import math
 import os
 import socket
 import statistics
@@ -54,8 +55,8 @@ def describe(values, digits=3):
 def figure(benchmark, name, values, units, label, command, digits=3, show=True):
     """Prints one figure (when show) and records it for bench.json; returns its median."""
     values = [float(v) for v in values]
-    if not values:
-        raise ValueError("%s.%s: no rounds" % (benchmark, name))
+    if not values or not all(math.isfinite(v) for v in values):
+        raise ValueError("%s.%s: no rounds, or a value that is not a number: %r" % (benchmark, name, values))
     med, lo, hi = spread(values)
     if show:
         print("  %-46s %s %s" % (label + ":", describe(values, digits), units))
@@ -96,7 +97,7 @@ def write(out, tree):
                 "host": socket.gethostname(), "figures": figures}
     target = os.path.join(out, BENCH_FILE)
     with open(target + ".new", "w") as f:
-        json.dump(document, f, indent=2)
+        json.dump(document, f, indent=2, allow_nan=False)
         f.write("\n")
     os.replace(target + ".new", target)
     return target

@@ -92,12 +92,10 @@ def cpu_round(number):
     order = [(CAPTURE, "capture"), (REFERENCE, "reference")]
     if number % 2 == 1:
         order.reverse()
-    running = []
-    for rate in CPU_RATES:
-        for pair in range(PAIRS):
-            for program, kind in order:
-                path = board("%s-%d-%d" % (kind, rate, pair), rate, RING)
-                running.append((rate, kind, path, start(path, program)))
+    # Every board is made before the first program starts, so that they all start together.
+    boards = [(rate, kind, program, board("%s-%d-%d" % (kind, rate, pair), rate, RING))
+              for rate in CPU_RATES for pair in range(PAIRS) for program, kind in order]
+    running = [(rate, kind, path, start(path, program)) for rate, kind, program, path in boards]
     got = {rate: [0.0, 0.0, 0, 0] for rate in CPU_RATES}
     for rate, kind, path, started in running:
         got[rate][0 if kind == "capture" else 1] += cpu_of(started)
@@ -143,7 +141,7 @@ def main():
     for rate in CPU_RATES:
         mine = [1000 * r[rate][0] / PAIRS for r in rounds]
         ref = [1000 * r[rate][1] / PAIRS for r in rounds]
-        ratio = [r[rate][0] / r[rate][1] if r[rate][1] > 0 else float("inf") for r in rounds]
+        ratio = [r[rate][0] / r[rate][1] for r in rounds if r[rate][1] > 0]
         captures = sum(r[rate][2] for r in rounds)
         gapless = sum(r[rate][3] for r in rounds)
         print("  at %d bytes/s (%d of %d captures gapless)" % (rate, gapless, captures))
