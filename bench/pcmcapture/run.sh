@@ -1,5 +1,10 @@
 #!/bin/sh
-# pcmcapture benchmarks: CPU cost per data rate against a reference reader, and the highest rate at
-# which a capture stays gapless. Figures and the commands that produced them go to standard output.
+# pcmcapture benchmarks: CPU cost per data rate against a reference reader (ROUNDS rounds of
+# PAIRS captures by each at the same time; the ratios' spread within about +-3% on a quiet 2-core
+# machine), and the highest rate at which a capture stays gapless. Figures, their spread and the
+# commands that produced them go to standard output; it takes about 2.5 minutes (measure.py says
+# more).
+# Usage: bench/pcmcapture/run.sh    (tools/run-bench.sh sets BRINGUP_BUILD, BRINGUP_PREFIX, BRINGUP_OUT)
+#        ... ROUNDS=2 PAIRS=1 sh bench/pcmcapture/run.sh
 set -e
 exec python3 "$(dirname "$0")/measure.py"

@@ -1,12 +1,18 @@
 #!/bin/sh
 # Cost of one idle cycle of each USB power daemon (both ports present, nothing attached):
-#  - CPU time (user + system) per cycle on the simulated board (start-up cost taken off), side by
-#    side with a shell script that does the same idle cycle (the board's redirection and trace
-#    cost is in both figures);
+#  - CPU time per cycle on the simulated board against a shell script doing the same idle cycle
+#    (the board's redirection and trace cost is in both): ROUNDS rounds (default 6) in which the
+#    three daemons and the script run at the same time, each on a board of its own, for CYCLES
+#    cycles (default 8; a cycle is about 1.5 s). A daemon's CPU time is read from the scheduler's
+#    count at the same point of each cycle, so start-up and the end are left out; the script runs
+#    CYCLES cycles and ends, less the cost of the same script with none. On a quiet 2-core machine
+#    the ratios' spread is within about +-3% (the figures print their lowest and highest); it takes
+#    about ROUNDS x 15 s.
 #  - system calls per cycle with a tmpfs "/sys" in a private mount namespace and no preload, so
-#    only the daemon's own calls are counted (skipped where namespaces are refused).
+#    only the daemon's own calls are counted, each cycle of a SECONDS_PER_RUN run (default 9) a
+#    round (skipped where namespaces are refused).
 # Usage: bench/usbpower/run.sh              (from tools/run-bench.sh, which sets the variables)
-#        BRINGUP_BUILD=build/dev BRINGUP_PREFIX=<installed tree> SECONDS_PER_RUN=9 sh bench/usbpower/run.sh
+#        BRINGUP_BUILD=build/dev BRINGUP_PREFIX=<installed tree> ROUNDS=3 CYCLES=4 sh bench/usbpower/run.sh
 set -e
 : "${BRINGUP_BUILD:?set BRINGUP_BUILD to a build tree}" "${BRINGUP_PREFIX:?set BRINGUP_PREFIX to an installed tree}"
 here=$(cd "$(dirname "$0")" && pwd)
