@@ -14,7 +14,7 @@ import benchjson  # noqa: E402
 
 prefix = sys.argv[1]
 ROUNDS = int(os.environ.get("ROUNDS", "12"))
-RUNS = int(os.environ.get("RUNS", "8"))
+RUNS = int(os.environ.get("RUNS", "24"))
 lister = os.path.join(prefix, "bin", "configlist")
 
 
