@@ -205,6 +205,7 @@ ssize_t audio_read(int fd, void* buf, size_t count) {
     if (core_in(c.read_error, call)) return fail(EIO);
     // A read stops at the end of the ring.
     long long n = std::min<long long>((long long)count, c.ring - ring_pos(s.rd));
+    // A short read returns half, cut to whole frames (4 bytes: two 16-bit channels).
     if (core_in(c.short_read, call)) n = (n / 2) & ~3LL;
     fill(static_cast<uint8_t*>(buf), s.rd, size_t(n), hw);
     s.rd += n;

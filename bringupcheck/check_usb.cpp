@@ -51,7 +51,7 @@ PortState read_port(const Context& ctx, int port) {
 }
 
 // The controller's version, which daemons run on it, and the evidence's first line.
-std::string judge_controller(Context& ctx, Check& cc, std::string* version) {
+std::string judge_controller(Context& ctx, Check& controller, std::string* version) {
     std::string version_text;
     boardsim::FileRead read = read_attribute(ctx, kVersionPath, &version_text);
     bool have = read.ok;
@@ -60,28 +60,28 @@ std::string judge_controller(Context& ctx, Check& cc, std::string* version) {
     Json by = Json::array();
     for (const Daemon& d : kDaemons)
         if (supports(d, *version)) by.push_back(d.name);
-    cc.figures["version"] = *version;
-    cc.figures["supported_by"] = by;
+    controller.figures["version"] = *version;
+    controller.figures["supported_by"] = by;
     std::string evidence = "version: " + (have           ? "\"" + *version + "\""
                                           : read.missing ? std::string("(no version file)")
                                                          : "(" + read.problem + ")") +
                            "\n";
     if (!have && read.missing)
-        verdict(cc, Verdict::Fail, std::string("no controller version at ") + kVersionPath);
+        verdict(controller, Verdict::Fail, std::string("no controller version at ") + kVersionPath);
     else if (!have)
-        verdict(cc, Verdict::Fail, "the controller version was not read: " + read.problem);
+        verdict(controller, Verdict::Fail, "the controller version was not read: " + read.problem);
     else if (json_items(by).empty())
-        verdict(cc, Verdict::Fail, "controller version \"" + *version + "\" is not supported by any of the power daemons");
+        verdict(controller, Verdict::Fail, "controller version \"" + *version + "\" is not supported by any of the power daemons");
     else {
         std::string names;
         for (const Json& n : json_items(by)) names += (names.empty() ? "" : ", ") + json_string_or(n, "");
-        verdict(cc, Verdict::Pass, "controller version \"" + version->substr(0, 5) + "\", supported by " + names);
+        verdict(controller, Verdict::Pass, "controller version \"" + version->substr(0, 5) + "\", supported by " + names);
     }
     return evidence;
 }
 
 // Each port's role and whether it is in use, or why its status was not read; its evidence lines.
-void judge_ports(const Context& ctx, Check& cp, PortState ports[2], std::string* evidence) {
+void judge_ports(const Context& ctx, Check& ports_check, PortState ports[2], std::string* evidence) {
     Json list = Json::array();
     std::vector<std::string> said, problems;
     for (int port = 0; port < 2; ++port) {
@@ -100,7 +100,8 @@ void judge_ports(const Context& ctx, Check& cp, PortState ports[2], std::string*
                 bool use = judge::port_in_use(port, s.gotgctl, s.bus, true);
                 bool peripheral = judge::port_peripheral(s.gotgctl);
                 p["role"] = peripheral ? "peripheral" : "host";
-                p["gotgctl"] = s.gotgctl_text.substr(strlen(kGotgctlPrefix) - 2);
+                // The register's value as the attribute shows it, "0x" and its hexadecimal digits.
+                p["gotgctl"] = s.gotgctl_text.substr(strlen(kGotgctlPrefix) - strlen("0x"));
                 p["busconnected"] = double(s.bus);
                 p["in_use"] = use;
                 said.push_back(name + ": " + (peripheral ? "peripheral" : "host") + ", " + (use ? "in use" : "free"));
@@ -111,14 +112,14 @@ void judge_ports(const Context& ctx, Check& cp, PortState ports[2], std::string*
         }
         list.push_back(p);
     }
-    cp.figures["ports"] = list;
+    ports_check.figures["ports"] = list;
     if (!ports[0].present && !ports[1].present) problems.insert(problems.begin(), "no USB port (no lm0, no lm1)");
     if (problems.empty()) {
         std::string s;
         for (const std::string& x : said) s += (s.empty() ? "" : "; ") + x;
-        verdict(cp, Verdict::Pass, s);
+        verdict(ports_check, Verdict::Pass, s);
     } else {
-        verdict(cp, Verdict::Fail, first_of(problems));
+        verdict(ports_check, Verdict::Fail, first_of(problems));
     }
 }
 
@@ -136,18 +137,18 @@ bool supports(const Daemon& d, const std::string& version) {
 
 void check_usb(Context& ctx) {
     // The controller and its ports, read as the daemons read them.
-    Check cc = new_check("usb.controller", "usb", "");
+    Check controller_check = new_check("usb.controller", "usb", "");
     std::string version;
-    std::string evidence = judge_controller(ctx, cc, &version);
-    Check cp = new_check("usb.ports", "usb", "");
+    std::string evidence = judge_controller(ctx, controller_check, &version);
+    Check ports_check = new_check("usb.ports", "usb", "");
     PortState ports[2];
-    judge_ports(ctx, cp, ports, &evidence);
+    judge_ports(ctx, ports_check, ports, &evidence);
     if (make_folder(ctx.out + "/usb").empty() && write_file(ctx.out + "/usb/controller.txt", evidence)) {
-        cc.evidence.push_back("usb/controller.txt");
-        cp.evidence.push_back("usb/controller.txt");
+        controller_check.evidence.push_back("usb/controller.txt");
+        ports_check.evidence.push_back("usb/controller.txt");
     }
-    record(ctx, cc);
-    record(ctx, cp);
+    record(ctx, controller_check);
+    record(ctx, ports_check);
 
     for (const Daemon& d : kDaemons) check_daemon(ctx, d, version, ports);
 }

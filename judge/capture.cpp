@@ -213,15 +213,11 @@ long long count_overruns(const Trace& trace) {
     return n;
 }
 
-CaptureReport analyse_capture(const std::string& log_text, const std::string& pcm,
-                              const CaptureOptions& o) {
-    CaptureReport r;
-    r.log = parse_capture_log(log_text);
-    r.bytes = (long long)pcm.size();
-    std::vector<std::string>& problems = r.problems;
-    const CaptureLog& log = r.log;
+namespace {
 
-    // The log.
+// The log alone: every line in pcmcapture's form, one start line first and one finish line last,
+// one ring size, and none of the lines that tell of a failure.
+void judge_log(const CaptureLog& log, std::vector<std::string>& problems) {
     size_t unknown = log.count(LogKind::Unknown);
     if (unknown) {
         for (const LogLine& l : log.lines)
@@ -246,24 +242,28 @@ CaptureReport analyse_capture(const std::string& log_text, const std::string& pc
         problems.push_back("the hardware position query failed at re-sync (" + plural(n, "time", "times") + ")");
     if (size_t n = log.count(LogKind::ShortRead) + log.count(LogKind::ShortReadToEnd))
         problems.push_back("reads from the driver came back short (" + plural(n, "time", "times") + ")");
+}
 
-    // The blocks against the file.
+// The log's blocks against the file: each a half or a whole, and together the file.
+void judge_blocks(CaptureReport& r) {
     long long sum = 0;
     bool odd_length = false;
-    for (uint32_t n : log.block_lengths) {
+    for (uint32_t n : r.log.block_lengths) {
         sum += n;
         if (n == kHalf) r.halves++;
         else if (n == kWhole) r.wholes++;
         else odd_length = true;
     }
-    if (odd_length) problems.push_back("a block of the log is neither 9600 nor 19200 bytes long");
+    if (odd_length) r.problems.push_back("a block of the log is neither 9600 nor 19200 bytes long");
     if (sum != r.bytes)
-        problems.push_back("the log's blocks add up to " + std::to_string(sum) + " bytes, the file holds " +
-                           std::to_string(r.bytes));
-    if (r.bytes % kHalf) problems.push_back("the file is not a whole number of 9600-byte halves");
-    if (r.bytes == 0) problems.push_back("no audio was captured");
+        r.problems.push_back("the log's blocks add up to " + std::to_string(sum) + " bytes, the file holds " +
+                             std::to_string(r.bytes));
+    if (r.bytes % kHalf) r.problems.push_back("the file is not a whole number of 9600-byte halves");
+    if (r.bytes == 0) r.problems.push_back("no audio was captured");
+}
 
-    // Rate and length.
+// How much audio the file holds against how long the capture ran at the driver's rate.
+void judge_length(CaptureReport& r, const CaptureOptions& o) {
     r.audio_seconds = o.rate > 0 ? double(r.bytes) / double(o.rate) : 0;
     r.data_rate = o.seconds > 0 ? double(r.bytes) / o.seconds : 0;
     if (r.bytes > 0 && o.rate > 0) {
@@ -271,75 +271,90 @@ CaptureReport analyse_capture(const std::string& log_text, const std::string& pc
             char line[160];
             snprintf(line, sizeof line, "%.2f s of audio in %.0f s of capture (%.0f bytes/s, the driver plays %lld)",
                      r.audio_seconds, o.seconds, r.data_rate, o.rate);
-            problems.push_back(line);
+            r.problems.push_back(line);
         }
     }
+}
 
-    // Silence and stuck samples; the counter pattern is not audio.
+// Silence and stuck samples, over whole frames; the counter pattern is not audio.
+void judge_samples(CaptureReport& r, const std::string& pcm, const CaptureOptions& o) {
+    if (o.content == Content::Counter || o.rate <= 0) return;
     std::string whole = pcm.substr(0, pcm.size() - pcm.size() % 4);
-    if (o.content != Content::Counter && o.rate > 0) {
-        long long min_bytes = std::max(4LL, (long long)(o.min_stretch_s * double(o.rate)) / 4 * 4);
-        int level = o.silence_level;
-        r.silence = stretches(whole, min_bytes, [&](size_t f) {
-            return abs(sample_at(whole, 4 * f)) <= level && abs(sample_at(whole, 4 * f + 2)) <= level;
-        });
-        r.stuck = stretches(whole, min_bytes, [&](size_t f) {
-            if (f == 0 || whole.compare(4 * f, 4, whole, 4 * (f - 1), 4) != 0) return false;
-            return abs(sample_at(whole, 4 * f)) > level || abs(sample_at(whole, 4 * f + 2)) > level;
-        });
-        if (!r.stuck.empty())
-            problems.push_back(plural(r.stuck.size(), "stretch", "stretches") + " of one sample repeated");
-        if (o.content == Content::Tone && !r.silence.empty())
-            problems.push_back(plural(r.silence.size(), "stretch", "stretches") + " of silence in the tone");
-    }
+    long long min_bytes = std::max(4LL, (long long)(o.min_stretch_s * double(o.rate)) / 4 * 4);
+    int level = o.silence_level;
+    r.silence = stretches(whole, min_bytes, [&](size_t f) {
+        return abs(sample_at(whole, 4 * f)) <= level && abs(sample_at(whole, 4 * f + 2)) <= level;
+    });
+    r.stuck = stretches(whole, min_bytes, [&](size_t f) {
+        if (f == 0 || whole.compare(4 * f, 4, whole, 4 * (f - 1), 4) != 0) return false;
+        return abs(sample_at(whole, 4 * f)) > level || abs(sample_at(whole, 4 * f + 2)) > level;
+    });
+    if (!r.stuck.empty())
+        r.problems.push_back(plural(r.stuck.size(), "stretch", "stretches") + " of one sample repeated");
+    if (o.content == Content::Tone && !r.silence.empty())
+        r.problems.push_back(plural(r.silence.size(), "stretch", "stretches") + " of silence in the tone");
+}
 
-    // Known content: every block a slice of the stream, following on from the one before unless
-    // the reader re-synced in between.
-    if (o.content != Content::Unknown) {
-        bringup::AudioStream s;
-        s.rate = o.rate;
-        s.counter = o.content == Content::Counter;
-        s.tone_hz = o.tone_hz;
-        ToneTable table;
-        bool can = s.counter || make_tone_table(s, &table);
-        if (!can) {
-            problems.push_back("the tone's period is too long to check the content against");
-        } else {
-            r.content_checked = true;
-            long long at = 0, expected = -1;
-            size_t broken = 0;
-            std::string first_broken;
-            for (uint32_t n : log.block_lengths) {
-                if (at + (long long)n > r.bytes) break;
-                BlockCheck b;
-                b.offset = at;
-                b.length = n;
-                long long start, next;
-                if (s.counter) {
-                    start = counter_start(s, pcm.data() + at, n);
-                    next = start < 0 ? -1 : start + n;
-                } else {
-                    start = tone_start(table, pcm, size_t(at), n);
-                    next = start < 0 ? -1 : (start + n / 4) % (long long)table.samples.size();
-                }
-                b.intact = start >= 0;
-                b.follows = b.intact && expected >= 0 && start == expected;
-                if (b.intact) r.intact++;
-                else if (broken++ == 0) first_broken = std::to_string(r.blocks.size());
-                if (b.intact && expected >= 0 && !b.follows) r.gaps++;
-                expected = next;
-                r.blocks.push_back(b);
-                at += n;
-            }
-            if (broken)
-                problems.push_back(plural(broken, "block is", "blocks are") +
-                                   " not an intact slice of the stream (the first: block " + first_broken + ")");
-            if (o.resyncs >= 0 && (long long)r.gaps > std::max(0LL, o.resyncs - 1))
-                problems.push_back(plural(r.gaps, "gap", "gaps") + " between blocks, but only " +
-                                   std::to_string(std::max(0LL, o.resyncs - 1)) +
-                                   " re-syncs after the first: data was lost without a re-sync");
-        }
+// Known content: every block a slice of the stream, following on from the one before unless the
+// reader re-synced in between.
+void judge_content(CaptureReport& r, const std::string& pcm, const CaptureOptions& o) {
+    if (o.content == Content::Unknown) return;
+    bringup::AudioStream s;
+    s.rate = o.rate;
+    s.counter = o.content == Content::Counter;
+    s.tone_hz = o.tone_hz;
+    ToneTable table;
+    if (!s.counter && !make_tone_table(s, &table)) {
+        r.problems.push_back("the tone's period is too long to check the content against");
+        return;
     }
+    r.content_checked = true;
+    long long at = 0, expected = -1;
+    size_t broken = 0;
+    std::string first_broken;
+    for (uint32_t n : r.log.block_lengths) {
+        if (at + (long long)n > r.bytes) break;
+        BlockCheck b;
+        b.offset = at;
+        b.length = n;
+        long long start, next;
+        if (s.counter) {
+            start = counter_start(s, pcm.data() + at, n);
+            next = start < 0 ? -1 : start + n;
+        } else {
+            start = tone_start(table, pcm, size_t(at), n);
+            next = start < 0 ? -1 : (start + n / 4) % (long long)table.samples.size();
+        }
+        b.intact = start >= 0;
+        b.follows = b.intact && expected >= 0 && start == expected;
+        if (b.intact) r.intact++;
+        else if (broken++ == 0) first_broken = std::to_string(r.blocks.size());
+        if (b.intact && expected >= 0 && !b.follows) r.gaps++;
+        expected = next;
+        r.blocks.push_back(b);
+        at += n;
+    }
+    if (broken)
+        r.problems.push_back(plural(broken, "block is", "blocks are") +
+                             " not an intact slice of the stream (the first: block " + first_broken + ")");
+    if (o.resyncs >= 0 && (long long)r.gaps > std::max(0LL, o.resyncs - 1))
+        r.problems.push_back(plural(r.gaps, "gap", "gaps") + " between blocks, but only " +
+                             std::to_string(std::max(0LL, o.resyncs - 1)) +
+                             " re-syncs after the first: data was lost without a re-sync");
+}
+
+}  // namespace
+
+CaptureReport analyse_capture(const std::string& log_text, const std::string& pcm,
+                              const CaptureOptions& o) {
+    CaptureReport r;
+    r.log = parse_capture_log(log_text);
+    r.bytes = (long long)pcm.size();
+    judge_log(r.log, r.problems);
+    judge_blocks(r);
+    judge_length(r, o);
+    judge_samples(r, pcm, o);
+    judge_content(r, pcm, o);
     return r;
 }
 

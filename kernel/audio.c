@@ -220,6 +220,7 @@ static ssize_t audio_read(struct file *file, char __user *buf, size_t count, lof
 	}
 	/* A read stops at the end of the ring. */
 	n = min_t(long long, count, sim_config.audio_ring - ring_pos(a->rd));
+	/* A short read returns half, cut to whole frames (two 16-bit channels). */
 	if (fault(&sim_audio_faults.short_read, a->read_calls))
 		n = (n / 2) & ~3LL;
 	ret = fill(buf, a->rd, n, hw);

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "DemoGeometry.h"
 #include "EGLRuntime.h"
@@ -49,14 +50,42 @@ static void reportError(const char* message)
     Platform::log("%s", message);
 }
 
-// Compiles the two shaders, links and selects the program, and finds its attributes and the
+// Where each demo's textures, shaders and font are: the assets folder beside it (its working
+// directory).
+static const std::string resourceDirectory = "assets/";
+
+// The opening every demo's set-up shares: without ETC1 there is nothing to draw. False (with the
+// error reported) when the GL lacks it.
+static bool requireETC1()
+{
+    if (!Texture::isETCSupported(true)) {
+        reportError("ETC1 not supported");
+        return false;
+    }
+    return true;
+}
+
+// Blending by the fragment's alpha, as every demo draws.
+static void enableAlphaBlending()
+{
+    GL_CHECK(glEnable(GL_BLEND));
+    GL_CHECK(glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA));
+}
+
+// Loads the mip chain <assets>/<prefix><level><extension> into the texture `id` on the active unit.
+static void loadMipChain(const std::string& prefix, const std::string& extension, GLuint* id)
+{
+    Texture::loadCompressedMipmaps((resourceDirectory + prefix).c_str(), extension.c_str(), id);
+}
+
+// Compiles the two shaders (files of the assets folder), links and selects the program, and finds its attributes and the
 // texture sampler. False when no program could be created; a missing position attribute ends
 // the process with status 1 after the message missingPositionMessage.
-static bool createDemoProgram(const char* vertexShaderPath, const char* fragmentShaderPath,
+static bool createDemoProgram(const std::string& vertexShaderFile, const std::string& fragmentShaderFile,
                               const char* missingPositionMessage)
 {
-    Shader::processShader(&vertexShaderID, vertexShaderPath, GL_VERTEX_SHADER);
-    Shader::processShader(&fragmentShaderID, fragmentShaderPath, GL_FRAGMENT_SHADER);
+    Shader::processShader(&vertexShaderID, (resourceDirectory + vertexShaderFile).c_str(), GL_VERTEX_SHADER);
+    Shader::processShader(&fragmentShaderID, (resourceDirectory + fragmentShaderFile).c_str(), GL_FRAGMENT_SHADER);
 
     GL_CHECK(programID = glCreateProgram());
     if (programID == 0) {

@@ -6,7 +6,6 @@
 #include "DemoSkeleton.h"
 #include "Text.h"
 
-static const std::string resourceDirectory = "assets/";
 static const std::string textureFilename = "good_mip_";
 static const std::string imageExtension = ".pkm";
 static const std::string vertexShaderFilename = "Lanterna_texture.vert";
@@ -16,27 +15,21 @@ static Text* text = nullptr;
 
 bool setupGraphics(int width, int height)
 {
-    std::string texturePath = resourceDirectory + textureFilename;
-    std::string vertexShaderPath = resourceDirectory + vertexShaderFilename;
-    std::string fragmentShaderPath = resourceDirectory + fragmentShaderFilename;
-
     GL_CHECK(glEnable(GL_CULL_FACE));
     GL_CHECK(glCullFace(GL_BACK));
     GL_CHECK(glEnable(GL_DEPTH_TEST));
-    GL_CHECK(glEnable(GL_BLEND));
-    GL_CHECK(glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA));
+    enableAlphaBlending();
 
-    if (!Texture::isETCSupported(true)) {
-        reportError("ETC1 not supported");
+    if (!requireETC1()) {
         return false;
     }
 
     text = new Text(resourceDirectory.c_str(), width, height);
     text->addString(0, 0, "Mipmapped ETC1 compressed texture", 255, 255, 0, 255);
 
-    Texture::loadCompressedMipmaps(texturePath.c_str(), imageExtension.c_str(), &textureID);
+    loadMipChain(textureFilename, imageExtension, &textureID);
 
-    if (!createDemoProgram(vertexShaderPath.c_str(), fragmentShaderPath.c_str(),
+    if (!createDemoProgram(vertexShaderFilename, fragmentShaderFilename,
                            "Attribute not found: \"a_v4Position\"")) {
         return false;
     }

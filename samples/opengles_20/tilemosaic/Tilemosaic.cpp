@@ -6,7 +6,6 @@
 
 #include "DemoSkeleton.h"
 
-static const std::string resourceDirectory = "assets/";
 static const std::string textureFilename = "good_atlas_mip_";
 static const std::string imageExtension = ".pkm";
 static const std::string vertexShaderFilename = "Tilemosaic_atlastex.vert";
@@ -14,21 +13,15 @@ static const std::string fragmentShaderFilename = "Tilemosaic_atlastex.frag";
 
 bool setupGraphics(int, int)
 {
-    std::string texturePath = resourceDirectory + textureFilename;
-    std::string vertexShaderPath = resourceDirectory + vertexShaderFilename;
-    std::string fragmentShaderPath = resourceDirectory + fragmentShaderFilename;
-
-    if (!Texture::isETCSupported(true)) {
-        reportError("ETC1 not supported");
+    if (!requireETC1()) {
         return false;
     }
 
-    GL_CHECK(glEnable(GL_BLEND));
-    GL_CHECK(glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA));
+    enableAlphaBlending();
 
-    Texture::loadCompressedMipmaps(texturePath.c_str(), imageExtension.c_str(), &textureID);
+    loadMipChain(textureFilename, imageExtension, &textureID);
 
-    if (!createDemoProgram(vertexShaderPath.c_str(), fragmentShaderPath.c_str(),
+    if (!createDemoProgram(vertexShaderFilename, fragmentShaderFilename,
                            "Attribute not found: \"a_v4Position\"")) {
         return false;
     }

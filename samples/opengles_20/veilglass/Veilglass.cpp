@@ -5,7 +5,6 @@
 
 #include "DemoSkeleton.h"
 
-static const std::string resourceDirectory = "assets/";
 static const std::string textureFilename = "good_compressed_mip_";
 static const std::string imageExtension = ".pkm";
 static const std::string alphaExtension = "_alpha.pkm";
@@ -17,24 +16,18 @@ static GLint iLocAlphaSampler = -1;
 
 bool setupGraphics(int, int)
 {
-    std::string texturePath = resourceDirectory + textureFilename;
-    std::string vertexShaderPath = resourceDirectory + vertexShaderFilename;
-    std::string fragmentShaderPath = resourceDirectory + fragmentShaderFilename;
-
-    if (!Texture::isETCSupported(true)) {
-        reportError("ETC1 not supported");
+    if (!requireETC1()) {
         return false;
     }
 
-    GL_CHECK(glEnable(GL_BLEND));
-    GL_CHECK(glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA));
+    enableAlphaBlending();
 
     // Colour on unit 0, alpha on unit 1; both stay bound for every frame.
-    Texture::loadCompressedMipmaps(texturePath.c_str(), imageExtension.c_str(), &textureID);
+    loadMipChain(textureFilename, imageExtension, &textureID);
     GL_CHECK(glActiveTexture(GL_TEXTURE1));
-    Texture::loadCompressedMipmaps(texturePath.c_str(), alphaExtension.c_str(), &alphaTextureID);
+    loadMipChain(textureFilename, alphaExtension, &alphaTextureID);
 
-    if (!createDemoProgram(vertexShaderPath.c_str(), fragmentShaderPath.c_str(),
+    if (!createDemoProgram(vertexShaderFilename, fragmentShaderFilename,
                            "Error: Attribute not found: \"a_v4Position\"")) {
         return false;
     }
