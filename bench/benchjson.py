@@ -21,7 +21,13 @@ makes OUT_DIR/bench.json from them, with the commit of the tree the benchmarks r
      "figures": {"<benchmark>.<name>": {"benchmark", "name", "label", "units", "median",
                                          "min", "max", "rounds", "values", "command"}}}
 
-so that two commits' figures can be compared by a script.
+so that two commits' figures can be compared by a script:
+
+    python3 bench/benchjson.py compare OLD/bench.json NEW/bench.json
+
+prints each figure the two files share, with both medians and spreads, "agrees" when each median
+lies within the other's lowest and highest and "differs" when not, and the count of each; the
+ratios only with --ratios. It ends with 0 whatever the figures say (1 when a file cannot be read).
 """
 import datetime
 import json
@@ -103,7 +109,41 @@ def write(out, tree):
     return target
 
 
+def agree(a, b):
+    """Whether two figures' medians each lie within the other's lowest and highest."""
+    return a["min"] <= b["median"] <= a["max"] and b["min"] <= a["median"] <= b["max"]
+
+
+def compare(old_path, new_path, ratios_only=False, out=sys.stdout):
+    """Prints the figures of two bench.json files side by side; returns (agreeing, differing)."""
+    with open(old_path) as f:
+        old = json.load(f)
+    with open(new_path) as f:
+        new = json.load(f)
+    print("old: %s (%s)  new: %s (%s)" % (old.get("commit"), old.get("date"), new.get("commit"), new.get("date")),
+          file=out)
+    counts = [0, 0]
+    for key, a in old["figures"].items():
+        b = new["figures"].get(key)
+        if b is None or (ratios_only and a["units"] != "ratio"):
+            continue
+        same = agree(a, b)
+        counts[0 if same else 1] += 1
+        print("  %-50s %.4g [%.4g, %.4g]  %.4g [%.4g, %.4g] %s  %s" % (
+            key, a["median"], a["min"], a["max"], b["median"], b["min"], b["max"], a["units"],
+            "agrees" if same else "differs"), file=out)
+    print("%d agree, %d differ" % tuple(counts), file=out)
+    return tuple(counts)
+
+
 def main(argv):
+    if len(argv) in (4, 5) and argv[1] == "compare" and argv[4:] in ([], ["--ratios"]):
+        try:
+            compare(argv[2], argv[3], argv[4:] == ["--ratios"])
+        except (OSError, ValueError, KeyError, TypeError) as e:
+            print("benchjson.py: cannot compare: %s" % e, file=sys.stderr)
+            return 1
+        return 0
     if len(argv) == 3 and argv[1] == "write":
         tree = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
         target = write(argv[2], tree)
@@ -111,7 +151,8 @@ def main(argv):
             count = len(json.load(f)["figures"])
         print("%d figures with their spreads and commands: %s" % (count, target))
         return 0
-    print("usage: benchjson.py write OUT_DIR", file=sys.stderr)
+    print("usage: benchjson.py write OUT_DIR\n       benchjson.py compare OLD.json NEW.json [--ratios]",
+          file=sys.stderr)
     return 2
 
 

@@ -61,6 +61,23 @@ for bench, name, values, units, label, command in CANNED:
     expect(abs(f["median"] - (ordered[(len(values) - 1) // 2] + ordered[len(values) // 2]) / 2) < 1e-12,
            "%s: median differs: %r" % (key, f))
 
+# Two runs compared: a median inside the other's spread agrees, one outside it differs.
+with tempfile.TemporaryDirectory() as folder:
+    paths = []
+    for n, shift in enumerate((0.0, 0.2)):
+        changed = json.loads(json.dumps(document))
+        ratio = changed["figures"]["pcmcapture.cpu_ratio_192000"]
+        for k in ("median", "min", "max"):
+            ratio[k] += shift
+        paths.append(os.path.join(folder, "%d.json" % n))
+        with open(paths[-1], "w") as f:
+            json.dump(changed, f)
+    run = subprocess.run([sys.executable, os.path.join(source, "bench", "benchjson.py"), "compare"] + paths,
+                         capture_output=True, text=True)
+    expect(run.returncode == 0 and run.stdout.endswith("%d agree, 1 differ\n" % (len(CANNED) - 1))
+           and re.search(r"cpu_ratio_192000 .* ratio  differs", run.stdout),
+           "compare: %d %r %r" % (run.returncode, run.stdout, run.stderr))
+
 for failure in failures:
     print("FAIL: " + failure)
 print("%d figures named in bench.json; %d failures" % (len(figures), len(failures)))
