@@ -6,9 +6,10 @@
 #    cycles (default 8; a cycle is about 1.5 s). A daemon's CPU time is read from the scheduler's
 #    count at the same point of each cycle, so start-up and the end are left out; the script runs
 #    CYCLES cycles and ends, less the cost of the same script with none. On a quiet 2-core machine
-#    the script's CPU time spreads within about +-5% and the daemons' ratios within about -13% and
-#    +35% (a daemon's cycle costs a few milliseconds, near the scheduler's own noise); the figures
-#    print their lowest and highest. It takes about ROUNDS x 15 s.
+#    the script's CPU time spreads within about +-11% and the daemons' ratios within about -25% and
+#    +35% (a daemon's cycle costs a few milliseconds, near the scheduler's own noise), while the
+#    ratios' medians of two runs in a row agree within 5%; the figures print their lowest and
+#    highest. It takes about ROUNDS x 15 s.
 #  - system calls per cycle with a tmpfs "/sys" in a private mount namespace and no preload, so
 #    only the daemon's own calls are counted, each cycle of a SECONDS_PER_RUN run (default 9) a
 #    round (skipped where namespaces are refused).
