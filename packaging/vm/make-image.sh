@@ -147,6 +147,7 @@ mounted=
 
 # 5. The disk.
 size_mb=$(du -sm "$root" | cut -f1)
+# 30% over du's count for ext4's own metadata (inode tables, journal), 1 GiB for what the booted system writes.
 size_mb=$((size_mb * 13 / 10 + 1024))
 rm -f "$out/disk.ext4"
 truncate -s "${size_mb}M" "$out/disk.ext4"
