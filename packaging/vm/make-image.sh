@@ -106,10 +106,7 @@ rm -f "$out/disk.stamp"
 #    The module is built in a folder of its own laid out as its DKMS source (the protocol headers
 #    in include/), so the source tree stays clean.
 src="$out/module"
-rm -rf "$src"
-mkdir -p "$src/include"
-cp "$top"/kernel/Kbuild "$top"/kernel/Makefile "$top"/kernel/*.[ch] "$src/"
-cp -r "$top/include/bringup" "$src/include/"
+"$top/kernel/layout.sh" "$src"
 kdir=$("$top/kernel/fetch-kernel.sh" arm64 headers)
 make -C "$src" KDIR="$kdir" ARCH=arm64 CROSS_COMPILE=aarch64-linux-gnu- >"$out/module.log" 2>&1 \
     || { tail -20 "$out/module.log"; die "the kernel board module did not build"; }
