@@ -79,6 +79,8 @@ endforeach()
 if(NOT BRINGUP_DEB_ARCH)
   message(FATAL_ERROR "no Debian architecture known for ${CMAKE_SYSTEM_PROCESSOR}")
 endif()
+# For packaging/make-packages.sh, which picks the packages made out by their architecture.
+file(WRITE ${CMAKE_BINARY_DIR}/packaging/deb-architecture "${BRINGUP_DEB_ARCH}\n")
 
 # --- the components' files beyond the programs and the library -------------------------------
 
