@@ -8,7 +8,9 @@
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 sources() {
-    for f in "$top"/kernel/*.c "$top"/kernel/*.h "$top"/kernel/Kbuild "$top"/kernel/Makefile; do echo "$f"; done
+    for f in "$top"/kernel/*.c "$top"/kernel/*.h "$top"/kernel/Kbuild "$top"/kernel/Makefile; do
+        echo "$f"
+    done
 }
 headers() {
     for f in "$top"/include/bringup/*.h; do echo "$f"; done

@@ -89,7 +89,8 @@ else
         # The kernel's package is the one fetch-kernel.sh downloaded (it may come from an archive
         # the root does not list, such as the security updates); what it depends on comes from the
         # root's.
-        kdeb=$(ls "$("$top/kernel/fetch-kernel.sh" arm64 root)"/../debs/linux-image-"$kver"_*_arm64.deb | head -n 1)
+        kdebs="$("$top/kernel/fetch-kernel.sh" arm64 root)/../debs"
+        kdeb=$(ls "$kdebs"/linux-image-"$kver"_*_arm64.deb | head -n 1)
         mkdir -p "$root/srv/kernel"
         cp "$kdeb" "$root/srv/kernel/"
         in_root apt-get update -qq
@@ -154,7 +155,7 @@ mounted=
 
 # 5. The disk.
 size_mb=$(du -sm "$root" | cut -f1)
-# 30% over du's count for ext4's own metadata (inode tables, journal), 1 GiB for what the booted system writes.
+# 30% over du's count for ext4's metadata (inodes, journal), 1 GiB for what the guest writes.
 size_mb=$((size_mb * 13 / 10 + 1024))
 truncate -s "${size_mb}M" "$out/disk.ext4"
 mkfs.ext4 -q -F -L board-root -d "$root" "$out/disk.ext4" || die "mkfs.ext4 failed"

@@ -18,7 +18,8 @@ run() {
     status=$?
 }
 
-run 'ok one; fail two; skip three; check "four" true; check "five" sh -c "echo why; echo more; exit 3"; summary'
+run 'ok one; fail two; skip three; check "four" true
+    check "five" sh -c "echo why; echo more; exit 3"; summary'
 expect "the lines of a run, with a failed check's output under it" "ok: one
 FAILED: two
 skipped: three
@@ -30,7 +31,8 @@ FAILED: five
 expect "a run with failures ends with status 1" 1 "$status"
 
 run 'ok one; skip two; summary'
-expect "a run without failures ends with status 0" "0:1 passed, 0 failed, 1 skipped" "$status:$(echo "$out" | tail -n 1)"
+expect "a run without failures ends with status 0" "0:1 passed, 0 failed, 1 skipped" \
+    "$status:$(echo "$out" | tail -n 1)"
 
 run 'summary'
 expect "a run of no checks passes" "0:0 passed, 0 failed, 0 skipped" "$status:$out"
