@@ -9,7 +9,7 @@
 # LOAD (default "modprobe bringup_sim") loads the module with the parameters given after it;
 # UNLOAD (default "rmmod bringup_sim") takes it out. PROBE (default: probe beside this script,
 # built from probe.c) asks what a shell cannot. TESTLIB (default: the tree's tests/lib/testlib.sh)
-# is the test library; the machine that runs these checks has it beside them. Prints
+# names the test library where the tree is not there (the image, the quick boot). Prints
 # "guest: ok: ..." or "guest: FAILED: ..." per check, and ends with "guest: N passed, M failed,
 # K skipped".
 here=$(cd "$(dirname "$0")" && pwd)
