@@ -70,11 +70,19 @@ package: deps
 # root in ARM64_ROOT (made there when missing, kept); `make vmtest` boots it under
 # qemu-system-aarch64 and tests the running system, with the host build's judge and preloaded board
 # for reference (docs/image.md).
+# The image's root (the kernel and the extra packages) is make-image.sh's to keep, as it depends on
+# the kernel the archive offers; its disk is made again when the root or one of these files changed.
 ARM64_ROOT ?= build/arm64-root
+IMAGE_INPUTS = $(wildcard out/packages/*_arm64.deb) $(wildcard packaging/vm/*) packaging/lava/board-setup.sh \
+  tests/lib/testlib.sh $(shell kernel/layout.sh --sources) $(wildcard kernel/tests/*)
 image:
 	@tools/install-deps.sh tools/packages-cross.txt tools/packages-kernel.txt tools/packages-vm.txt
 	@[ -n "$(wildcard out/packages/*_arm64.deb)" ] || $(MAKE) package PRESET=aarch64
-	packaging/vm/make-image.sh $(ARM64_ROOT)
+	packaging/vm/make-image.sh root $(ARM64_ROOT)
+	@$(MAKE) build/image/disk.ext4
+
+build/image/disk.ext4: build/image/root.stamp $(IMAGE_INPUTS)
+	packaging/vm/make-image.sh disk
 
 vmtest: image build
 	packaging/vm/vmtest.sh $(VMTEST_ONLY)

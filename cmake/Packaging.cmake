@@ -79,6 +79,8 @@ endforeach()
 if(NOT BRINGUP_DEB_ARCH)
   message(FATAL_ERROR "no Debian architecture known for ${CMAKE_SYSTEM_PROCESSOR}")
 endif()
+# For packaging/make-packages.sh, which picks the packages made out by their architecture.
+file(WRITE ${CMAKE_BINARY_DIR}/packaging/deb-architecture "${BRINGUP_DEB_ARCH}\n")
 
 # --- the components' files beyond the programs and the library -------------------------------
 
@@ -91,17 +93,16 @@ file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)
 file(CREATE_LINK ${sim_link_target} ${CMAKE_BINARY_DIR}/packaging/boardsim SYMBOLIC)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/boardsim DESTINATION ${BRINGUP_BIN_DIR} COMPONENT sim)
 
-# The kernel board's source as DKMS takes it: the module's sources, its dkms.conf with the name and
-# version, and the protocol headers it includes under include/.
+# The kernel board's source as DKMS takes it, laid out by kernel/layout.sh when installing (the
+# module's sources and the protocol headers it includes under include/), then its dkms.conf with the
+# name and version. The layout empties its folder first, so it comes before dkms.conf.
 set(DKMS_NAME bringup_sim)
 set(DKMS_VERSION ${PROJECT_VERSION})
 set(dkms_dir src/${DKMS_NAME}-${DKMS_VERSION})
 configure_file(${PROJECT_SOURCE_DIR}/kernel/dkms.conf ${CMAKE_BINARY_DIR}/packaging/dkms/dkms.conf @ONLY)
-file(GLOB dkms_sources ${PROJECT_SOURCE_DIR}/kernel/*.c ${PROJECT_SOURCE_DIR}/kernel/*.h)
-install(FILES ${dkms_sources} ${PROJECT_SOURCE_DIR}/kernel/Kbuild ${PROJECT_SOURCE_DIR}/kernel/Makefile
-  ${CMAKE_BINARY_DIR}/packaging/dkms/dkms.conf DESTINATION ${dkms_dir} COMPONENT dkms)
-file(GLOB dkms_headers ${PROJECT_SOURCE_DIR}/include/bringup/*.h)
-install(FILES ${dkms_headers} DESTINATION ${dkms_dir}/include/bringup COMPONENT dkms)
+install(CODE "execute_process(COMMAND sh ${PROJECT_SOURCE_DIR}/kernel/layout.sh
+  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${dkms_dir}\" COMMAND_ERROR_IS_FATAL ANY)" COMPONENT dkms)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/dkms/dkms.conf DESTINATION ${dkms_dir} COMPONENT dkms)
 set(BRINGUP_DKMS_SCRIPTS "")
 foreach(script postinst prerm)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/dkms-${script}.in

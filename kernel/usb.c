@@ -54,10 +54,14 @@ struct value_attr {
 	size_t len[2];
 };
 
-/* What the value attributes take: power digits, on/off words, port letters. */
-static const char *const power_digits[] = { OTG_PHY_POWERED, OTG_PHY_UNPOWERED, NULL };
-static const char *const on_off[] = { OTG_POR_ON, OTG_POR_OFF, NULL };
-static const char *const port_letters[] = { OTG_PORT0_LETTER, OTG_PORT1_LETTER, NULL };
+/*
+ * What the value attributes take: a PHY's power state (peri_sleepm, peri_iddq,
+ * peri_otg_disable), a switch turned on or off (pullup, por, otgdisable) and the port the
+ * PHY control acts on (index).
+ */
+static const char *const phy_power_values[] = { OTG_PHY_POWERED, OTG_PHY_UNPOWERED, NULL };
+static const char *const switch_values[] = { OTG_POR_ON, OTG_POR_OFF, NULL };
+static const char *const port_index_values[] = { OTG_PORT0_LETTER, OTG_PORT1_LETTER, NULL };
 
 /* The index of the value written among `accepts`, or -1; a value holding a NUL is none. */
 static int accepted(const char *const *accepts, const char *buf, size_t count)
@@ -135,13 +139,13 @@ static ssize_t value_store(struct device *dev, struct device_attribute *attr, co
 	static struct value_attr var = { \
 		.attr = __ATTR(name, 0644, value_show, value_store), .accepts = values }
 
-VALUE_ATTR(attr_pullup, pullup, on_off);
-VALUE_ATTR(attr_sleepm, peri_sleepm, power_digits);
-VALUE_ATTR(attr_iddq, peri_iddq, power_digits);
-VALUE_ATTR(attr_otg_disable, peri_otg_disable, power_digits);
-VALUE_ATTR(attr_index, index, port_letters);
-VALUE_ATTR(attr_por, por, on_off);
-VALUE_ATTR(attr_otgdisable, otgdisable, on_off);
+VALUE_ATTR(attr_pullup, pullup, switch_values);
+VALUE_ATTR(attr_sleepm, peri_sleepm, phy_power_values);
+VALUE_ATTR(attr_iddq, peri_iddq, phy_power_values);
+VALUE_ATTR(attr_otg_disable, peri_otg_disable, phy_power_values);
+VALUE_ATTR(attr_index, index, port_index_values);
+VALUE_ATTR(attr_por, por, switch_values);
+VALUE_ATTR(attr_otgdisable, otgdisable, switch_values);
 
 static ssize_t gotgctl_show(struct device *dev, struct device_attribute *attr, char *buf)
 {

@@ -20,21 +20,17 @@ fi
 # apt's download user must reach the root's lists.
 chmod 755 "$root"
 suite=bookworm
-passed=0
-failed=0
-ok() { passed=$((passed + 1)); echo "ok: $*"; }
-fail() { failed=$((failed + 1)); echo "FAILED: $*"; }
+TESTLIB_NAME=arm64-root-test
+. "$top/tests/lib/testlib.sh"
 in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root "$@"; }
-check() {
-    what=$1; shift
-    if in_root "$@" >"$root.last.log" 2>&1; then ok "$what"; else fail "$what"; sed 's/^/  | /' "$root.last.log"; fi
-}
+# check_in_root <description> <command...>: a check of a command run inside the root.
+check_in_root() { what=$1; shift; check "$what" in_root "$@"; }
 step_start=$(date +%s)
-step() { now=$(date +%s); echo "-- $1: $((now - step_start)) s"; step_start=$now; }
+step() { now=$(date +%s); measure "$1" $((now - step_start)) s; step_start=$now; }
 
 cleanup() {
     for m in proc dev; do umount "$root/$m" 2>/dev/null || true; done
-    rm -f "$root.last.log" "$root.log"
+    rm -f "$root.log"
     [ -n "$keep" ] || rm -rf "$root"
 }
 trap cleanup EXIT
@@ -73,17 +69,16 @@ in_root dpkg-query -W -f='  ${Package} ${Version} ${Architecture}\n' board-bring
 step "apt-get install of the arm64 packages"
 
 board=/tmp/board
-check "boardsim makes a board" boardsim create $board
-check "wlanpower 1 on the board" boardsim run $board -- /usr/sbin/wlanpower 1
-check "wlanpower's request reached the driver" grep -q /dev/wifi_power $board/trace.log
-check "pcmcapture captures ten seconds" sh -c "cd /tmp && boardsim run $board -- /usr/sbin/pcmcapture && test -s output.pcm"
+check_in_root "boardsim makes a board" boardsim create $board
+check_in_root "wlanpower 1 on the board" boardsim run $board -- /usr/sbin/wlanpower 1
+check_in_root "wlanpower's request reached the driver" grep -q /dev/wifi_power $board/trace.log
+check_in_root "pcmcapture captures ten seconds" sh -c "cd /tmp && boardsim run $board -- /usr/sbin/pcmcapture && test -s output.pcm"
 for daemon in otgpower otgpoweriddq otgpowersave; do
     in_root boardsim create $board >/dev/null
-    check "$daemon runs on the board until stopped" sh -c \
+    check_in_root "$daemon runs on the board until stopped" sh -c \
         "timeout 5 boardsim run $board -- /usr/sbin/$daemon; test \$? -eq 124 && grep -q /sys/devices/lm0/gotgctl $board/trace.log"
 done
-check "configlist on surfaceless Mesa" sh -c 'EGL_PLATFORM=surfaceless configlist >/tmp/configlist.out && test -s /tmp/configlist.out'
+check_in_root "configlist on surfaceless Mesa" sh -c 'EGL_PLATFORM=surfaceless configlist >/tmp/configlist.out && test -s /tmp/configlist.out'
 step "smoke runs"
 
-echo "arm64-root-test: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

@@ -17,17 +17,8 @@ tools="pcmcapture otgpower otgpoweriddq otgpowersave wlanpower"
 demos="lanterna veilglass tilemosaic"
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 work=$(mktemp -d /tmp/bringup-install-test.XXXXXX)
-passed=0
-failed=0
-xvfb_state="$work/xvfb.state"
-
-ok() { passed=$((passed + 1)); echo "ok: $*"; }
-fail() { failed=$((failed + 1)); echo "FAILED: $*"; }
-# check <description> <command...>: counts the command's success or failure.
-check() {
-    what=$1; shift
-    if "$@" >"$work/last.log" 2>&1; then ok "$what"; else fail "$what"; sed 's/^/  | /' "$work/last.log"; fi
-}
+TESTLIB_NAME=install-test TESTLIB_TMP=$work TESTLIB_XLOG=$work/xvfb.log
+. "$root/tests/lib/testlib.sh"
 
 purge() {
     installed=""
@@ -39,7 +30,7 @@ purge() {
     [ -z "$installed" ] || DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq $installed >"$work/purge.log" 2>&1
 }
 cleanup() {
-    "$root/tests/xvfb/stop.sh" "$xvfb_state" 2>/dev/null || true
+    xserver_stop
     purge || true
     rm -rf "$work"
 }
@@ -55,7 +46,7 @@ purge
 start=$(date +%s)
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $debs >"$work/install.log" 2>&1 \
     || { cat "$work/install.log"; echo "install-test: apt-get install failed" >&2; exit 1; }
-echo "installed in $(( $(date +%s) - start )) s:"
+measure installation $(( $(date +%s) - start )) s
 dpkg-query -W -f='  ${Package} ${Version} ${Installed-Size} KiB\n' $packages
 check "installed files match the packages' checksums" dpkg --verify $packages
 
@@ -102,8 +93,8 @@ check "otgpower refuses an unsupported controller with 255" sh -c '"$@"; test $?
     boardsim run "$board" -- /usr/sbin/otgpower
 
 # --- the demos and configlist ------------------------------------------------------------------
-"$root/tests/xvfb/start.sh" "$xvfb_state" >/dev/null
-DISPLAY=$(cut -d' ' -f1 "$xvfb_state")
+xserver_start || { cat "$work/xvfb.log"; echo "install-test: Xvfb did not start" >&2; exit 1; }
+DISPLAY=$TESTLIB_DISPLAY
 export DISPLAY
 for demo in $demos; do
     folder=/usr/share/board-bringup/samples/$demo
@@ -143,7 +134,7 @@ check "example demo builds through find_package" sh -c \
 check "example demo (find_package) runs and writes its caption" example_runs "$work/example-cmake/exampledemo"
 check "example demo links the installed library" sh -c \
     'ldd "$1" | grep -Eq "libdemobase.so.0 => (/usr)?/lib/$2/libdemobase.so.0"' sh "$work/example-cmake/exampledemo" "$multiarch"
-"$root/tests/xvfb/stop.sh" "$xvfb_state"
+xserver_stop
 
 # --- what the packages take from other packages -------------------------------------------------
 # depends_on <package> <file>: the package that owns <file> is one of <package>'s dependencies (or
@@ -271,7 +262,7 @@ files="$work/files"
 for deb in $debs; do dpkg-deb -c "$deb"; done | awk '{ sub(/^\./, "", $6); print $6 }' | sort -u >"$files"
 start=$(date +%s)
 purge
-echo "purged in $(( $(date +%s) - start )) s"
+measure purge $(( $(date +%s) - start )) s
 left=""
 while read -r path; do
     [ -n "$path" ] && [ "$path" != / ] || continue
@@ -290,5 +281,4 @@ done
 left=$(echo $left)
 if [ -z "$left" ]; then ok "purge leaves no file behind"; else fail "purge left: $left"; fi
 
-echo "install-test: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

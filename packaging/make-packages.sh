@@ -11,9 +11,10 @@ cd "$root"
 
 cmake --preset "$preset" -B "$build" -DBRINGUP_PACKAGING=ON -DCMAKE_BUILD_TYPE=Release \
     -DBRINGUP_TESTS=OFF -DBRINGUP_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
-cmake --build "$build" -j 2
-arch=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
-[ -n "$arch" ] || { echo "make-packages: no package architecture in $build/CPackConfig.cmake" >&2; exit 1; }
+# As many jobs as CMAKE_BUILD_PARALLEL_LEVEL says, or as this machine has processors.
+cmake --build "$build" -j "${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
+# The packages' architecture, as the configuration wrote it (cmake/Packaging.cmake).
+arch=$(cat "$build/packaging/deb-architecture")
 rm -rf "$build/cpack"
 (cd "$build" && cpack -G DEB -B "$build/cpack")
 mkdir -p "$out"

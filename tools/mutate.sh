@@ -67,9 +67,7 @@ build() {
 
 # The kernel board's module alone, from the scratch copy, as its DKMS source lays it out.
 build_module() {
-    rm -rf "$scratch/module" && mkdir -p "$scratch/module" &&
-    (cd "$tree" && cp kernel/*.c kernel/*.h kernel/Kbuild kernel/Makefile "$scratch/module/" &&
-        cp -r include "$scratch/module/include" &&
+    (cd "$tree" && kernel/layout.sh "$scratch/module" &&
         make -s -C "$scratch/module" KDIR="$(kernel/fetch-kernel.sh amd64)") >> "$1" 2>&1
 }
 

@@ -97,9 +97,7 @@ cp_note=""
 grep -q '^total: ' "$out/checkpatch.log" || cp_note=", did not run through"
 
 # The module, from a source folder laid out as the DKMS package lays it out.
-mkdir -p "$out/src"
-cp "$top"/kernel/*.c "$top"/kernel/*.h "$top"/kernel/Kbuild "$top"/kernel/Makefile "$out/src/"
-cp -r "$top/include" "$out/src/include"
+"$top/kernel/layout.sh" "$out/src"
 
 # W=1: the compiler's and modpost's warnings.
 w1_note=""

@@ -30,17 +30,15 @@ modprobe 9pnet_virtio 2>/dev/null && mount -t 9p -o trans=virtio,version=9p2000.
     || share=
 log="$results/vmtest.log"
 : >"$log"
-passed=0 failed=0 skipped=0
-say() { echo "vmtest: $*"; echo "$*" >>"$log"; }
-started=$(cut -d' ' -f1 /proc/uptime)
-check_start=$started
 uptime_s() { cut -d' ' -f1 /proc/uptime; }
-took() { awk -v a="$check_start" -v b="$(uptime_s)" 'BEGIN { printf "%.1f", b - a }'; }
-begin() { check_start=$(uptime_s); }
-ok() { passed=$((passed + 1)); say "ok: $* ($(took) s)"; begin; }
-fail() { failed=$((failed + 1)); say "FAILED: $* ($(took) s)"; begin; }
-skip() { skipped=$((skipped + 1)); say "skipped: $*"; begin; }
-detail() { sed 's/^/vmtest:   | /' "$1"; sed 's/^/  | /' "$1" >>"$log"; }
+started=$(uptime_s)
+# The test library, beside the kernel board's checks in the image (packaging/vm/make-image.sh);
+# those checks take it from TESTLIB too. Each line goes to the console as "vmtest: ..." (what
+# packaging/vm/vmtest.sh picks out) and to the log, with the time its check took.
+TESTLIB=${TESTLIB:-/usr/local/share/board-vmtest/testlib.sh}
+export TESTLIB
+TESTLIB_NAME=vmtest TESTLIB_LOG=$log TESTLIB_CLOCK=uptime_s TESTLIB_TMP=$results TESTLIB_XLOG=$results/xvfb.log
+. "$TESTLIB"
 wanted() {
     only=$(sed -n 's/.*board\.vmtest_only=\([^ ]*\).*/\1/p' /proc/cmdline)
     [ -z "$only" ] && return 0
@@ -114,13 +112,6 @@ EOF
 }
 
 # ---- bringup-check on the good kernel board: every check, the GPU ones on Xvfb and Mesa.
-xvfb_pid=
-start_xvfb() {
-    Xvfb :7 -noreset -nolisten tcp -screen 0 1280x1024x24 >"$results/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    wait_for 30 test -S /tmp/.X11-unix/X7
-}
-stop_xvfb() { [ -z "$xvfb_pid" ] || kill "$xvfb_pid"; wait "$xvfb_pid" 2>/dev/null; xvfb_pid=; }
 # Runs bringup-check with a time limit: a program stuck in the kernel board (one that cannot be
 # killed) must not hold up the rest. When it overruns, the kernel log lists the blocked processes.
 bringup_check() {
@@ -138,13 +129,13 @@ reason_of() { sed -n "s/^[A-Z]*  $1  *//p" "$2" | head -n 1; }
 
 bringup_good() {
     load_board $good || { fail "bringup-check: the good board's module did not load"; return; }
-    if ! start_xvfb; then fail "bringup-check: Xvfb did not start"; detail "$results/xvfb.log"; return; fi
+    if ! xserver_start; then fail "bringup-check: Xvfb did not start"; detail "$results/xvfb.log"; return; fi
     # The kernel board logs each overrun of its ring (rate-limited) rather than tracing it.
     overruns_before=$(dmesg | grep -c "$module: .* overrun ")
-    DISPLAY=:7 bringup_check "$results/good.out" --switch --out "$results/good"
+    DISPLAY=$TESTLIB_DISPLAY bringup_check "$results/good.out" --switch --out "$results/good"
     rc=$?
     overruns=$(($(dmesg | grep -c "$module: .* overrun ") - overruns_before))
-    stop_xvfb
+    xserver_stop
     total=$(grep -c . "$results/good/verdicts.txt" 2>/dev/null)
     # "<name> <verdict> [<figure> <units>]" a line: the verdict is the second field.
     notpass=$(awk '$2 != "pass"' "$results/good/verdicts.txt" 2>/dev/null | grep -c .)
@@ -326,11 +317,11 @@ kernel_tests() {
     mkdir -p "$results/kernel-tests"
     sh "$dir/guest.sh" "$expected" /usr/sbin >"$results/kernel-tests/guest.out" 2>&1
     rc=$?
-    summary=$(sed -n 's/^guest: //p' "$results/kernel-tests/guest.out")
-    if [ "$rc" -eq 0 ] && [ -n "$summary" ]; then ok "the kernel board's own checks: $summary"
+    counts=$(sed -n 's/^guest: \([0-9]* passed, .*\)/\1/p' "$results/kernel-tests/guest.out")
+    if [ "$rc" -eq 0 ] && [ -n "$counts" ]; then ok "the kernel board's own checks: $counts"
     else
-        fail "the kernel board's own checks: ${summary:-no summary}, exit status $rc"
-        grep -v '^ok - ' "$results/kernel-tests/guest.out" >"$results/kernel-tests/failed.out"
+        fail "the kernel board's own checks: ${counts:-no summary}, exit status $rc"
+        grep -v '^guest: ok: ' "$results/kernel-tests/guest.out" >"$results/kernel-tests/failed.out"
         detail "$results/kernel-tests/failed.out"
     fi
 }
@@ -347,6 +338,8 @@ fi
 modprobe -r $module 2>/dev/null
 total=$(awk -v a="$started" -v b="$(uptime_s)" 'BEGIN { printf "%.0f", b - a }')
 say "checks took $total s; the verdict came $(uptime_s) s after the kernel started"
-say "$passed passed, $failed failed, $skipped skipped"
+summary
+status=$?
 [ -z "$share" ] || cp -r "$results"/. "$share"/
 sync
+exit $status

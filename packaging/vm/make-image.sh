@@ -7,14 +7,19 @@
 #   disk.ext4             the root file system (made with mkfs.ext4 -d, no loop mount)
 #   kernel-version        the kernel's release, e.g. 6.1.0-57-arm64
 # Needs root, debootstrap, qemu-user's binfmt entry and e2fsprogs (make image installs them).
-# Usage: packaging/vm/make-image.sh [arm64-root-folder]   (default build/arm64-root)
-# What is done is kept: the arm64 root, then build/image/root with the kernel and the extra
-# packages (made again when the kernel or the list below changes), then the disk (made again
-# when the packages, the module or the guest's files change). `rm -rf build/image` starts over.
+# Usage: packaging/vm/make-image.sh [root | disk] [arm64-root-folder]   (default build/arm64-root)
+#   root  the arm64 root, then build/image/root with the kernel and the extra packages, each kept
+#         and made again only when it is missing or when the kernel or the lists below change
+#   disk  the module, the suite's packages and the guest's files put into build/image/root, and
+#         the disk made of it; `make image` runs this step only when one of the files it is made
+#         from changed (the Makefile lists them)
+# Without a step, both. `rm -rf build/image` starts over.
 set -eu
 top=$(cd "$(dirname "$0")/../.." && pwd)
 here="$top/packaging/vm"
 out="$top/build/image"
+steps="root disk"
+case "${1:-}" in root|disk) steps=$1; shift ;; esac
 base=$(realpath -m "${1:-$top/build/arm64-root}")
 root="$out/root"
 # What the booted system needs besides the suite: systemd as PID 1, udev and kmod for the module,
@@ -53,63 +58,63 @@ debs=$(ls "$top"/out/packages/*_arm64.deb 2>/dev/null || true)
 [ -n "$debs" ] || die "no arm64 packages in out/packages (make package PRESET=aarch64)"
 mkdir -p "$out"
 
-# 1. The arm64 root, made (or brought up to date) by the arm64 package test.
-if [ ! -e "$base/etc/debian_version" ]; then
-    "$top/packaging/arm64-root-test.sh" "$base" || die "the arm64 root could not be made in $base"
-    step "arm64 root"
-fi
-
-# 2. The image's root: a copy of the arm64 root with the kernel and the extras. The kernel is the
-#    one kernel/fetch-kernel.sh fetches headers of, so that the module is built for it.
-kver=$("$top/kernel/fetch-kernel.sh" arm64 release) || die "no arm64 kernel in the archive"
-key="$kver $extras | $initramfs_modules"
-if [ "$(cat "$out/root.stamp" 2>/dev/null)" != "$key" ]; then
-    rm -rf --one-file-system "$root" "$out/root.stamp" "$out/disk.stamp"
-    mkdir -p "$root"
-    # Everything but what the arm64 package test leaves of its own.
-    tar -C "$base" --exclude=./srv/packages --exclude=./proc/* --exclude=./dev/* -cf - . \
-        | tar -C "$root" -xf -
-    mount_root
-    mkdir -p "$root/etc/initramfs-tools/conf.d"
-    echo MODULES=list >"$root/etc/initramfs-tools/conf.d/board-image"
-    printf '%s\n' $initramfs_modules >"$root/etc/initramfs-tools/modules"
-    # The kernel's package is the one fetch-kernel.sh downloaded (it may come from an archive the
-    #  root does not list, such as the security updates); what it depends on comes from the root's.
-    kdeb=$(ls "$("$top/kernel/fetch-kernel.sh" arm64 root)"/../debs/linux-image-"$kver"_*_arm64.deb | head -n 1)
-    mkdir -p "$root/srv/kernel"
-    cp "$kdeb" "$root/srv/kernel/"
-    in_root apt-get update -qq
-    in_root sh -c "apt-get install -y -qq --no-install-recommends /srv/kernel/*.deb $extras" \
-        >"$out/apt.log" 2>&1 || { tail -20 "$out/apt.log"; die "apt-get install in the image failed"; }
-    rm -rf "$root/srv/kernel"
-    in_root apt-get clean
-    echo "$key" >"$out/root.stamp"
-    step "image root: kernel $kver and the extras"
+if [ "$steps" = disk ]; then
+    # The disk step alone: the image root is there.
+    [ -e "$out/root.stamp" ] || die "no image root in $root (make-image.sh root)"
+    kver=$(cat "$out/kernel-version")
 else
-    echo "using the image root already in $root (kernel $kver)"
-    mount_root
-fi
-echo "$kver" >"$out/kernel-version"
+    # 1. The arm64 root, made (or brought up to date) by the arm64 package test.
+    if [ ! -e "$base/etc/debian_version" ]; then
+        "$top/packaging/arm64-root-test.sh" "$base" || die "the arm64 root could not be made in $base"
+        step "arm64 root"
+    fi
 
-# Everything the rest is made from: when none of it changed, the image made last time stands.
-inputs=$( (echo "$key"; sha256sum $debs "$here"/*; \
-    sha256sum "$top"/kernel/Kbuild "$top"/kernel/Makefile "$top"/kernel/*.[ch] "$top"/kernel/tests/* \
-        "$top"/include/bringup/*) \
-    | sha256sum | cut -d' ' -f1)
-if [ "$(cat "$out/disk.stamp" 2>/dev/null)" = "$inputs" ] && [ -e "$out/disk.ext4" ]; then
-    echo "the image in $out is up to date"
-    exit 0
+    # 2. The image's root: a copy of the arm64 root with the kernel and the extras. The kernel
+    #    is the one kernel/fetch-kernel.sh fetches headers of, so that the module is built for it.
+    #    root.stamp holds what the root was made with. It stays this script's stamp rather than a
+    #    make dependency: the kernel's release is what the archive offers today, not a file. It
+    #    is written only when the root is made again, and the disk, made after it, follows it.
+    kver=$("$top/kernel/fetch-kernel.sh" arm64 release) || die "no arm64 kernel in the archive"
+    key="$kver $extras | $initramfs_modules"
+    if [ "$(cat "$out/root.stamp" 2>/dev/null)" != "$key" ]; then
+        rm -rf --one-file-system "$root" "$out/root.stamp" "$out/disk.ext4"
+        mkdir -p "$root"
+        # Everything but what the arm64 package test leaves of its own.
+        tar -C "$base" --exclude=./srv/packages --exclude=./proc/* --exclude=./dev/* -cf - . \
+            | tar -C "$root" -xf -
+        mount_root
+        mkdir -p "$root/etc/initramfs-tools/conf.d"
+        echo MODULES=list >"$root/etc/initramfs-tools/conf.d/board-image"
+        printf '%s\n' $initramfs_modules >"$root/etc/initramfs-tools/modules"
+        # The kernel's package is the one fetch-kernel.sh downloaded (it may come from an archive
+        # the root does not list, such as the security updates); what it depends on comes from the
+        # root's.
+        kdebs="$("$top/kernel/fetch-kernel.sh" arm64 root)/../debs"
+        kdeb=$(ls "$kdebs"/linux-image-"$kver"_*_arm64.deb | head -n 1)
+        mkdir -p "$root/srv/kernel"
+        cp "$kdeb" "$root/srv/kernel/"
+        in_root apt-get update -qq
+        in_root sh -c "apt-get install -y -qq --no-install-recommends /srv/kernel/*.deb $extras" \
+            >"$out/apt.log" 2>&1 || { tail -20 "$out/apt.log"; die "apt-get install in the image failed"; }
+        rm -rf "$root/srv/kernel"
+        in_root apt-get clean
+        echo "$key" >"$out/root.stamp"
+        step "image root: kernel $kver and the extras"
+    else
+        echo "using the image root already in $root (kernel $kver)"
+    fi
+    echo "$kver" >"$out/kernel-version"
+    [ "$steps" != root ] || exit 0
 fi
-rm -f "$out/disk.stamp"
+[ -n "$mounted" ] || mount_root
+# A disk step that fails leaves no disk behind, so that make does not take it as made.
+rm -f "$out/disk.ext4"
 
 # 3. The kernel board module, built for that kernel, and the suite's packages.
 #    The module is built in a folder of its own laid out as its DKMS source (the protocol headers
 #    in include/), so the source tree stays clean.
 src="$out/module"
-rm -rf "$src"
-mkdir -p "$src/include"
-cp "$top"/kernel/Kbuild "$top"/kernel/Makefile "$top"/kernel/*.[ch] "$src/"
-cp -r "$top/include/bringup" "$src/include/"
+"$top/kernel/layout.sh" "$src"
 kdir=$("$top/kernel/fetch-kernel.sh" arm64 headers)
 make -C "$src" KDIR="$kdir" ARCH=arm64 CROSS_COMPILE=aarch64-linux-gnu- >"$out/module.log" 2>&1 \
     || { tail -20 "$out/module.log"; die "the kernel board module did not build"; }
@@ -133,9 +138,12 @@ echo '/dev/vda / ext4 rw,errors=remount-ro 0 1' >"$root/etc/fstab"
 in_root passwd -dq root
 install -m 755 "$here/guest-test.sh" "$root/usr/local/sbin/board-vmtest"
 install -m 644 "$here/board-vmtest.service" "$root/etc/systemd/system/board-vmtest.service"
+install -m 755 "$top/packaging/lava/board-setup.sh" "$root/usr/local/sbin/board-setup"
+# The test library, where the guest's scripts take it from (TESTLIB).
+mkdir -p "$root/usr/local/share/board-vmtest"
+install -m 644 "$top/tests/lib/testlib.sh" "$root/usr/local/share/board-vmtest/testlib.sh"
 if [ -d "$top/kernel/tests" ]; then
     rm -rf "$root/usr/local/share/board-vmtest/kernel-tests"
-    mkdir -p "$root/usr/local/share/board-vmtest"
     cp -a "$top/kernel/tests" "$root/usr/local/share/board-vmtest/kernel-tests"
     aarch64-linux-gnu-gcc -O2 -I"$top/include" -o "$root/usr/local/share/board-vmtest/kernel-tests/probe" \
         "$top/kernel/tests/probe.c" || die "the kernel board's probe did not build"
@@ -147,10 +155,9 @@ mounted=
 
 # 5. The disk.
 size_mb=$(du -sm "$root" | cut -f1)
+# 30% over du's count for ext4's metadata (inodes, journal), 1 GiB for what the guest writes.
 size_mb=$((size_mb * 13 / 10 + 1024))
-rm -f "$out/disk.ext4"
 truncate -s "${size_mb}M" "$out/disk.ext4"
 mkfs.ext4 -q -F -L board-root -d "$root" "$out/disk.ext4" || die "mkfs.ext4 failed"
-echo "$inputs" >"$out/disk.stamp"
 step "disk.ext4 ($size_mb MiB)"
 ls -l "$out/vmlinuz" "$out/initrd.img" "$out/disk.ext4"

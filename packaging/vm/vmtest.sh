@@ -16,7 +16,7 @@ limit=${VMTEST_TIMEOUT:-1500}
 # The host's build (make build): its judge for the captures, its programs and preloaded board for
 # the traces the kernel board's own checks compare with.
 build=$top/build/dev
-PCMJUDGE=$build/bench/pcmcapture/pcmjudge
+PCMJUDGE=$build/judge/pcmjudge
 for f in vmlinuz initrd.img disk.ext4; do
     [ -e "$image/$f" ] || { echo "vmtest: no $image/$f (make image)" >&2; exit 1; }
 done
