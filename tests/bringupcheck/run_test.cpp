@@ -161,7 +161,7 @@ TEST(BringupCheck, GoodBoardPassesEveryCheck) {
         if (!c.program.empty()) programs.insert(c.program);
         for (const std::string& e : c.evidence) EXPECT_TRUE(testutil::file_exists(out + "/" + e)) << e;
     }
-    EXPECT_EQ(lines[kAllChecks.size()], "summary: 12 passed, 0 failed, 0 skipped");
+    EXPECT_EQ(lines[kAllChecks.size()], "summary: " + std::to_string(kAllChecks.size()) + " passed, 0 failed, 0 skipped");
     EXPECT_EQ(lines.back(), "report: " + out + "/report.html");
     EXPECT_EQ(programs, (std::set<std::string>{"pcmcapture", "otgpower", "otgpoweriddq", "otgpowersave", "wlanpower",
                                                "configlist", "lanterna", "veilglass", "tilemosaic"}));
