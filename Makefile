@@ -93,7 +93,8 @@ vmtest: image build
 # the test definition from this repository's last commit.
 lava: image
 	@tools/install-deps.sh tools/packages-lava.txt
-	packaging/lava/run-jobs.py $(LAVA_BOARDS)
+	cmake --build --preset $(PRESET) --target bringup-check
+	packaging/lava/run-jobs.py --checker $(BUILD)/bin/bringup-check $(LAVA_BOARDS)
 
 # A board farm of our own on this machine (docs/farm.md): LAVA's server and two workers from
 # Debian's packages, the boards of packaging/farm/boards.conf as devices, each made what it is by its

@@ -5,10 +5,10 @@
 
 #include "bringup/qvaudio.h"
 #include "bringupcheck/checks.h"
-#include "bringupcheck/eglreport.h"  // split_lines
 #include "bringupcheck/outfiles.h"
 #include "bringupcheck/progress.h"
 #include "bringupcheck/runprogram.h"
+#include "bringupcheck/text.h"
 #include "judge/capture.h"
 #include "pcmcapture/messages.h"
 

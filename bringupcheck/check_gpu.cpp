@@ -11,6 +11,7 @@
 #include "bringupcheck/outfiles.h"
 #include "bringupcheck/png.h"
 #include "bringupcheck/runprogram.h"
+#include "bringupcheck/swapcount.h"
 #include "bringupcheck/x11.h"
 
 namespace {
@@ -103,7 +104,9 @@ void watch(const Context& ctx, const char* demo, const std::vector<unsigned long
     if (!seen.shot && t >= ctx.seconds && !lib.empty() && t < ctx.seconds + kWindowWaitS) {
         std::string counted;
         long long n = 0;
-        if (!read_file(swaps_path, &counted) || sscanf(counted.c_str(), "swaps %lld", &n) != 1 || n < 2) return;
+        double first = 0, last = 0;
+        if (!read_file(swaps_path, &counted) || sscanf(counted.c_str(), kSwapCountScan, &n, &first, &last) < 1 || n < 2)
+            return;
     }
     if (!seen.shot && t >= ctx.seconds) {
         raise_window(seen.window);
@@ -127,7 +130,7 @@ Frames count_frames(Check& c, const char* demo, const std::string& swaps_path) {
     double first = 0, last = 0;
     std::string counted;
     if (read_file(swaps_path, &counted) &&
-        sscanf(counted.c_str(), "swaps %lld first %lf last %lf", &n.swaps, &first, &last) == 3) {
+        sscanf(counted.c_str(), kSwapCountScan, &n.swaps, &first, &last) == 3) {
         c.evidence.push_back(std::string("gpu/") + demo + ".swaps");
         if (n.swaps > 1 && last > first) n.fps = double(n.swaps - 1) / (last - first);
     }
@@ -193,7 +196,7 @@ void check_gpu(Context& ctx) {
         std::vector<std::string> env;
         if (!lib.empty()) {
             env.push_back(preload_setting(lib));
-            env.push_back("BRINGUP_SWAPCOUNT_FILE=" + swaps_path);
+            env.push_back(SWAPCOUNT_FILE_ENV "=" + swaps_path);
         }
         unlink(swaps_path.c_str());
         Seen seen;

@@ -1,7 +1,7 @@
 // The Wi-Fi checks: wlanpower switches the module on, then off (with --switch), and must say
 // nothing while the driver takes each request.
-#include "bringupcheck/eglreport.h"
 #include "bringupcheck/runprogram.h"
+#include "bringupcheck/text.h"
 #include "wlanpower/messages.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "boardsim/board_folder.h"
+#include "bringupcheck/registry.h"
 #include "bringupcheck/results.h"
 
 struct Context {
@@ -30,14 +31,20 @@ struct Context {
     bool rerun_done = false;
 };
 
-// The subsystems, in the order they are checked; each has a subfolder of the output folder.
-inline constexpr const char* kSubsystems[] = {"audio", "usb", "wifi", "egl", "gpu"};
-
 void check_audio(Context& ctx);
 void check_usb(Context& ctx);
 void check_wifi(Context& ctx);
 void check_egl(Context& ctx);
 void check_gpu(Context& ctx);
+
+// Each subsystem and the function that makes its checks, in the order they are made (registry.h).
+struct SubsystemChecks {
+    const char* subsystem;
+    void (*checks)(Context& ctx);
+};
+#define BRINGUP_RUN_ROW(name, title, report_place, checks, section) {#name, checks},
+inline constexpr SubsystemChecks kSubsystemChecks[] = {BRINGUP_CHECKS(BRINGUP_RUN_ROW, BRINGUP_NO_ROW)};
+#undef BRINGUP_RUN_ROW
 
 // A check of the run, not yet judged.
 Check new_check(const std::string& name, const std::string& subsystem, const std::string& program);

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "bringupcheck/folderfile.h"
+#include "bringupcheck/registry.h"
 
 namespace {
 
@@ -35,12 +36,6 @@ const char* class_of(Verdict before, Verdict now) {
     if (before == Verdict::Skip || now == Verdict::Skip) return "skipped";
     if (before == Verdict::Pass) return now == Verdict::Pass ? "still_passing" : kRegressionClass;
     return now == Verdict::Pass ? "fixed" : "still_failing";
-}
-
-bool known_check(const std::string& name) {
-    for (const char* k : kCheckNames)
-        if (name == k) return true;
-    return false;
 }
 
 const Check* find_check(const Results& r, const std::string& name) {
@@ -187,7 +182,7 @@ Json compare_results(const Results& before, const Results& now, const std::strin
         add(n.name, b ? class_of(b->verdict, n.verdict) : "new", b, &n);
     }
     for (const Check& b : before.checks)
-        if (!find_check(now, b.name)) add(b.name, known_check(b.name) ? "gone" : "unknown", &b, nullptr);
+        if (!find_check(now, b.name)) add(b.name, check_row(b.name) ? "gone" : "unknown", &b, nullptr);
     Json changes = surroundings(before.board, now.board);
     out["baseline"] = baseline;
     out["baseline_started"] = before.started;

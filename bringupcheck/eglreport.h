@@ -21,6 +21,3 @@ struct EglReport {
 };
 
 EglReport parse_egl_report(const std::string& text);
-
-// The lines of a program's output without their line ends; a last line without one is kept.
-std::vector<std::string> split_lines(const std::string& text);

@@ -25,12 +25,13 @@ const char kUsage[] =
     "usage: bringup-check [--sim BOARD] [--switch] [--only LIST] [--seconds N] [--out DIR]\n"
     "                     [--boardsim PATH] [--preload LIB] [--attach PORT] [--audio-rate BYTES_PER_S]\n"
     "                     [--retries N] [--baseline DIR [--strict] [--tolerance NAME=VALUE]...]\n"
+    "       bringup-check --list [--switch] [--only LIST]\n"
     "       bringup-check --render DIR\n"
     "       bringup-check --compare OLD NEW [--strict] [--tolerance NAME=VALUE]...\n"
     "\n"
     "  --sim BOARD      run on a simulated board folder through libboardsim.so\n"
     "  --switch         also run the checks that switch power (USB daemons, Wi-Fi radio)\n"
-    "  --only LIST      subsystems to check, comma-separated: audio,usb,wifi,egl,gpu\n"
+    "  --only LIST      subsystems to check, comma-separated: %s\n"
     "  --seconds N      how long each daemon and demo runs (default 10)\n"
     "  --out DIR        where results go (default: <host name>-<date>-<time>)\n"
     "  --boardsim PATH  the boardsim command; libboardsim.so is taken from beside it\n"
@@ -43,6 +44,8 @@ const char kUsage[] =
     "  --strict         a figure drifted beyond its tolerance fails the comparison too\n"
     "  --tolerance NAME=VALUE  the tolerance of figure NAME\n"
     "  --render DIR     write DIR/report.html again from DIR/results.json and the evidence\n"
+    "  --list           print the checks a run with the other options given would make, one a line:\n"
+    "                   its name, then its main figure's units or -; nothing is run\n"
     "Exit status: 0 every check that ran passed, 1 a check failed (or regressed),\n"
     "2 usage error, 3 the results could not all be written (the output folder refused,\n"
     "or a file of it).\n";
@@ -58,11 +61,12 @@ struct Options {
     int how_to_compare = 0;  // --strict and --tolerance options given
     std::set<std::string> only;
     bool only_given = false;
+    bool list = false;  // --list
     int given = 0;  // options given
 };
 
-// The usage text, with the board's default audio rate.
-void print_usage(FILE* out) { fprintf(out, kUsage, bringup::board_default::audio_rate); }
+// The usage text, with the subsystems and the board's default audio rate.
+void print_usage(FILE* out) { fprintf(out, kUsage, subsystem_names(",").c_str(), bringup::board_default::audio_rate); }
 
 int usage_error(const std::string& message) {
     fprintf(stderr, "bringup-check: %s\n", terminal_text(message).c_str());
@@ -118,7 +122,7 @@ bool has_trace_only(const std::string& boardsim) {
 int read_options(int argc, char** argv, Context* ctx, Options* o) {
     // Each option as "--name VALUE" or "--name=VALUE"; the codes are the options' indexes.
     enum { kSim, kSwitch, kOnly, kSeconds, kOut, kBoardsim, kPreload, kAttach, kAudioRate, kRender, kHelp,
-           kRetries, kBaseline, kCompare, kStrict, kTolerance };
+           kRetries, kBaseline, kCompare, kStrict, kTolerance, kList };
     const struct option options[] = {
         {"sim", required_argument, nullptr, kSim},           {"switch", no_argument, nullptr, kSwitch},
         {"only", required_argument, nullptr, kOnly},         {"seconds", required_argument, nullptr, kSeconds},
@@ -128,6 +132,7 @@ int read_options(int argc, char** argv, Context* ctx, Options* o) {
         {"help", no_argument, nullptr, kHelp},               {"retries", required_argument, nullptr, kRetries},
         {"baseline", required_argument, nullptr, kBaseline}, {"compare", required_argument, nullptr, kCompare},
         {"strict", no_argument, nullptr, kStrict},           {"tolerance", required_argument, nullptr, kTolerance},
+        {"list", no_argument, nullptr, kList},
         {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
@@ -142,6 +147,8 @@ int read_options(int argc, char** argv, Context* ctx, Options* o) {
             return 0;
         } else if (code == kSwitch) {
             ctx->do_switch = true;
+        } else if (code == kList) {
+            o->list = true;
         } else if (code == kSim) {
             ctx->sim = v;
         } else if (code == kOut) {
@@ -187,9 +194,7 @@ int read_options(int argc, char** argv, Context* ctx, Options* o) {
             while (pos <= list.size()) {
                 size_t comma = list.find(',', pos);
                 std::string name = list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-                bool known = false;
-                for (const char* s : kSubsystems) known = known || name == s;
-                if (!known) return usage_error("no subsystem \"" + name + "\" (audio, usb, wifi, egl, gpu)");
+                if (!is_subsystem(name)) return usage_error("no subsystem \"" + name + "\" (" + subsystem_names(", ") + ")");
                 o->only.insert(name);
                 if (comma == std::string::npos) break;
                 pos = comma + 1;
@@ -198,6 +203,17 @@ int read_options(int argc, char** argv, Context* ctx, Options* o) {
     }
     if (optind < argc) return usage_error("unknown argument \"" + std::string(argv[optind]) + "\"");
     return -1;
+}
+
+// Whether the run checks the subsystem (--only).
+bool wanted(const Options& o, const char* subsystem) { return !o.only_given || o.only.count(subsystem); }
+
+// --list: the checks a run with these options would make (those that need --switch only with it),
+// one a line, with their main figure's units.
+int list_checks(const Context& ctx, const Options& o) {
+    for (const CheckRow& c : kChecks)
+        if (wanted(o, c.subsystem) && (ctx.do_switch || !c.needs_switch)) printf("%s %s\n", c.name, *c.units ? c.units : "-");
+    return 0;
 }
 
 // Finds the board: simulated through the preload library, or this one (traced when boardsim can).
@@ -262,6 +278,10 @@ int main(int argc, char** argv) {
     Options o;
     int status = read_options(argc, argv, &ctx, &o);
     if (status >= 0) return status;
+    if (o.list) {
+        if (!o.render_dir.empty() || !o.compare_old.empty()) return usage_error("--list takes the options of a run");
+        return list_checks(ctx, o);
+    }
     if (!o.render_dir.empty()) {
         if (o.given != 1) return usage_error("--render takes a folder and nothing else");
         return render(o.render_dir);
@@ -299,7 +319,6 @@ int main(int argc, char** argv) {
     ctx.results.board["settings"] = board_settings(ctx);
     if (!ctx.sim.empty()) ctx.results.board["simulated"] = ctx.sim;
 
-    auto wanted = [&o](const char* s) { return !o.only_given || o.only.count(s); };
     // Each finished check is shown, and the files are written again with it: a run that is
     // stopped part way still leaves the results of the checks it finished.
     ctx.show = [&ctx](const Check& c) {
@@ -312,11 +331,8 @@ int main(int argc, char** argv) {
         fflush(stdout);
         write_outputs(ctx.out, ctx.results);  // what fails is named at the end
     };
-    if (wanted("audio")) run_with_retries(ctx, check_audio);
-    if (wanted("usb")) run_with_retries(ctx, check_usb);
-    if (wanted("wifi")) run_with_retries(ctx, check_wifi);
-    if (wanted("egl")) run_with_retries(ctx, check_egl);
-    if (wanted("gpu")) run_with_retries(ctx, check_gpu);
+    for (const SubsystemChecks& sub : kSubsystemChecks)
+        if (wanted(o, sub.subsystem)) run_with_retries(ctx, sub.checks);
     // Compared once every check has had its retries: a regression is called on the last attempt.
     if (!o.baseline.empty())
         ctx.results.comparison = baseline_error.empty()

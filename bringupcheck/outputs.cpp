@@ -47,8 +47,8 @@ int make_output_folder(Context& ctx, std::string out, const std::string& fresh) 
     }
     if (unfit.empty()) unfit = make_folder(ctx.out);
     refused = ctx.out;
-    for (const char* sub : kSubsystems) {
-        std::string path = ctx.out + "/" + sub;
+    for (const SubsystemRow& sub : kSubsystems) {
+        std::string path = ctx.out + "/" + sub.name;
         struct stat st;
         if (!unfit.empty() || lstat(path.c_str(), &st) != 0) continue;
         unfit = unfit_folder(path);

@@ -12,6 +12,7 @@
 #include "bringupcheck/eglreport.h"
 #include "bringupcheck/folderfile.h"
 #include "bringupcheck/png.h"
+#include "bringupcheck/registry.h"
 #include "bringupcheck/reportparts.h"
 
 using namespace report;
@@ -265,8 +266,19 @@ std::string compared_section(const std::string& dir, const Results& r) {
     return s + pictures + "</section>\n";
 }
 
-const char* const kSubsystems[][2] = {
-    {"audio", "Audio"}, {"usb", "USB"}, {"wifi", "Wi-Fi"}, {"gpu", "GPU"}, {"egl", "EGL"}};
+// A check with nothing of its own to draw: its figures and evidence.
+std::string plain_section(const std::string&, const Check& c) { return check_head(c) + figures_table(c) + evidence_list(c); }
+
+// Each subsystem's section of the page: its heading, its place, and how each of its checks is drawn.
+struct Section {
+    const char* subsystem;
+    const char* title;
+    int place;
+    std::string (*draw)(const std::string& dir, const Check& c);
+};
+#define BRINGUP_SECTION_ROW(name, title, report_place, checks, section) {#name, title, report_place, section},
+const Section kSections[] = {BRINGUP_CHECKS(BRINGUP_SECTION_ROW, BRINGUP_NO_ROW)};
+#undef BRINGUP_SECTION_ROW
 
 }  // namespace
 
@@ -286,19 +298,15 @@ std::string render_report(const std::string& dir, const Results& r) {
              num(c.seconds, "%.1f") + "</td></tr>\n";
     s += scrolling(t + "</table>") + "\n<h2>Board</h2>";
     s += board_table(r.board) + "\n";
-    for (const auto& sub : kSubsystems) {
-        std::string part;
-        for (const Check& c : r.checks) {
-            if (c.subsystem != sub[0]) continue;
-            std::string body;
-            if (c.subsystem == "audio") body = audio_section(dir, c);
-            else if (c.subsystem == "usb") body = usb_section(dir, c);
-            else if (c.subsystem == "gpu") body = gpu_section(dir, c);
-            else if (c.subsystem == "egl") body = egl_section(dir, c);
-            else body = check_head(c) + figures_table(c) + evidence_list(c);
-            part += "<section id=\"" + esc(c.name) + "\">" + body + "</section>\n";
+    const int places = int(sizeof kSections / sizeof kSections[0]);
+    for (int place = 0; place < places; ++place)
+        for (const Section& sub : kSections) {
+            if (sub.place != place) continue;
+            std::string part;
+            for (const Check& c : r.checks)
+                if (c.subsystem == sub.subsystem)
+                    part += "<section id=\"" + esc(c.name) + "\">" + sub.draw(dir, c) + "</section>\n";
+            if (!part.empty()) s += "<h2>" + std::string(sub.title) + "</h2>\n" + part;
         }
-        if (!part.empty()) s += "<h2>" + std::string(sub[1]) + "</h2>\n" + part;
-    }
     return s + "</body></html>\n";
 }

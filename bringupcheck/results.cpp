@@ -3,19 +3,9 @@
 #include <math.h>
 #include <stdio.h>
 
-namespace {
+#include "bringupcheck/registry.h"
 
-// The figure that stands for a check where a single number is wanted (a board farm's measurement),
-// with its units: the first of these the check has.
-struct MainFigure {
-    const char* key;
-    const char* units;
-};
-const MainFigure kMainFigures[] = {
-    {"fps", "fps"},
-    {"audio_seconds", "seconds"},
-    {"configs", "configurations"},
-};
+namespace {
 
 const char* const kVerdictNames[] = {"pass", "fail", "skip"};  // by Verdict
 
@@ -42,6 +32,7 @@ Json Check::to_json() const {
     // Hundredths of a second; a time read back from elsewhere beyond any run's stays as it is.
     j["seconds"] = fabs(seconds) < 1e12 ? round(seconds * 100) / 100 : seconds;
     j["figures"] = figures;
+    j["main_figure"] = main_figure(*this);
     j["evidence"] = evidence;
     if (!attempts.empty()) {
         j["flaky"] = flaky();
@@ -219,13 +210,19 @@ std::string verdict_lines(const Results& r) {
     std::string out;
     for (const Check& c : r.checks) {
         out += c.name + " " + verdict_name(c.verdict);
-        for (const MainFigure& m : kMainFigures) {
-            const Json& f = json_member(c.figures, m.key);
-            if (!f.is_number()) continue;
-            out += " " + json_dump(f) + " " + m.units;
-            break;
-        }
+        Json m = main_figure(c);
+        if (m.is_object()) out += " " + json_dump(m["value"]) + " " + m["units"].get<std::string>();
         out += "\n";
     }
     return out;
+}
+
+Json main_figure(const Check& c) {
+    const CheckRow* row = check_row(c.name);
+    if (!row || !*row->figure || !json_member(c.figures, row->figure).is_number()) return Json();
+    Json m = Json::object();
+    m["name"] = row->figure;
+    m["value"] = json_member(c.figures, row->figure);
+    m["units"] = row->units;
+    return m;
 }

@@ -42,12 +42,6 @@ struct Results {
     Json comparison;               // with a baseline (compare.h), else null
 };
 
-// The checks this version of bringup-check makes, in the order it makes them. A baseline's check
-// not among them was made by another version.
-inline constexpr const char* kCheckNames[] = {
-    "audio.capture", "usb.controller", "usb.ports", "usb.otgpower", "usb.otgpoweriddq", "usb.otgpowersave",
-    "wifi.on",       "wifi.off",       "egl.configs", "gpu.lanterna", "gpu.veilglass", "gpu.tilemosaic"};
-
 // How many checks passed, failed and were skipped, and how many of the passes were flaky.
 struct Counts {
     size_t passed = 0, failed = 0, skipped = 0, flaky = 0;
@@ -66,3 +60,6 @@ std::string results_json(const Results& r);
 bool parse_results(const std::string& text, Results* r, std::string* error);
 std::string results_junit(const Results& r);
 std::string verdict_lines(const Results& r);
+// The check's main figure as results.json has it, {"name", "value", "units"} (registry.h), or null
+// when the check has none or did not measure it.
+Json main_figure(const Check& c);

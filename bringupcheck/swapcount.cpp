@@ -1,7 +1,7 @@
 // libbringup-swapcount.so: preloaded into a demo, counts its eglSwapBuffers calls so that its frame
-// rate can be told without any change to the demo. The count goes to the file named by
-// BRINGUP_SWAPCOUNT_FILE as "swaps <n> first <s> last <s>\n" (monotonic seconds of the first and
-// the last swap), made anew about once a second and when the program ends.
+// rate can be told without any change to the demo. The count goes to the file named in the
+// environment, in the line of swapcount.h, made anew about once a second and when the program
+// ends.
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -11,6 +11,7 @@
 #include <atomic>
 
 #include "bringupcheck/newfile.h"
+#include "bringupcheck/swapcount.h"
 #include "bringupcheck/swaphook.h"
 
 namespace {
@@ -19,10 +20,10 @@ std::atomic<long long> g_swaps{0};
 double g_first = 0, g_last = 0, g_written = 0;
 
 void write_count() {
-    const char* path = getenv("BRINGUP_SWAPCOUNT_FILE");
+    const char* path = getenv(SWAPCOUNT_FILE_ENV);
     if (!path || !*path) return;
     char line[128];
-    int n = snprintf(line, sizeof line, "swaps %lld first %.6f last %.6f\n", g_swaps.load(), g_first, g_last);
+    int n = snprintf(line, sizeof line, kSwapCountLine, g_swaps.load(), g_first, g_last);
     // Made afresh beside it and renamed into place: bringup-check, reading it meanwhile, never
     // sees half a line, and nothing is written through a link.
     char fresh[4096];

@@ -97,3 +97,15 @@ std::string valid_utf8(const std::string& bytes) {
 std::string json_escape(const std::string& bytes) { return clean(bytes, kJson); }
 std::string xml_escape(const std::string& bytes) { return clean(bytes, kXml); }
 std::string terminal_text(const std::string& bytes) { return clean(bytes, kTerminal); }
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        out.push_back(text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos));
+        if (nl == std::string::npos) break;
+        pos = nl + 1;
+    }
+    return out;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Appends the code point (below U+110000) in UTF-8.
 void append_utf8(unsigned cp, std::string* out);
@@ -24,3 +25,6 @@ std::string xml_escape(const std::string& bytes);
 // For a terminal: valid UTF-8 with control characters escaped as in results.json (\t, \u001b, ...),
 // so that nothing a board says can move the cursor or change the terminal's state.
 std::string terminal_text(const std::string& bytes);
+
+// The lines of a program's output without their line ends; a last line without one is kept.
+std::vector<std::string> split_lines(const std::string& text);

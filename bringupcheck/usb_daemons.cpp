@@ -2,8 +2,8 @@
 // and going on a simulated board meanwhile, when asked), and what it printed and did is judged.
 #include <time.h>
 
-#include "bringupcheck/eglreport.h"
 #include "bringupcheck/runprogram.h"
+#include "bringupcheck/text.h"
 #include "bringupcheck/usb.h"
 #include "judge/usbpolicy.h"
 #include "usbpower/messages.h"

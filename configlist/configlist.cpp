@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "messages.h"
+
 namespace {
 
 // One attribute of a configuration's block: its format takes the raw value (%d) or, when the row
@@ -21,18 +23,18 @@ const char* decodeSurface(int value);
 const char* decodeAPISupport(int value);
 
 const AttributeQuery queryList[] = {
-    {EGL_CONFIG_ID, " EGL_CONFIG_ID %d\n", nullptr},
-    {EGL_CONFIG_CAVEAT, " Config caveat: %s ", decodeCaveat},
-    {EGL_COLOR_BUFFER_TYPE, " Colour buffer type: %s\n", decodeColorBuffer},
-    {EGL_BUFFER_SIZE, " Colour depth: %d", nullptr},
-    {EGL_RED_SIZE, "     Red   %d ", nullptr},
-    {EGL_GREEN_SIZE, "     Green %d ", nullptr},
-    {EGL_BLUE_SIZE, "     Blue  %d ", nullptr},
-    {EGL_ALPHA_SIZE, "     Alpha %d\n", nullptr},
-    {EGL_DEPTH_SIZE, " Z-buffer bits: %d\n", nullptr},
-    {EGL_SAMPLES, " %dx anti-aliasing\n", nullptr},
-    {EGL_SURFACE_TYPE, " Surfaces: %s\n ", decodeSurface},
-    {EGL_RENDERABLE_TYPE, " API support: %s\n", decodeAPISupport},
+    {EGL_CONFIG_ID, configmsg::kConfigId, nullptr},
+    {EGL_CONFIG_CAVEAT, configmsg::kCaveat, decodeCaveat},
+    {EGL_COLOR_BUFFER_TYPE, configmsg::kBufferType, decodeColorBuffer},
+    {EGL_BUFFER_SIZE, configmsg::kDepth, nullptr},
+    {EGL_RED_SIZE, configmsg::kRed, nullptr},
+    {EGL_GREEN_SIZE, configmsg::kGreen, nullptr},
+    {EGL_BLUE_SIZE, configmsg::kBlue, nullptr},
+    {EGL_ALPHA_SIZE, configmsg::kAlpha, nullptr},
+    {EGL_DEPTH_SIZE, configmsg::kZBits, nullptr},
+    {EGL_SAMPLES, configmsg::kSamples, nullptr},
+    {EGL_SURFACE_TYPE, configmsg::kSurfaces, decodeSurface},
+    {EGL_RENDERABLE_TYPE, configmsg::kApis, decodeAPISupport},
     {EGL_NONE, nullptr, nullptr},
 };
 
@@ -60,8 +62,6 @@ const char* const decodeAPISupportStrings[8] = {
     "OpenGL ES, OpenGL ES 2.0, OpenVG",
 };
 
-const char errorPrefix[] = "Error: ";
-
 const char* decodeCaveat(int value) {
     switch (value) {
     case EGL_NONE: return "Normal";
@@ -83,16 +83,16 @@ const char* decodeSurface(int value) { return decodeSurfaceStrings[value & 7]; }
 
 const char* decodeAPISupport(int value) { return decodeAPISupportStrings[value & 7]; }
 
-void writeErrorPrefix() { std::fputs(errorPrefix, stderr); }
+void writeErrorPrefix() { std::fputs(configmsg::kErrorPrefix, stderr); }
 
 void describeConfig(EGLDisplay display, EGLConfig* configs, EGLint index) {
-    std::printf("Config number %d in returned configs\n", index);
+    std::printf(configmsg::kConfigLine, index);
     for (int row = 0; queryList[row].attribute != EGL_NONE; ++row) {
         const AttributeQuery& query = queryList[row];
         EGLint value = 0;
         if (eglGetConfigAttrib(display, configs[index], query.attribute, &value) == EGL_FALSE) {
             writeErrorPrefix();
-            std::printf("eglGetConfigAttrib failed (%d, %d)\n", index, row);
+            std::printf(configmsg::kMsgAttribFailed, index, row);
             continue;
         }
         if (query.decoder != nullptr) {
@@ -111,7 +111,7 @@ bool listConfigs() {
     if (eglInitialize(display, &major, &minor) == EGL_FALSE) return false;
     const char* vendor = eglQueryString(display, EGL_VENDOR);
     if (vendor == nullptr) return false;
-    std::printf("EGL_VENDOR = %s, version %d.%d\n", vendor, major, minor);
+    std::printf(configmsg::kVendorLine, vendor, major, minor);
 
     EGLint count = 0;
     if (eglGetConfigs(display, nullptr, 0, &count) == EGL_FALSE || count < 0) return false;
@@ -140,7 +140,7 @@ bool listConfigs() {
 int main() {
     if (!listConfigs()) {
         writeErrorPrefix();
-        std::printf("Listing EGL configs failed");
+        std::fputs(configmsg::kMsgListingFailed, stdout);
         return 1;
     }
     return 0;

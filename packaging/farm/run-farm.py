@@ -165,6 +165,11 @@ def check_job(job, failing):
             problems.append("%s: %s is %s in LAVA, %s in results.json" % (where, name, l["verdict"], c["verdict"]))
         if l and "measurement" in l and l["units"] == "":
             problems.append("%s: %s measured without units" % (where, name))
+        main = c.get("main_figure")
+        if l and main and ("measurement" not in l or l.get("units") != main["units"]
+                           or abs(float(l["measurement"]) - main["value"]) > 1e-6 * max(1, abs(main["value"]))):
+            problems.append("%s: %s measured %s %s in LAVA, %s %s in results.json" % (
+                where, name, l.get("measurement"), l.get("units"), main["value"], main["units"]))
     failed_checks = {n for n, c in mine.items() if c["verdict"] == "fail"}
     if failed_checks != failing:
         problems.append("%s: failed %s, the board fails %s" % (where, sorted(failed_checks), sorted(failing)))

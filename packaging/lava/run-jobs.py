@@ -3,11 +3,13 @@
 kernel board, where LAVA must report every check of bringup-check as passed, and on a failing one,
 where LAVA must report as failed exactly the checks the board breaks. Each time, LAVA's results
 (the results entries of its log) are checked against the results.json bringup-check wrote in the
-guest, which the job copies to the device's results share: the same check names, the same
-verdicts, each main figure as a measurement with its units.
+guest, which the job copies to the device's results share: the checks that bringup-check --list
+names for the board's arguments, the same verdicts, each main figure as a measurement with its
+units.
 
-Usage: packaging/lava/run-jobs.py [good|failing ...]   (both by default)
-Needs root, lava-run, build/image (make image) and a commit of this tree: LAVA clones the test
+Usage: packaging/lava/run-jobs.py [--checker BRINGUP_CHECK] [good|failing ...]   (both by default)
+Needs root, lava-run, build/image (make image), a bringup-check built from this tree for the host
+(--checker, default build/dev/bin/bringup-check) and a commit of this tree: LAVA clones the test
 definition from the repository. Writes build/lava/<job>/: job.yaml, device.yaml, the lava-run
 output folder and its log, and the results share. Prints each job's time by stage and its LAVA
 results table; exits 1 when a job's results are not as they should be.
@@ -28,19 +30,18 @@ IMAGE = os.path.join(TOP, "build", "image")
 OUT = os.path.join(TOP, "build", "lava")
 # The suite whose test cases are bringup-check's checks: the test definition's name.
 SUITE = "bringup-check"
-# The figure each check reports as its measurement, and its units: bringup-check's main figures,
-# the first of these a check has (bringupcheck/results.cpp).
-MAIN_FIGURES = {"fps": "fps", "audio_seconds": "seconds", "configs": "configurations"}
+# The bringup-check whose --list names the checks a job's run makes: one built from this tree, for
+# the host (the image's own is built for the board).
+CHECKER = os.path.join(TOP, "build", "dev", "bin", "bringup-check")
 # The failing kernel board: a controller version no daemon drives and an audio driver whose
-# hardware position query always fails; only the audio and USB checks are run on it. "checks" is
-# how many checks bringup-check runs there.
+# hardware position query always fails; only the audio and USB checks are run on it. "args" None:
+# the test definition's own ARGS.
 BOARDS = {
-    "good": {"module_args": None, "args": None, "failing": None, "checks": 12},
+    "good": {"module_args": None, "args": None, "failing": None},
     "failing": {
         "module_args": "usb_version=2.20a audio_fault_hwpos_fail=1-",
         "args": "--switch --only audio,usb",
         "failing": {"audio.capture", "usb.controller"},
-        "checks": 6,
     },
 }
 # lava-run's own limit is the job's timeout, set for slow boards; the emulated board's job takes
@@ -183,14 +184,18 @@ def lava_results(entries):
     return out
 
 
-def main_figure(check):
-    for key, units in MAIN_FIGURES.items():
-        if key in check.get("figures", {}):
-            return check["figures"][key], units
-    return None, None
+def listed_checks(board, checker):
+    """The checks bringup-check makes with the board's arguments, in their order, as its --list
+    names them."""
+    args = board["args"]
+    if args is None:
+        with open(os.path.join(HERE, "bringup-check.yaml")) as f:
+            args = yaml.safe_load(f)["params"]["ARGS"]
+    out = subprocess.check_output([checker, "--list"] + args.split(), text=True)
+    return [line.split()[0] for line in out.splitlines()]
 
 
-def compare(name, board, results, guest):
+def compare(name, board, results, guest, expected_checks):
     """What is wrong with LAVA's results against the guest's results.json, one line each."""
     problems = []
     cases = {case: (result, m, u) for suite, case, result, m, u in results if suite.endswith(SUITE)}
@@ -198,8 +203,8 @@ def compare(name, board, results, guest):
         if not suite.endswith(SUITE) and suite != "lava" and result != "pass":
             problems.append("%s %s: %s" % (suite, case, result))
     checks = guest["checks"]
-    if len(checks) != board["checks"]:
-        problems.append("%d checks ran, not %d" % (len(checks), board["checks"]))
+    if [c["name"] for c in checks] != expected_checks:
+        problems.append("the checks %s ran, not %s" % ([c["name"] for c in checks], expected_checks))
     if sorted(cases) != sorted(c["name"] for c in checks):
         problems.append("LAVA's cases %s are not the guest's checks %s"
                         % (sorted(cases), sorted(c["name"] for c in checks)))
@@ -209,10 +214,10 @@ def compare(name, board, results, guest):
         result, m, u = cases[c["name"]]
         if result != c["verdict"]:
             problems.append("%s: LAVA says %s, results.json %s" % (c["name"], result, c["verdict"]))
-        figure, units = main_figure(c)
-        if figure is not None and (m is None or float(m) != float(figure) or u != units):
+        main = c.get("main_figure")
+        if main and (m is None or float(m) != float(main["value"]) or u != main["units"]):
             problems.append("%s: measurement %s %s in LAVA, %s %s in results.json"
-                            % (c["name"], m, u, figure, units))
+                            % (c["name"], m, u, main["value"], main["units"]))
     failing = {c["name"] for c in checks if c["verdict"] == "fail"}
     expected = board["failing"] or set()
     if failing != expected:
@@ -222,8 +227,9 @@ def compare(name, board, results, guest):
     return problems
 
 
-def run(name, env, job_id):
+def run(name, env, job_id, checker):
     board = BOARDS[name]
+    expected_checks = listed_checks(board, checker)
     folder = os.path.join(OUT, name)
     share = os.path.join(folder, "share")
     subprocess.call(["rm", "-rf", folder])
@@ -257,16 +263,22 @@ def run(name, env, job_id):
             guest = json.load(f)
     except (OSError, ValueError) as e:
         return ["no results.json from the guest (%s): see %s/lava-run.log" % (e, folder)]
-    return compare(name, board, results, guest)
+    return compare(name, board, results, guest, expected_checks)
 
 
 def main():
-    names = sys.argv[1:] or list(BOARDS)
+    args = sys.argv[1:]
+    checker = CHECKER
+    if args[:1] == ["--checker"] and len(args) > 1:
+        checker, args = os.path.abspath(args[1]), args[2:]
+    names = args or list(BOARDS)
     for n in names:
         if n not in BOARDS:
             die("no such board: %s (good or failing)" % n)
     if os.geteuid() != 0:
         die("needs root, as lava-run does")
+    if not os.access(checker, os.X_OK):
+        die("no bringup-check at %s (build it, or name one with --checker)" % checker)
     if not shutil.which("lava-run"):
         die("no lava-run (make lava installs it: tools/packages-lava.txt)")
     for f in ("vmlinuz", "initrd.img", "disk.ext4"):
@@ -276,7 +288,7 @@ def main():
     bad = 0
     for i, n in enumerate(names):
         # The dispatcher works in a folder named after the job id: two runs at once use their own.
-        problems = run(n, env, os.getpid() * 10 + i)
+        problems = run(n, env, os.getpid() * 10 + i, checker)
         for p in problems:
             print("run-jobs: %s: FAILED: %s" % (n, p))
         print("run-jobs: %s: %s" % (n, "ok" if not problems else "%d problems" % len(problems)), flush=True)

@@ -52,9 +52,20 @@ TEST(ResultsFile, WrittenAndReadBackTheSame) {
     EXPECT_EQ(back.checks[0].figures["list"][1], "two");
     EXPECT_EQ(back.checks[1].program, "");
     EXPECT_NE(text.find("\"program\": null"), std::string::npos);
-    // The main figure follows the verdict, with its units; a figure that is not a number is none.
-    back.checks[2].figures["fps"] = "many";
+    // Each check's main figure with its units, as the checks' table names it, or null; a
+    // results.json written before it was there reads back as the same results.
+    Json j;
+    ASSERT_TRUE(parse_json(text, &j, &error));
+    EXPECT_EQ(j["checks"][0]["main_figure"], Json::parse(R"({"name": "audio_seconds", "value": 9.875, "units": "seconds"})"));
+    EXPECT_TRUE(j["checks"][1]["main_figure"].is_null());
+    for (Json& c : j["checks"]) c.erase("main_figure");
+    Results older;
+    ASSERT_TRUE(parse_results(json_dump(j), &older, &error)) << error;
+    EXPECT_EQ(results_json(older), text);
+    // verdicts.txt: the main figure follows the verdict; a figure that is not a number is none.
     EXPECT_EQ(verdict_lines(back), "audio.capture fail 9.875 seconds\nusb.ports skip\nwifi.on pass\n");
+    back.checks[0].figures["audio_seconds"] = "many";
+    EXPECT_EQ(verdict_lines(back).substr(0, 19), "audio.capture fail\n");
 }
 
 TEST(Json, WrittenInOneLayoutAndReadWithoutThrowing) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "configlist/messages.h"
 #include "runprog.h"
 
 namespace {
@@ -165,7 +166,7 @@ TEST(ConfiglistFake, FailuresBeforeTheVendorLinePrintOnlyTheErrorReport) {
         Listing run = runConfiglist(c.scenario);
         EXPECT_EQ(run.result.exit_code, 1);
         EXPECT_EQ(run.result.err, "Error: ");
-        EXPECT_EQ(run.result.out, "Listing EGL configs failed");
+        EXPECT_EQ(run.result.out, configmsg::kMsgListingFailed);
         EXPECT_EQ(run.calls.size(), c.calls);  // nothing is queried after the failure
     }
 }
@@ -178,7 +179,7 @@ TEST(ConfiglistFake, FailedCountPassKeepsTheVendorLine) {
         Listing run = runConfiglist(c.scenario);
         EXPECT_EQ(run.result.exit_code, 1);
         EXPECT_EQ(run.result.err, "Error: ");
-        EXPECT_EQ(run.result.out, vendorLine + "Listing EGL configs failed");
+        EXPECT_EQ(run.result.out, vendorLine + configmsg::kMsgListingFailed);
         ASSERT_FALSE(run.calls.empty());
         EXPECT_EQ(run.calls.back(), c.lastCall);
     }
@@ -204,7 +205,7 @@ TEST(ConfiglistFake, ArrayThatCannotBeAllocatedFailsTheListing) {
 #else
     EXPECT_EQ(run.result.err, "Error: ");
 #endif
-    EXPECT_EQ(run.result.out, vendorLine + "Listing EGL configs failed");
+    EXPECT_EQ(run.result.out, vendorLine + configmsg::kMsgListingFailed);
 }
 
 TEST(ConfiglistFake, CountWrittenBackBeyondTheArrayIsNotFollowed) {

@@ -17,6 +17,7 @@
 #include <X11/Xlib.h>
 
 #include "DemoGeometry.h"
+#include "bringupcheck/swapcount.h"
 #include "runprog.h"
 #include "xwindow.h"
 
@@ -142,7 +143,7 @@ void addEnv(RunOptions& o, const std::vector<std::string>& settings)
 }
 
 // Preloads the EGL stand-in of fakeegl.cpp, whose FAKEEGL_* settings choose what it does, and
-// bringup-check's frame counter, which counts the buffer swaps into BRINGUP_SWAPCOUNT_FILE.
+// bringup-check's frame counter, which counts the buffer swaps into the file SWAPCOUNT_FILE_ENV names.
 const std::string preloadFakeEgl = "LD_PRELOAD=" FAKEEGL_LIBRARY ":" SWAPCOUNT_LIBRARY;
 
 // A demo running on a thread of its own while the test looks at its window.
@@ -219,7 +220,8 @@ Shot lookAtScene(const Demo& demo, const SceneCheck& check)
 long long swapsCounted(const std::string& path)
 {
     long long n = 0;
-    return file_exists(path) && std::sscanf(read_file(path).c_str(), "swaps %lld", &n) == 1 ? n : 0;
+    double first = 0, last = 0;
+    return file_exists(path) && std::sscanf(read_file(path).c_str(), kSwapCountScan, &n, &first, &last) >= 1 ? n : 0;
 }
 
 // Pixels of the caption's yellow in the bottom band of the window.
@@ -368,7 +370,7 @@ TEST(DemoClose, CloseBeforeTheFirstFrameDrawsOneFrameAndEndsWithZero)
     for (const Demo* demo : allDemos) {
         std::string dir = make_temp_dir(std::string(demo->name) + "-early");
         RunOptions o = demoOptions(*demo, installedFolder(*demo));
-        addEnv(o, {preloadFakeEgl, "FAKEEGL_HOLD_FILE=" + dir + "/go", "BRINGUP_SWAPCOUNT_FILE=" + dir + "/swaps"});
+        addEnv(o, {preloadFakeEgl, "FAKEEGL_HOLD_FILE=" + dir + "/go", SWAPCOUNT_FILE_ENV "=" + dir + "/swaps"});
         Running running(o);
         ASSERT_TRUE(wait_for_window(demo->name, 30 * testutil::time_scale())) << demo->name;
         EXPECT_TRUE(send_close_request(demo->name)) << demo->name;
@@ -432,7 +434,7 @@ TEST(DemoFailure, WithoutEtc1EachDemoSaysSoAndEndsWithOneBeforeAnyFrame)
     for (const Demo* demo : allDemos) {
         std::string dir = make_temp_dir(std::string(demo->name) + "-noetc");
         RunOptions o = demoOptions(*demo, installedFolder(*demo));
-        addEnv(o, {preloadFakeEgl, "BRINGUP_SWAPCOUNT_FILE=" + dir + "/swaps",
+        addEnv(o, {preloadFakeEgl, SWAPCOUNT_FILE_ENV "=" + dir + "/swaps",
                  "MESA_EXTENSION_OVERRIDE=-GL_OES_compressed_ETC1_RGB8_texture"});
         RunResult r = run(o);
         EXPECT_EQ(r.exit_code, 1) << demo->name;
@@ -481,7 +483,7 @@ TEST(DemoFailure, BrokenTextureLevelEndsWithOneBeforeAnyFrame)
         c.damage(folder + "/assets/" + c.level);
         std::string dir = make_temp_dir(std::string(c.demo->name) + "-badtexture");
         RunOptions o = demoOptions(*c.demo, folder);
-        addEnv(o, {preloadFakeEgl, "BRINGUP_SWAPCOUNT_FILE=" + dir + "/swaps"});
+        addEnv(o, {preloadFakeEgl, SWAPCOUNT_FILE_ENV "=" + dir + "/swaps"});
         // It ends during set-up; one that misses the failure would draw until killed.
         o.timeout_s = 30;
         RunResult r = run(o);
@@ -500,7 +502,7 @@ TEST(DemoFailure, WithoutAProgramObjectEachDemoSaysSoAndEndsWithOneBeforeAnyFram
     for (const Demo* demo : allDemos) {
         std::string dir = make_temp_dir(std::string(demo->name) + "-noprogram");
         RunOptions o = demoOptions(*demo, installedFolder(*demo));
-        addEnv(o, {preloadFakeEgl, "BRINGUP_SWAPCOUNT_FILE=" + dir + "/swaps", "FAKEEGL_NO_PROGRAM=1"});
+        addEnv(o, {preloadFakeEgl, SWAPCOUNT_FILE_ENV "=" + dir + "/swaps", "FAKEEGL_NO_PROGRAM=1"});
         RunResult r = run(o);
         EXPECT_EQ(r.exit_code, 1) << demo->name;
         EXPECT_EQ(r.out, "Could not create program.") << demo->name;
@@ -529,7 +531,7 @@ TEST(DemoFailure, VeilglassWithoutAlphaSamplerNamesTheLineOfItsCheck)
     rewrite(folder + "/assets/Veilglass_dualtex.frag", "u_s2dAlpha", "u_s2dMask");
     std::string dir = make_temp_dir("veilglass-noalpha");
     RunOptions o = demoOptions(veilglass, folder);
-    addEnv(o, {preloadFakeEgl, "BRINGUP_SWAPCOUNT_FILE=" + dir + "/swaps"});
+    addEnv(o, {preloadFakeEgl, SWAPCOUNT_FILE_ENV "=" + dir + "/swaps"});
     RunResult r = run(o);
     EXPECT_EQ(r.exit_code, 1);
     int line = sourceLine(veilglass, "\"Uniform not found at line %i\\n\", __LINE__");
