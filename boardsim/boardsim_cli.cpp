@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "board_folder.h"
+#include "boardfiles/board_folder.h"
 #include "boardsim.h"
 #include "bringup/otg.h"
 #include "bringup/qvaudio.h"
@@ -137,10 +137,10 @@ int create(int argc, char** argv) {
         conf += kv.substr(0, eq) + " = " + kv.substr(eq + 1) + "\n";
     }
     // A value the board cannot take is refused here, before a board is made with it.
-    boardsim::Settings settings;
-    boardsim::parse_settings(conf, &settings);
+    boardfiles::Settings settings;
+    boardfiles::parse_settings(conf, &settings);
     for (const auto& kv : settings) {
-        std::string why = boardsim::setting_refused(kv.first, kv.second);
+        std::string why = boardfiles::setting_refused(kv.first, kv.second);
         if (!why.empty()) return error(why);
     }
     return make_board(dir, conf);
@@ -157,7 +157,7 @@ int make_board(std::string dir, const std::string& conf) {
     // A board made again over an earlier one starts from nothing: the earlier board's sys/ goes
     // (ports, attributes and files that the new settings leave out included). Only a folder that
     // holds a board.conf is taken for a board.
-    if (access((dir + "/board.conf").c_str(), F_OK) == 0 && !boardsim::remove_tree(dir + "/sys"))
+    if (access((dir + "/board.conf").c_str(), F_OK) == 0 && !boardfiles::remove_tree(dir + "/sys"))
         return error("cannot clear " + dir + "/sys: " + strerror(errno));
     if (!make_dir(dir + "/sys") || !make_dir(dir + "/state"))
         return error("cannot make " + dir + ": " + strerror(errno));

@@ -35,7 +35,7 @@ bool audio_node_appears(const Context& ctx) {
 
 judge::Content board_content(const Context& ctx) {
     if (ctx.sim.empty()) return judge::Content::Unknown;
-    return boardsim::setting_text(ctx.settings, "audio.content", bringup::board_default::audio_content) == "counter" ? judge::Content::Counter
+    return boardfiles::setting_text(ctx.settings, "audio.content", bringup::board_default::audio_content) == "counter" ? judge::Content::Counter
                                                                                        : judge::Content::Tone;
 }
 
@@ -127,8 +127,8 @@ void check_audio(Context& ctx) {
     judge::CaptureOptions o;
     o.content = board_content(ctx);
     // The board's settings read as the simulated board reads them.
-    o.rate = ctx.sim.empty() ? ctx.audio_rate : boardsim::setting_number(ctx.settings, "audio.rate");
-    o.tone_hz = boardsim::setting_tone_hz(ctx.settings);
+    o.rate = ctx.sim.empty() ? ctx.audio_rate : boardfiles::setting_number(ctx.settings, "audio.rate");
+    o.tone_hz = boardfiles::setting_tone_hz(ctx.settings);
     long long overruns = 0;
     if (ran.traced) {
         o.resyncs = judge::count_resyncs(ran.trace);

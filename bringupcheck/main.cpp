@@ -14,7 +14,7 @@
 
 #include "bringupcheck/checks.h"
 #include "bringupcheck/compare.h"
-#include "bringupcheck/folderfile.h"
+#include "boardfiles/folderfile.h"
 #include "bringupcheck/outfiles.h"
 #include "bringupcheck/outputs.h"
 #include "bringupcheck/proc.h"
@@ -214,7 +214,7 @@ int find_board(Context* ctx, const Options& o) {
         if (access((ctx->sim + "/board.conf").c_str(), R_OK) != 0)
             return usage_error("no simulated board in " + ctx->sim + " (no board.conf)");
         std::string problem;
-        if (!boardsim::read_settings(ctx->sim, &ctx->settings, &problem))
+        if (!boardfiles::read_settings(ctx->sim, &ctx->settings, &problem))
             return usage_error("no simulated board in " + ctx->sim + " (" + problem + ")");
         if (!preload.empty() && access(preload.c_str(), R_OK) != 0) return usage_error("no " + preload + " to preload");
         if (preload.empty() && !boardsim.empty()) preload = dirname_of(boardsim) + "/" + kBoardsimLib;

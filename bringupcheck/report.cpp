@@ -10,7 +10,7 @@
 #include "judge/capture.h"
 #include "bringupcheck/compare.h"
 #include "bringupcheck/eglreport.h"
-#include "bringupcheck/folderfile.h"
+#include "boardfiles/folderfile.h"
 #include "bringupcheck/png.h"
 #include "bringupcheck/reportparts.h"
 

@@ -43,7 +43,7 @@ TraceSource trace_the_board(const Context& ctx, const std::string& dir, const st
 void keep_trace(const TraceSource& ts, const std::string& dir, const std::string& sub, const std::string& base,
                 Check& check, Ran& ran) {
     std::string all;
-    boardsim::FileRead read = boardsim::read_board_file(ts.dir, ts.src, kTraceMax, &all, ts.from, true);
+    boardfiles::FileRead read = boardfiles::read_board_file(ts.dir, ts.src, kTraceMax, &all, ts.from, true);
     ran.trace_problem = read.problem;
     ran.trace_cut = read.cut;
     if (!read.ok) return;

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "boardsim/board_folder.h"
+#include "boardfiles/board_folder.h"
 #include "bringupcheck/proc.h"
 #include "judge/trace.h"
 
@@ -22,7 +22,7 @@ std::mutex g_temp_mutex;
 
 void remove_temp_dirs() {
     if (std::getenv("KEEP_TEST_DIRS")) return;
-    for (const std::string& d : g_temp_dirs) boardsim::remove_tree(d);
+    for (const std::string& d : g_temp_dirs) boardfiles::remove_tree(d);
 }
 
 #ifdef BRINGUP_EMULATED

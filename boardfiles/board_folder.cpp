@@ -1,5 +1,5 @@
 // Reading a board folder safely, and its settings. See board_folder.h.
-#include "board_folder.h"
+#include "boardfiles/board_folder.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -13,9 +13,9 @@
 
 #include "bringup/audio_stream_core.h"
 #include "bringup/board_setting_rows.h"
-#include "bringupcheck/folderfile.h"
+#include "boardfiles/folderfile.h"
 
-namespace boardsim {
+namespace boardfiles {
 
 namespace {
 
@@ -271,4 +271,4 @@ bool remove_tree(const std::string& path) {
     return nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT) == 0 || errno == ENOENT;
 }
 
-}  // namespace boardsim
+}  // namespace boardfiles
