@@ -20,19 +20,18 @@
 #include <vector>
 
 #include "boardfiles/board_folder.h"
+#include "boardfiles/board_names.h"
 #include "boardsim.h"
-#include "internal.h"
 #include "bringup/trace_line.h"
+#include "internal.h"
 
 namespace boardsim {
 
 namespace {
 
-const char kBoardEnv[] = "BOARDSIM_DIR";
+using boardfiles::kBoardEnv;
 // Without a board: the file that receives the trace of a program run on the real devices.
-const char kTraceEnv[] = "BOARDSIM_TRACE";
-const char kTraceFile[] = "/trace.log";
-const char kStateDir[] = "/state/";
+using boardfiles::kTraceEnv;
 
 // Registries: constant-initialised so that modules may register from their static initialisers
 // in any order.
@@ -54,7 +53,7 @@ void load_settings() {
     g_settings = new boardfiles::Settings;
     if (board_dir().empty()) return;
     std::string problem;
-    if (!boardfiles::read_settings(board_dir(), g_settings, &problem)) trace("fault", "board.conf", problem, 0);
+    if (!boardfiles::read_settings(board_dir(), g_settings, &problem)) trace("fault", boardfiles::kSettingsFile, problem, 0);
 }
 
 template <typename T>
@@ -109,7 +108,7 @@ double setting_tone_hz() {
 // The board's trace.log; without a board, the file named by BOARDSIM_TRACE; else empty.
 const std::string& core::trace_file() {
     static const std::string* file = [] {
-        if (!board_dir().empty()) return new std::string(board_dir() + kTraceFile);
+        if (!board_dir().empty()) return new std::string(board_dir() + "/" + boardfiles::kTraceFile);
         const char* env = getenv(kTraceEnv);
         return new std::string(env ? env : "");
     }();
@@ -136,7 +135,7 @@ void trace(const char* op, const char* path, const std::string& detail, long lon
 long long count_event(const std::string& name) {
     if (board_dir().empty()) return 1;
     int saved = errno;
-    std::string path = board_dir() + kStateDir + "count." + name;
+    std::string path = board_dir() + "/" + boardfiles::kStateDir + "/count." + name;
     int fd = core::open_regular(path, O_RDWR | O_CREAT, 0644);
     long long n = 1;
     if (fd >= 0) {

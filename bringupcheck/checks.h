@@ -13,7 +13,7 @@ struct Context {
     std::string out;            // output folder, absolute
     std::string sim;            // simulated board folder, or empty on a real board
     boardfiles::Settings settings;  // the simulated board's board.conf
-    std::string preload;        // libboardsim.so (simulated board, and trace-only runs)
+    std::string preload;        // simulated board: the libboardsim.so given for boardsim to preload, or empty
     std::string boardsim;       // the boardsim command, or empty
     bool trace_only = false;    // real board: `boardsim run --trace-only` keeps a trace of each program
     bool do_switch = false;

@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "judge/capture.h"
+#include "boardfiles/folderfile.h"
 #include "bringupcheck/compare.h"
 #include "bringupcheck/eglreport.h"
-#include "boardfiles/folderfile.h"
 #include "bringupcheck/png.h"
 #include "bringupcheck/reportparts.h"
+#include "judge/capture.h"
 
 using namespace report;
 

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "boardfiles/board_folder.h"
+#include "boardfiles/board_names.h"
 #include "bringupcheck/proc.h"
 #include "judge/trace.h"
 
@@ -137,7 +138,7 @@ std::vector<std::string> split_lines(const std::string& text) {
 }
 
 std::vector<TraceLine> read_trace(const std::string& board) {
-    std::string path = board + "/trace.log";
+    std::string path = board + "/" + boardfiles::kTraceFile;
     if (!file_exists(path)) return {};
     return judge::parse_trace(read_file(path)).records;
 }
