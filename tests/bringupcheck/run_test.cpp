@@ -293,7 +293,8 @@ TEST(BringupCheck, BoardFolderIsReadWithinItself) {
     EXPECT_NE(testutil::read_file(out + "/usb/controller.txt").find(OTG_ATTR_BUSCONNECTED " is longer than a page"),
               std::string::npos);
     EXPECT_EQ(find(res, "wifi.on")->reason,
-              "the board's trace was not read: " + board + "/trace.log is a link out of the board folder");
+              "the board's trace was not read: " + board + "/" + boardfiles::kTraceFile +
+                  " is a link out of the board folder");
     for (const char* file : {"/results.json", "/results.xml", "/report.html", "/usb/controller.txt"})
         EXPECT_EQ(testutil::read_file(out + file).find("secret"), std::string::npos) << file;
     EXPECT_EQ(testutil::read_file(dir + "/victim"), "untouched");
@@ -303,8 +304,8 @@ TEST(BringupCheck, BoardFolderIsReadWithinItself) {
     ASSERT_EQ(mkfifo((board + "/" + boardfiles::kSettingsFile).c_str(), 0644), 0);
     RunResult fifo = check({"--sim", board, "--boardsim", boardsim(), "--out", out});
     EXPECT_EQ(fifo.exit_code, 2);
-    EXPECT_EQ(testutil::split_lines(fifo.err)[0], "bringup-check: no simulated board in " + board + " (" + board +
-                                                       "/board.conf is not a regular file)");
+    EXPECT_EQ(testutil::split_lines(fifo.err)[0], "bringup-check: no simulated board in " + board + " (" + board + "/" +
+                                                       boardfiles::kSettingsFile + " is not a regular file)");
 }
 
 TEST(BringupCheck, UsageErrors) {
@@ -365,8 +366,8 @@ TEST(BringupCheck, UsageErrors) {
     ASSERT_EQ(symlink("/bin/true", lone.c_str()), 0);
     RunResult nolib_beside = check({"--sim", board, "--boardsim", lone, "--out", out});
     EXPECT_EQ(testutil::split_lines(nolib_beside.err)[0],
-              "bringup-check: cannot find libboardsim.so (name it with --preload, or --boardsim; it comes with "
-              BRINGUP_SIM_PACKAGE ")");
+              std::string("bringup-check: cannot find ") + boardfiles::kPreloadLibrary +
+                  " (name it with --preload, or --boardsim; it comes with " BRINGUP_SIM_PACKAGE ")");
 
     RunResult help = check({"--help"});
     EXPECT_EQ(help.exit_code, 0);
