@@ -107,10 +107,11 @@ std::string local_time(const char* format) {
     return buf;
 }
 
-// Whether this boardsim can keep a trace on a real board without redirecting anything.
-bool has_trace_only(const std::string& boardsim) {
+// Whether this boardsim has `feature`: "trace-only" (keeping a trace on a real board without
+// redirecting anything), "preload" (run --preload LIB).
+bool boardsim_supports(const std::string& boardsim, const char* feature) {
     ChildPlan s;
-    s.argv = {boardsim, "supports", "trace-only"};
+    s.argv = {boardsim, "supports", feature};
     s.limit_s = 10;
     ChildResult r = run_child(s);
     return r.started && r.exit_code == 0;
@@ -230,9 +231,11 @@ int find_board(Context* ctx, const Options& o) {
         if (preload.empty() && access((dirname_of(boardsim) + "/" + kPreloadLibrary).c_str(), R_OK) != 0)
             return usage_error("cannot find " + std::string(kPreloadLibrary) +
                                " (name it with --preload, or --boardsim; it comes with " BRINGUP_SIM_PACKAGE ")");
+        if (!preload.empty() && !boardsim_supports(boardsim, "preload"))
+            return usage_error("cannot preload " + preload + " with " + boardsim + " (it has no run --preload)");
         if (!preload.empty()) ctx->preload = absolute(preload);
     } else if (!boardsim.empty() && access((dirname_of(boardsim) + "/" + kPreloadLibrary).c_str(), R_OK) == 0) {
-        ctx->trace_only = has_trace_only(boardsim);
+        ctx->trace_only = boardsim_supports(boardsim, "trace-only");
     }
     ctx->boardsim = boardsim;
     return -1;

@@ -361,6 +361,13 @@ TEST(BringupCheck, UsageErrors) {
     EXPECT_EQ(testutil::split_lines(nosim.err)[0],
               "bringup-check: cannot find the boardsim command (name it with --boardsim; it comes with "
               BRINGUP_SIM_PACKAGE ")");
+    // A library to preload, and a boardsim command that cannot take it.
+    std::string conf = board + "/" + boardfiles::kSettingsFile, older = dir + "/older-boardsim";
+    testutil::write_file(older, "#!/bin/sh\nexit 1\n");
+    ASSERT_EQ(chmod(older.c_str(), 0755), 0);
+    RunResult old = check({"--sim", board, "--boardsim", older, "--preload", conf, "--out", out});
+    EXPECT_EQ(testutil::split_lines(old.err)[0], "bringup-check: cannot preload " + conf + " with " + older +
+                                                     " (it has no run --preload)");
     // A boardsim command without its library beside it.
     std::string lone = dir + "/empty/boardsim";
     ASSERT_EQ(symlink("/bin/true", lone.c_str()), 0);
