@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "board_folder.h"
+#include "boardfiles/board_folder.h"
+#include "boardfiles/board_names.h"
 #include "boardsim.h"
 #include "bringup/otg.h"
 #include "bringup/qvaudio.h"
@@ -29,19 +30,22 @@ namespace {
 
 const char kUsage[] =
     "usage: boardsim create <dir> [--profile NAME] [key=value ...]\n"
-    "       boardsim run <dir> -- <program> [args ...]\n"
-    "       boardsim run --trace-only [--trace FILE] -- <program> [args ...]\n"
+    "       boardsim run [--preload LIB] <dir> -- <program> [args ...]\n"
+    "       boardsim run --trace-only [--trace FILE] [--preload LIB] -- <program> [args ...]\n"
     "       boardsim record <dir> [--from ROOT]\n"
     "       boardsim trace <dir>\n"
     "       boardsim attach <dir> <port>\n"
     "       boardsim detach <dir> <port>\n"
     "       boardsim profiles\n"
     "       boardsim protocol\n"
-    "       boardsim supports <feature>\n";
-const char kLibrary[] = "libboardsim.so";
+    "       boardsim supports <feature>\n"
+    "       boardsim --version\n";
+using boardfiles::kBoardEnv;
+using boardfiles::kPreloadLibrary;
+using boardfiles::kTraceEnv;
 // What `supports` answers yes to: the programs that run boardsim ask before they rely on it.
-const char* const kFeatures[] = {"trace-only"};
-const char kDefaultTrace[] = "trace.log";
+const char* const kFeatures[] = {"trace-only", "preload"};
+const char* const kDefaultTrace = boardfiles::kTraceFile;
 
 int usage() {
     fputs(kUsage, stderr);
@@ -137,10 +141,10 @@ int create(int argc, char** argv) {
         conf += kv.substr(0, eq) + " = " + kv.substr(eq + 1) + "\n";
     }
     // A value the board cannot take is refused here, before a board is made with it.
-    boardsim::Settings settings;
-    boardsim::parse_settings(conf, &settings);
+    boardfiles::Settings settings;
+    boardfiles::parse_settings(conf, &settings);
     for (const auto& kv : settings) {
-        std::string why = boardsim::setting_refused(kv.first, kv.second);
+        std::string why = boardfiles::setting_refused(kv.first, kv.second);
         if (!why.empty()) return error(why);
     }
     return make_board(dir, conf);
@@ -152,40 +156,46 @@ int make_board(std::string dir, const std::string& conf) {
     // The board's sys/ is written as the kernel would show it: never over the system's own (a
     // board folder of "/" on a real board would switch its hardware).
     struct statfs fs;
-    if (statfs((dir + "/sys").c_str(), &fs) == 0 && fs.f_type == SYSFS_MAGIC)
+    const std::string sys = dir + "/" + boardfiles::kSysDir, state = dir + "/" + boardfiles::kStateDir;
+    if (statfs(sys.c_str(), &fs) == 0 && fs.f_type == SYSFS_MAGIC)
         return error("refusing to make a board in " + dir + ": its sys/ is the system's sysfs");
     // A board made again over an earlier one starts from nothing: the earlier board's sys/ goes
     // (ports, attributes and files that the new settings leave out included). Only a folder that
     // holds a board.conf is taken for a board.
-    if (access((dir + "/board.conf").c_str(), F_OK) == 0 && !boardsim::remove_tree(dir + "/sys"))
-        return error("cannot clear " + dir + "/sys: " + strerror(errno));
-    if (!make_dir(dir + "/sys") || !make_dir(dir + "/state"))
+    if (access((dir + "/" + boardfiles::kSettingsFile).c_str(), F_OK) == 0 && !boardfiles::remove_tree(sys))
+        return error("cannot clear " + sys + ": " + strerror(errno));
+    if (!make_dir(sys) || !make_dir(state))
         return error("cannot make " + dir + ": " + strerror(errno));
     dir = absolute(dir);
     // The board in use from here on: the core learns its folder once, at its first file operation.
-    setenv("BOARDSIM_DIR", dir.c_str(), 1);
+    setenv(kBoardEnv, dir.c_str(), 1);
     if (boardsim::board_dir() != dir)
         return error("cannot make a board in " + dir + ": this process already works on the board \"" +
                      boardsim::board_dir() + "\"");
-    if (!boardsim::core::write_text(dir + "/board.conf", conf) ||
-        !boardsim::core::write_text(dir + "/trace.log", ""))
+    if (!boardsim::core::write_text(dir + "/" + boardfiles::kSettingsFile, conf) ||
+        !boardsim::core::write_text(dir + "/" + boardfiles::kTraceFile, ""))
         return error("cannot write in " + dir + ": " + strerror(errno));
     // A board made again starts with fresh counters and driver state.
-    if (!clear_dir(dir + "/state")) return error("cannot clear " + dir + "/state: " + strerror(errno));
+    if (!clear_dir(state)) return error("cannot clear " + state + ": " + strerror(errno));
 
     for (void (*build)() : boardsim::core::builders()) build();
     printf("%s\n", dir.c_str());
     return 0;
 }
 
-// Runs argv[0..] with libboardsim.so (found next to this command) added to LD_PRELOAD.
-int exec_preloaded(char** argv) {
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return error("cannot find libboardsim.so");
-    self[n] = '\0';
-    std::string lib = self;
-    lib = lib.substr(0, lib.rfind('/') + 1) + kLibrary;
+// Runs argv[0..] with `lib` (by default libboardsim.so, found next to this command) added to
+// LD_PRELOAD. The program takes this process's place: whoever started boardsim waits for it.
+int exec_preloaded(char** argv, std::string lib) {
+    if (lib.empty()) {
+        char self[PATH_MAX];
+        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (n <= 0) return error(std::string("cannot find ") + kPreloadLibrary);
+        self[n] = '\0';
+        lib = self;
+        lib = lib.substr(0, lib.rfind('/') + 1) + kPreloadLibrary;
+    } else {
+        lib = absolute(lib);
+    }
     // A preloaded sanitizer runtime must stay first.
     const char* old = getenv("LD_PRELOAD");
     std::string preload = old && *old ? std::string(old) + ":" + lib : lib;
@@ -197,38 +207,39 @@ int exec_preloaded(char** argv) {
 
 // On the real devices and attributes: nothing is redirected, every operation is traced to FILE
 // (appended to; "trace.log" in the working directory by default).
-int run_trace_only(int argc, char** argv, const std::string& file) {
+int run_trace_only(int argc, char** argv, const std::string& file, const std::string& lib) {
     int i = 0;
     if (i + 1 >= argc || strcmp(argv[i], "--") != 0 || file.empty()) return usage();
     int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return error("cannot write " + file + ": " + strerror(errno));
     close(fd);
-    unsetenv("BOARDSIM_DIR");
-    setenv("BOARDSIM_TRACE", absolute(file).c_str(), 1);
-    return exec_preloaded(argv + i + 1);
+    unsetenv(kBoardEnv);
+    setenv(kTraceEnv, absolute(file).c_str(), 1);
+    return exec_preloaded(argv + i + 1, lib);
 }
 
 int run(int argc, char** argv) {
-    std::string trace_only, file = kDefaultTrace;
+    std::string trace_only, file = kDefaultTrace, lib;
     const struct option options[] = {{"trace-only", no_argument, nullptr, 0},
                                      {"trace", required_argument, nullptr, 1},
+                                     {"preload", required_argument, nullptr, 2},
                                      {nullptr, 0, nullptr, 0}};
-    std::string* values[16] = {&trace_only, &file};
+    std::string* values[16] = {&trace_only, &file, &lib};
     int first = read_options(argc, argv, options, values, true);
     if (first < 0) return usage();
     // getopt takes the "--" that ends the options: give it back to the word checks below.
     if (strcmp(argv[first - 1], "--") == 0) --first;
     argc -= first;
     argv += first;
-    if (!trace_only.empty()) return run_trace_only(argc, argv, file);
+    if (!trace_only.empty()) return run_trace_only(argc, argv, file, lib);
     if (file != kDefaultTrace) return usage();
     if (argc < 3 || strcmp(argv[1], "--") != 0) return usage();
     std::string dir = absolute(argv[0]);
     struct stat st;
-    if (stat((dir + "/board.conf").c_str(), &st) != 0) return error("no board in " + dir);
-    setenv("BOARDSIM_DIR", dir.c_str(), 1);
-    unsetenv("BOARDSIM_TRACE");
-    return exec_preloaded(argv + 2);
+    if (stat((dir + "/" + boardfiles::kSettingsFile).c_str(), &st) != 0) return error("no board in " + dir);
+    setenv(kBoardEnv, dir.c_str(), 1);
+    unsetenv(kTraceEnv);
+    return exec_preloaded(argv + 2, lib);
 }
 
 int record(int argc, char** argv) {
@@ -255,7 +266,7 @@ int record(int argc, char** argv) {
 int show_trace(int argc, char** argv) {
     if (argc != 1) return usage();
     std::string text;
-    if (!boardsim::core::read_text(std::string(argv[0]) + "/trace.log", &text))
+    if (!boardsim::core::read_text(std::string(argv[0]) + "/" + boardfiles::kTraceFile, &text))
         return error(std::string("no trace in ") + argv[0]);
     fwrite(text.data(), 1, text.size(), stdout);
     return 0;
@@ -266,7 +277,7 @@ int attach(int argc, char** argv, bool attached) {
     char* end = nullptr;
     long port = strtol(argv[1], &end, 10);
     if (*end != '\0' || port < 0 || port > 9) return error(std::string("bad port ") + argv[1]);
-    std::string path = std::string(argv[0]) + "/state/usb.port" + std::to_string(port) + ".attached";
+    std::string path = std::string(argv[0]) + "/" + boardfiles::kStateDir + "/usb.port" + std::to_string(port) + ".attached";
     if (!boardsim::core::write_text(path, attached ? "1" : "0"))
         return error("cannot write " + path + ": " + strerror(errno));
     return 0;
@@ -342,6 +353,10 @@ int supports(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc < 2) return usage();
     std::string cmd = argv[1];
+    if (cmd == "--version") {
+        printf("boardsim %s\n", BRINGUP_VERSION);
+        return 0;
+    }
     if (cmd == "create") return create(argc - 1, argv + 1);
     if (cmd == "run") return run(argc - 1, argv + 1);
     if (cmd == "record") return record(argc - 1, argv + 1);

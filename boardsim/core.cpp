@@ -19,20 +19,19 @@
 #include <string>
 #include <vector>
 
-#include "board_folder.h"
+#include "boardfiles/board_folder.h"
+#include "boardfiles/board_names.h"
 #include "boardsim.h"
-#include "internal.h"
 #include "bringup/trace_line.h"
+#include "internal.h"
 
 namespace boardsim {
 
 namespace {
 
-const char kBoardEnv[] = "BOARDSIM_DIR";
+using boardfiles::kBoardEnv;
 // Without a board: the file that receives the trace of a program run on the real devices.
-const char kTraceEnv[] = "BOARDSIM_TRACE";
-const char kTraceFile[] = "/trace.log";
-const char kStateDir[] = "/state/";
+using boardfiles::kTraceEnv;
 
 // Registries: constant-initialised so that modules may register from their static initialisers
 // in any order.
@@ -46,15 +45,15 @@ std::atomic<int> g_builder_count{0};
 
 std::once_flag g_settings_once;
 // Never freed: wrapped calls may still arrive from atexit handlers after static destructors ran.
-Settings* g_settings;
+boardfiles::Settings* g_settings;
 
 // A board.conf that is refused (a link out of the board, not a regular file, too long) leaves
 // the board with its defaults, and the trace says why.
 void load_settings() {
-    g_settings = new Settings;
+    g_settings = new boardfiles::Settings;
     if (board_dir().empty()) return;
     std::string problem;
-    if (!read_settings(board_dir(), g_settings, &problem)) trace("fault", "board.conf", problem, 0);
+    if (!boardfiles::read_settings(board_dir(), g_settings, &problem)) trace("fault", boardfiles::kSettingsFile, problem, 0);
 }
 
 template <typename T>
@@ -91,25 +90,25 @@ const std::string& board_dir() {
 
 std::string setting(const std::string& key, const std::string& fallback) {
     std::call_once(g_settings_once, load_settings);
-    return setting_text(*g_settings, key, fallback);
+    return boardfiles::setting_text(*g_settings, key, fallback);
 }
 
-std::string setting(const std::string& key) { return setting(key, setting_default(key)); }
+std::string setting(const std::string& key) { return setting(key, boardfiles::setting_default(key)); }
 
 long long setting_number(const std::string& key) {
     std::call_once(g_settings_once, load_settings);
-    return boardsim::setting_number(*g_settings, key);
+    return boardfiles::setting_number(*g_settings, key);
 }
 
 double setting_tone_hz() {
     std::call_once(g_settings_once, load_settings);
-    return boardsim::setting_tone_hz(*g_settings);
+    return boardfiles::setting_tone_hz(*g_settings);
 }
 
 // The board's trace.log; without a board, the file named by BOARDSIM_TRACE; else empty.
 const std::string& core::trace_file() {
     static const std::string* file = [] {
-        if (!board_dir().empty()) return new std::string(board_dir() + kTraceFile);
+        if (!board_dir().empty()) return new std::string(board_dir() + "/" + boardfiles::kTraceFile);
         const char* env = getenv(kTraceEnv);
         return new std::string(env ? env : "");
     }();
@@ -136,7 +135,7 @@ void trace(const char* op, const char* path, const std::string& detail, long lon
 long long count_event(const std::string& name) {
     if (board_dir().empty()) return 1;
     int saved = errno;
-    std::string path = board_dir() + kStateDir + "count." + name;
+    std::string path = board_dir() + "/" + boardfiles::kStateDir + "/count." + name;
     int fd = core::open_regular(path, O_RDWR | O_CREAT, 0644);
     long long n = 1;
     if (fd >= 0) {
@@ -177,7 +176,7 @@ ssize_t raw_write(int fd, const void* buf, size_t count) {
 int raw_close(int fd) { return (int)syscall(SYS_close, fd); }
 
 int open_regular(const std::string& path, int flags, mode_t mode) {
-    int fd = open_in_folder(board_dir(), path, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+    int fd = boardfiles::open_in_folder(board_dir(), path, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
     if (fd < 0) return -1;
     struct stat st;
     if (syscall(SYS_fstat, fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -244,14 +243,14 @@ bool denied(const char* path) {
     while (pos <= list.size()) {
         size_t comma = list.find(',', pos);
         if (comma == std::string::npos) comma = list.size();
-        if (trim(list.substr(pos, comma - pos)) == path) return true;
+        if (boardfiles::trim(list.substr(pos, comma - pos)) == path) return true;
         pos = comma + 1;
     }
     // A board folder from elsewhere may hold links out of itself: what they lead to is not the
     // board's, and is neither read nor written. Nor is a FIFO, a device or a socket, which no
     // sysfs holds and which could hold a program up.
     int saved = errno;
-    int fd = open_in_folder(board_dir(), redirect(path), O_PATH);
+    int fd = boardfiles::open_in_folder(board_dir(), redirect(path), O_PATH);
     bool refused = fd < 0 && errno == EXDEV;
     struct stat st;
     if (fd >= 0 && syscall(SYS_fstat, fd, &st) == 0) refused = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
@@ -267,7 +266,7 @@ bool in_call_list(const std::string& list, long long call) {
     while (pos < list.size()) {
         size_t comma = list.find(',', pos);
         if (comma == std::string::npos) comma = list.size();
-        std::string item = trim(list.substr(pos, comma - pos));
+        std::string item = boardfiles::trim(list.substr(pos, comma - pos));
         pos = comma + 1;
         if (item.empty()) continue;
         char* end = nullptr;

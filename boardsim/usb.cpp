@@ -19,6 +19,7 @@
 
 #include <string>
 
+#include "boardfiles/board_names.h"
 #include "boardsim.h"
 #include "bringup/otg.h"
 #include "usb_model.h"
@@ -29,7 +30,7 @@ const char PORT_DIR_PREFIX[] = OTG_PORT_DIR_PREFIX;  // followed by the port dig
 const char PHY_CONTROL_DIR[] = OTG_PHY_CONTROL_DIR "/";
 const char MODULE_CLASS_DIR[] = OTG_MODULE_CLASS_DIR "/";
 
-std::string state_path(const std::string& name) { return boardsim::board_dir() + "/state/" + name; }
+std::string state_path(const std::string& name) { return boardsim::board_dir() + "/" + boardfiles::kStateDir + "/" + name; }
 
 std::string port_key(int port, const char* what) {
     return "usb.port" + std::to_string(port) + "." + what;
@@ -150,7 +151,7 @@ void make_attr(const std::string& dir, const char* name, const std::string& miss
 // Makes the USB part of a new board's sys/ and state/ from its settings.
 void usb_build() {
     const std::string& board = boardsim::board_dir();
-    make_dirs(board + "/state");
+    make_dirs(board + "/" + boardfiles::kStateDir);
     std::string version = boardsim::setting("usb.version");
     if (version != "none") {
         std::string path = board + OTG_VERSION_PATH;

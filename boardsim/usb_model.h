@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "board_folder.h"
+#include "boardfiles/board_folder.h"
 #include "boardsim.h"
 
 namespace boardsim {
@@ -21,7 +21,7 @@ namespace boardsim {
 // to the kernel so that it never meets the wrappers (or their locks).
 // The model's files lie in the board folder: a link out of it, or a FIFO, is never opened.
 inline int usb_raw_open(const std::string& path, int flags, mode_t mode = 0) {
-    return open_in_folder(board_dir(), path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+    return boardfiles::open_in_folder(board_dir(), path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
 }
 
 inline bool usb_file_exists(const std::string& path) {

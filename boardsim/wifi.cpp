@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "boardfiles/board_names.h"
 #include "boardsim.h"
 #include "bringup/wifi_power.h"
 #include "usb_model.h"
@@ -46,7 +47,7 @@ long wifi_ioctl(int, unsigned long request, unsigned long) {
         return -1;
     }
     bool up = n == 1 || n == 3;
-    boardsim::usb_state_write(boardsim::board_dir() + "/state/wifi.power", up ? "1" : "0");
+    boardsim::usb_state_write(boardsim::board_dir() + "/" + boardfiles::kStateDir + "/wifi.power", up ? "1" : "0");
     return 0;
 }
 

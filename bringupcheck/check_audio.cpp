@@ -35,7 +35,7 @@ bool audio_node_appears(const Context& ctx) {
 
 judge::Content board_content(const Context& ctx) {
     if (ctx.sim.empty()) return judge::Content::Unknown;
-    return boardsim::setting_text(ctx.settings, "audio.content", bringup::board_default::audio_content) == "counter" ? judge::Content::Counter
+    return boardfiles::setting_text(ctx.settings, "audio.content", bringup::board_default::audio_content) == "counter" ? judge::Content::Counter
                                                                                        : judge::Content::Tone;
 }
 
@@ -45,7 +45,7 @@ double silent_seconds(const judge::CaptureReport& r, const judge::CaptureOptions
     return silent;
 }
 
-void set_figures(Check& c, const Ran& ran, const judge::CaptureOptions& o, const judge::CaptureReport& r,
+void set_figures(Check& c, const ProgramRun& ran, const judge::CaptureOptions& o, const judge::CaptureReport& r,
                  long long overruns) {
     Json& f = c.figures;
     f["exit"] = describe_end(ran.res, ran.plan);
@@ -73,7 +73,7 @@ void set_figures(Check& c, const Ran& ran, const judge::CaptureOptions& o, const
     f["problems"] = problems;
 }
 
-void judge_capture(const Context& ctx, Check& c, const Ran& ran, const judge::CaptureOptions& o,
+void judge_capture(const Context& ctx, Check& c, const ProgramRun& ran, const judge::CaptureOptions& o,
                    const judge::CaptureReport& r, long long overruns, double limit) {
     if (!ran.res.started) {
         verdict(c, Verdict::Fail, ran.res.error);
@@ -121,14 +121,19 @@ void check_audio(Context& ctx) {
     // pcmcapture writes output.pcm where it runs: an earlier run's file is not judged as this
     // one's, and a link in its place is not written through.
     if (make_folder(dir).empty()) unlink((dir + "/output.pcm").c_str());
+    ProgramToRun capture;
+    capture.program = "pcmcapture";
+    capture.sub = "audio";
+    capture.cwd = dir;
     double limit = !ctx.sim.empty() || audio_node_appears(ctx) ? kCaptureLimitS : kNoNodeLimitS;
-    Ran ran = run_program(ctx, c, "audio", "pcmcapture", "pcmcapture", {}, dir, -1, limit,
-                          "capturing ten seconds of the audio driver's output");
+    capture.limit = limit;
+    capture.waiting = "capturing ten seconds of the audio driver's output";
+    ProgramRun ran = run_program(ctx, c, capture);
     judge::CaptureOptions o;
     o.content = board_content(ctx);
     // The board's settings read as the simulated board reads them.
-    o.rate = ctx.sim.empty() ? ctx.audio_rate : boardsim::setting_number(ctx.settings, "audio.rate");
-    o.tone_hz = boardsim::setting_tone_hz(ctx.settings);
+    o.rate = ctx.sim.empty() ? ctx.audio_rate : boardfiles::setting_number(ctx.settings, "audio.rate");
+    o.tone_hz = boardfiles::setting_tone_hz(ctx.settings);
     long long overruns = 0;
     if (ran.traced) {
         o.resyncs = judge::count_resyncs(ran.trace);

@@ -7,8 +7,13 @@
 void check_egl(Context& ctx) {
     Check c = new_check("egl.configs", "egl", "configlist");
     if (skipped_as_not_installed(ctx, c, "configlist")) return;
-    Ran ran = run_program(ctx, c, "egl", "configlist", "configlist", {}, "", -1, 60, "listing the EGL configurations",
-                          nullptr, {}, false);
+    ProgramToRun list;
+    list.program = "configlist";
+    list.sub = "egl";
+    list.limit = 60;
+    list.waiting = "listing the EGL configurations";
+    list.on_board = false;
+    ProgramRun ran = run_program(ctx, c, list);
     EglReport r = parse_egl_report(ran.out_text);
     size_t complete = 0, es2 = 0;
     for (const EglConfig& e : r.configs) {

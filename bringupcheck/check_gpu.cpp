@@ -138,7 +138,7 @@ Frames count_frames(Check& c, const char* demo, const std::string& swaps_path) {
 }
 
 // The figures and the verdict of a demo's run.
-void judge_demo(Check& c, const char* demo, const char* display, const std::string& lib, const Ran& ran,
+void judge_demo(Check& c, const char* demo, const char* display, const std::string& lib, const ProgramRun& ran,
                 const Seen& seen, const Frames& frames) {
     double drawn = seen.drawn, fps = frames.fps;
     size_t colours = seen.colours;
@@ -193,16 +193,21 @@ void check_gpu(Context& ctx) {
         if (no_display(ctx, c, demo, display, &before)) continue;
         std::string folder = ctx.prefix + kSamplesDir + demo;
         std::string swaps_path = ctx.out + "/gpu/" + demo + ".swaps";
-        std::vector<std::string> env;
+        ProgramToRun draw;
+        draw.program = demo;
+        draw.sub = "gpu";
+        draw.cwd = folder;
+        draw.limit = ctx.seconds + kWindowWaitS + kCloseWaitS;
+        draw.waiting = std::string("drawing ") + demo + " on " + display;
+        draw.on_board = false;
         if (!lib.empty()) {
-            env.push_back(preload_setting(lib));
-            env.push_back(SWAPCOUNT_FILE_ENV "=" + swaps_path);
+            draw.env.push_back(preload_setting(lib));
+            draw.env.push_back(SWAPCOUNT_FILE_ENV "=" + swaps_path);
         }
         unlink(swaps_path.c_str());
         Seen seen;
-        Ran ran = run_program(ctx, c, "gpu", demo, demo, {}, folder, -1, ctx.seconds + kWindowWaitS + kCloseWaitS,
-                              std::string("drawing ") + demo + " on " + display,
-                              [&](double t) { watch(ctx, demo, before, lib, swaps_path, t, seen); }, env, false);
+        draw.tick = [&](double t) { watch(ctx, demo, before, lib, swaps_path, t, seen); };
+        ProgramRun ran = run_program(ctx, c, draw);
         keep_shot(ctx, c, demo, seen);
         judge_demo(c, demo, display, lib, ran, seen, count_frames(c, demo, swaps_path));
         record(ctx, c);

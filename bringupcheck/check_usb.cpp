@@ -20,8 +20,8 @@ std::string sys_path(const Context& ctx, const std::string& path) { return ctx.s
 
 // An attribute of the board (of a simulated one: in its folder), read as a sysfs attribute is:
 // a regular file of at most a page, never waited for, never behind a link out of the board folder.
-boardsim::FileRead read_attribute(const Context& ctx, const std::string& path, std::string* text) {
-    return boardsim::read_board_file(ctx.sim, path, boardsim::kAttributeMax, text);
+boardfiles::FileRead read_attribute(const Context& ctx, const std::string& path, std::string* text) {
+    return boardfiles::read_board_file(ctx.sim, path, boardfiles::kAttributeMax, text);
 }
 
 PortState read_port(const Context& ctx, int port) {
@@ -30,7 +30,7 @@ PortState read_port(const Context& ctx, int port) {
     s.present = access(sys_path(ctx, dir).c_str(), R_OK) == 0;
     if (!s.present) return s;
     std::string g, b;
-    boardsim::FileRead rg = read_attribute(ctx, dir + "/" OTG_ATTR_GOTGCTL, &g), rb;
+    boardfiles::FileRead rg = read_attribute(ctx, dir + "/" OTG_ATTR_GOTGCTL, &g), rb;
     if (!rg.ok) {
         s.problem = rg.missing ? "no " OTG_ATTR_GOTGCTL " attribute" : rg.problem;
     } else if (!(rb = read_attribute(ctx, dir + "/" OTG_ATTR_BUSCONNECTED, &b)).ok) {
@@ -53,7 +53,7 @@ PortState read_port(const Context& ctx, int port) {
 // The controller's version, which daemons run on it, and the evidence's first line.
 std::string judge_controller(Context& ctx, Check& controller, std::string* version) {
     std::string version_text;
-    boardsim::FileRead read = read_attribute(ctx, kVersionPath, &version_text);
+    boardfiles::FileRead read = read_attribute(ctx, kVersionPath, &version_text);
     bool have = read.ok;
     *version = first_line(version_text);
     ctx.results.board["controller"] = have ? *version : "";

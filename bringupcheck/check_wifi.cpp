@@ -28,8 +28,14 @@ void check_wifi(Context& ctx) {
             record(ctx, c);
             continue;
         }
-        Ran ran = run_program(ctx, c, "wifi", std::string("wlanpower-") + step.arg, "wlanpower", {step.arg}, "", -1, 20,
-                              step.what);
+        ProgramToRun power;
+        power.program = "wlanpower";
+        power.args = {step.arg};
+        power.sub = "wifi";
+        power.base = std::string("wlanpower-") + step.arg;
+        power.limit = 20;
+        power.waiting = step.what;
+        ProgramRun ran = run_program(ctx, c, power);
         std::vector<std::string> lines = split_lines(ran.out_text);
         c.figures["exit"] = describe_end(ran.res, ran.plan);
         Json printed = Json::array();

@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "boardsim/board_folder.h"
+#include "boardfiles/board_folder.h"
 #include "bringupcheck/registry.h"
 #include "bringupcheck/results.h"
 
 struct Context {
     std::string out;            // output folder, absolute
     std::string sim;            // simulated board folder, or empty on a real board
-    boardsim::Settings settings;  // the simulated board's board.conf
-    std::string preload;        // libboardsim.so (simulated board, and trace-only runs)
+    boardfiles::Settings settings;  // the simulated board's board.conf
+    std::string preload;        // simulated board: the libboardsim.so given for boardsim to preload, or empty
     std::string boardsim;       // the boardsim command, or empty
     bool trace_only = false;    // real board: `boardsim run --trace-only` keeps a trace of each program
     bool do_switch = false;

@@ -4,7 +4,7 @@
 #include <errno.h>
 #include <string.h>
 
-#include "bringupcheck/folderfile.h"
+#include "boardfiles/folderfile.h"
 #include "bringupcheck/registry.h"
 
 namespace {

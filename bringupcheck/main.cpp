@@ -12,9 +12,10 @@
 #include <set>
 #include <string>
 
+#include "boardfiles/folderfile.h"
+#include "boardfiles/board_names.h"
 #include "bringupcheck/checks.h"
 #include "bringupcheck/compare.h"
-#include "bringupcheck/folderfile.h"
 #include "bringupcheck/outfiles.h"
 #include "bringupcheck/outputs.h"
 #include "bringupcheck/proc.h"
@@ -28,14 +29,15 @@ const char kUsage[] =
     "       bringup-check --list [--switch] [--only LIST]\n"
     "       bringup-check --render DIR\n"
     "       bringup-check --compare OLD NEW [--strict] [--tolerance NAME=VALUE]...\n"
+    "       bringup-check --version\n"
     "\n"
-    "  --sim BOARD      run on a simulated board folder through libboardsim.so\n"
+    "  --sim BOARD      run on a simulated board folder, each program through `boardsim run`\n"
     "  --switch         also run the checks that switch power (USB daemons, Wi-Fi radio)\n"
     "  --only LIST      subsystems to check, comma-separated: %s\n"
     "  --seconds N      how long each daemon and demo runs (default 10)\n"
     "  --out DIR        where results go (default: <host name>-<date>-<time>)\n"
-    "  --boardsim PATH  the boardsim command; libboardsim.so is taken from beside it\n"
-    "  --preload LIB    libboardsim.so itself\n"
+    "  --boardsim PATH  the boardsim command (default: beside bringup-check, else on PATH)\n"
+    "  --preload LIB    the libboardsim.so boardsim preloads (default: the one beside it)\n"
     "  --attach PORT    simulated board: a device comes and goes on PORT during each USB daemon run\n"
     "  --audio-rate N   bytes per second the audio driver plays (default %lld)\n"
     "  --retries N      run a failed check again, up to N times (0 to 10); a pass then is flaky\n"
@@ -46,11 +48,12 @@ const char kUsage[] =
     "  --render DIR     write DIR/report.html again from DIR/results.json and the evidence\n"
     "  --list           print the checks a run with the other options given would make, one a line:\n"
     "                   its name, then its main figure's units or -; nothing is run\n"
+    "  --version        print bringup-check's version\n"
     "Exit status: 0 every check that ran passed, 1 a check failed (or regressed),\n"
     "2 usage error, 3 the results could not all be written (the output folder refused,\n"
     "or a file of it).\n";
 
-const char kBoardsimLib[] = "libboardsim.so";
+using boardfiles::kPreloadLibrary;
 
 // What the command line asks for beyond the context of the checks.
 struct Options {
@@ -108,10 +111,11 @@ std::string local_time(const char* format) {
     return buf;
 }
 
-// Whether this boardsim can keep a trace on a real board without redirecting anything.
-bool has_trace_only(const std::string& boardsim) {
+// Whether this boardsim has `feature`: "trace-only" (keeping a trace on a real board without
+// redirecting anything), "preload" (run --preload LIB).
+bool boardsim_supports(const std::string& boardsim, const char* feature) {
     ChildPlan s;
-    s.argv = {boardsim, "supports", "trace-only"};
+    s.argv = {boardsim, "supports", feature};
     s.limit_s = 10;
     ChildResult r = run_child(s);
     return r.started && r.exit_code == 0;
@@ -122,7 +126,7 @@ bool has_trace_only(const std::string& boardsim) {
 int read_options(int argc, char** argv, Context* ctx, Options* o) {
     // Each option as "--name VALUE" or "--name=VALUE"; the codes are the options' indexes.
     enum { kSim, kSwitch, kOnly, kSeconds, kOut, kBoardsim, kPreload, kAttach, kAudioRate, kRender, kHelp,
-           kRetries, kBaseline, kCompare, kStrict, kTolerance, kList };
+           kRetries, kBaseline, kCompare, kStrict, kTolerance, kList, kVersion };
     const struct option options[] = {
         {"sim", required_argument, nullptr, kSim},           {"switch", no_argument, nullptr, kSwitch},
         {"only", required_argument, nullptr, kOnly},         {"seconds", required_argument, nullptr, kSeconds},
@@ -133,6 +137,7 @@ int read_options(int argc, char** argv, Context* ctx, Options* o) {
         {"baseline", required_argument, nullptr, kBaseline}, {"compare", required_argument, nullptr, kCompare},
         {"strict", no_argument, nullptr, kStrict},           {"tolerance", required_argument, nullptr, kTolerance},
         {"list", no_argument, nullptr, kList},
+        {"version", no_argument, nullptr, kVersion},
         {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
@@ -144,6 +149,9 @@ int read_options(int argc, char** argv, Context* ctx, Options* o) {
         if (v && !*v) return usage_error(std::string("--") + options[code].name + " needs a value");
         if (code == kHelp || code == 'h') {
             print_usage(stdout);
+            return 0;
+        } else if (code == kVersion) {
+            printf("bringup-check %s\n", BRINGUP_VERSION);
             return 0;
         } else if (code == kSwitch) {
             ctx->do_switch = true;
@@ -216,7 +224,7 @@ int list_checks(const Context& ctx, const Options& o) {
     return 0;
 }
 
-// Finds the board: simulated through the preload library, or this one (traced when boardsim can).
+// Finds the board: simulated through `boardsim run`, or this one (traced when boardsim can).
 // -1, or the exit status of a usage error.
 int find_board(Context* ctx, const Options& o) {
     std::string boardsim = o.boardsim, preload = o.preload;
@@ -227,21 +235,23 @@ int find_board(Context* ctx, const Options& o) {
     if (!boardsim.empty()) boardsim = resolved(absolute(boardsim));
     if (!ctx->sim.empty()) {
         ctx->sim = absolute(ctx->sim);
-        if (access((ctx->sim + "/board.conf").c_str(), R_OK) != 0)
-            return usage_error("no simulated board in " + ctx->sim + " (no board.conf)");
+        if (access((ctx->sim + "/" + boardfiles::kSettingsFile).c_str(), R_OK) != 0)
+            return usage_error("no simulated board in " + ctx->sim + " (no " + boardfiles::kSettingsFile + ")");
         std::string problem;
-        if (!boardsim::read_settings(ctx->sim, &ctx->settings, &problem))
+        if (!boardfiles::read_settings(ctx->sim, &ctx->settings, &problem))
             return usage_error("no simulated board in " + ctx->sim + " (" + problem + ")");
         if (!preload.empty() && access(preload.c_str(), R_OK) != 0) return usage_error("no " + preload + " to preload");
-        if (preload.empty() && !boardsim.empty()) preload = dirname_of(boardsim) + "/" + kBoardsimLib;
-        if (preload.empty() || access(preload.c_str(), R_OK) != 0)
-            return usage_error("cannot find " + std::string(kBoardsimLib) +
+        if (boardsim.empty())
+            return usage_error("cannot find the boardsim command (name it with --boardsim; it comes with "
+                               BRINGUP_SIM_PACKAGE ")");
+        if (preload.empty() && access((dirname_of(boardsim) + "/" + kPreloadLibrary).c_str(), R_OK) != 0)
+            return usage_error("cannot find " + std::string(kPreloadLibrary) +
                                " (name it with --preload, or --boardsim; it comes with " BRINGUP_SIM_PACKAGE ")");
-        ctx->preload = absolute(preload);
-        if (!ctx->attach_ports.empty() && boardsim.empty())
-            return usage_error("--attach needs the boardsim command (--boardsim)");
-    } else if (!boardsim.empty() && access((dirname_of(boardsim) + "/" + kBoardsimLib).c_str(), R_OK) == 0) {
-        ctx->trace_only = has_trace_only(boardsim);
+        if (!preload.empty() && !boardsim_supports(boardsim, "preload"))
+            return usage_error("cannot preload " + preload + " with " + boardsim + " (it has no run --preload)");
+        if (!preload.empty()) ctx->preload = absolute(preload);
+    } else if (!boardsim.empty() && access((dirname_of(boardsim) + "/" + kPreloadLibrary).c_str(), R_OK) == 0) {
+        ctx->trace_only = boardsim_supports(boardsim, "trace-only");
     }
     ctx->boardsim = boardsim;
     return -1;

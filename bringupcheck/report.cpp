@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "judge/capture.h"
+#include "boardfiles/folderfile.h"
 #include "bringupcheck/compare.h"
 #include "bringupcheck/eglreport.h"
-#include "bringupcheck/folderfile.h"
 #include "bringupcheck/png.h"
 #include "bringupcheck/registry.h"
 #include "bringupcheck/reportparts.h"
+#include "judge/capture.h"
 
 using namespace report;
 

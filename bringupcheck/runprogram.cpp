@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "boardfiles/board_names.h"
 #include "bringupcheck/outfiles.h"
 #include "bringupcheck/progress.h"
 
@@ -16,34 +17,38 @@ struct TraceSource {
     bool own = false;
 };
 
-// Sets the plan up to keep a trace of what the program does to the board's devices, when one can
-// be kept: on a simulated board through the preload library, on a real one through boardsim's
-// trace-only run.
-TraceSource trace_the_board(const Context& ctx, const std::string& dir, const std::string& base, ChildPlan* plan) {
+// Sets the plan up to run the program on the board through `boardsim run`, which takes the
+// program's place (its pid is the program's): on a simulated board, whose trace the program's lines
+// are read from; on a real one, when boardsim can, with every operation on the real devices traced
+// into a file of the program's own.
+TraceSource run_on_board(const Context& ctx, const std::string& dir, const std::string& base, ChildPlan* plan) {
     TraceSource ts;
+    std::vector<std::string> argv = {ctx.boardsim, "run"};
     if (!ctx.sim.empty()) {
-        plan->env.push_back(preload_setting(ctx.preload));
-        plan->env.push_back("BOARDSIM_DIR=" + ctx.sim);
         ts.dir = ctx.sim;
-        ts.src = "/trace.log";
+        ts.src = std::string("/") + boardfiles::kTraceFile;
         ts.from = file_size(ts.dir + ts.src);
     } else if (ctx.trace_only) {
-        // The real devices, with every operation traced into a file of the program's own.
         ts.src = dir + "/" + base + ".devices.trace";
         unlink(ts.src.c_str());
         ts.own = true;
-        std::vector<std::string> argv = {ctx.boardsim, "run", "--trace-only", "--trace", ts.src, "--"};
-        for (const std::string& a : plan->argv) argv.push_back(a);
-        plan->argv = argv;
+        argv.insert(argv.end(), {"--trace-only", "--trace", ts.src});
+    } else {
+        return ts;
     }
+    if (!ctx.preload.empty()) argv.insert(argv.end(), {"--preload", ctx.preload});
+    if (!ctx.sim.empty()) argv.push_back(ctx.sim);
+    argv.push_back("--");
+    argv.insert(argv.end(), plan->argv.begin(), plan->argv.end());
+    plan->argv = argv;
     return ts;
 }
 
 // Reads the program's lines of the trace into `ran` and keeps them as <base>.trace.
 void keep_trace(const TraceSource& ts, const std::string& dir, const std::string& sub, const std::string& base,
-                Check& check, Ran& ran) {
+                Check& check, ProgramRun& ran) {
     std::string all;
-    boardsim::FileRead read = boardsim::read_board_file(ts.dir, ts.src, kTraceMax, &all, ts.from, true);
+    boardfiles::FileRead read = boardfiles::read_board_file(ts.dir, ts.src, kTraceMax, &all, ts.from, true);
     ran.trace_problem = read.problem;
     ran.trace_cut = read.cut;
     if (!read.ok) return;
@@ -77,22 +82,21 @@ bool skipped_as_not_installed(Context& ctx, Check& c, const std::string& program
     return true;
 }
 
-Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::string& base, const std::string& program,
-                const std::vector<std::string>& args, const std::string& cwd, double stop_after, double limit,
-                const std::string& waiting, std::function<void(double)> tick, const std::vector<std::string>& env,
-                bool on_board) {
-    Ran ran;
+ProgramRun run_program(Context& ctx, Check& check, const ProgramToRun& what) {
+    ProgramRun ran;
+    const std::string& sub = what.sub;
+    const std::string& base = what.base.empty() ? what.program : what.base;
     std::string dir = ctx.out + "/" + sub;
     std::string unfit = make_folder(dir);
-    std::string path = program_path(ctx, program);
+    std::string path = program_path(ctx, what.program);
     ran.plan.out_path = dir + "/" + base + ".out";
     ran.plan.err_path = dir + "/" + base + ".err";
-    ran.plan.cwd = cwd;
-    ran.plan.stop_after_s = stop_after;
-    ran.plan.limit_s = limit;
-    ran.plan.env = env;
+    ran.plan.cwd = what.cwd;
+    ran.plan.stop_after_s = what.stop_after;
+    ran.plan.limit_s = what.limit;
+    ran.plan.env = what.env;
     if (path.empty()) {
-        ran.res.error = program + " is not installed (not next to bringup-check nor on PATH)";
+        ran.res.error = what.program + " is not installed (not next to bringup-check nor on PATH)";
         return ran;
     }
     if (!unfit.empty()) {
@@ -100,13 +104,13 @@ Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::s
         return ran;
     }
     ran.plan.argv.push_back(path);
-    for (const std::string& a : args) ran.plan.argv.push_back(a);
+    for (const std::string& a : what.args) ran.plan.argv.push_back(a);
     // The GPU programs touch no device of the board: they run as they are.
-    TraceSource trace = on_board ? trace_the_board(ctx, dir, base, &ran.plan) : TraceSource();
-    double deadline = stop_after >= 0 ? stop_after : limit;
+    TraceSource trace = what.on_board ? run_on_board(ctx, dir, base, &ran.plan) : TraceSource();
+    double deadline = what.stop_after >= 0 ? what.stop_after : what.limit;
     ran.plan.tick = [&](double t) {
-        show_progress(ctx, check.name, waiting, deadline - t);
-        if (tick) tick(t);
+        show_progress(ctx, check.name, what.waiting, deadline - t);
+        if (what.tick) what.tick(t);
     };
     ran.res = run_child(ran.plan);
     clear_progress(ctx);
@@ -124,7 +128,7 @@ std::string preload_setting(const std::string& lib) {
     return "LD_PRELOAD=" + (old && *old ? std::string(old) + ":" : "") + lib;
 }
 
-void judge_trace_read(Check& c, const Ran& ran) {
+void judge_trace_read(Check& c, const ProgramRun& ran) {
     if (!ran.trace_problem.empty() && c.verdict != Verdict::Fail)
         verdict(c, Verdict::Fail, "the board's trace was not read: " + ran.trace_problem);
     else if (ran.trace_cut)

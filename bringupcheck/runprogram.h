@@ -15,7 +15,23 @@
 // A program's part of a board trace is read up to this much: a long run leaves several MB.
 const size_t kTraceMax = size_t(64) << 20;
 
-struct Ran {
+// What to run for a check, and how.
+struct ProgramToRun {
+    std::string program;               // the suite's program, by name
+    std::vector<std::string> args;
+    std::string sub;                   // the output subfolder its evidence goes to
+    std::string base;                  // <base>.out, .err and .trace; the program's name when empty
+    std::string cwd;                   // where it runs; empty: where bringup-check runs
+    double stop_after = -1;            // SIGTERM after this many seconds (-1: never)
+    double limit = 60;                 // SIGKILL after this many seconds
+    std::string waiting;               // shown on the progress line meanwhile
+    std::function<void(double)> tick;  // called as the child runs, with the seconds since it started
+    std::vector<std::string> env;      // added to the child's environment
+    bool on_board = true;              // false for programs that touch no device of the board
+};
+
+// A program's run: how it was started, how it ended, what it printed and did to the board.
+struct ProgramRun {
     ChildPlan plan;
     ChildResult res;
     std::string out_text, err_text;
@@ -32,14 +48,10 @@ std::string program_path(const Context& ctx, const std::string& program);
 // are then left out, not failed. True (with the check recorded as skipped) when that is so.
 bool skipped_as_not_installed(Context& ctx, Check& c, const std::string& program);
 
-// Runs `program` of the suite with its output in <out>/<sub>/<base>.out and .err, and its trace in
-// <base>.trace when one can be kept. The evidence paths are added to the check. SIGTERM after
-// `stop_after` seconds (-1: never), SIGKILL after `limit`; `waiting` is shown meanwhile, and `tick`
-// called as the child runs. Programs that touch no device of the board run with on_board false.
-Ran run_program(Context& ctx, Check& check, const std::string& sub, const std::string& base, const std::string& program,
-                const std::vector<std::string>& args, const std::string& cwd, double stop_after, double limit,
-                const std::string& waiting, std::function<void(double)> tick = nullptr,
-                const std::vector<std::string>& env = {}, bool on_board = true);
+// Runs the program with its output in <out>/<sub>/<base>.out and .err, and its trace in
+// <base>.trace when one can be kept; on a simulated board through `boardsim run`, which becomes the
+// program. The evidence paths are added to the check.
+ProgramRun run_program(Context& ctx, Check& check, const ProgramToRun& what);
 
 // "LD_PRELOAD=..." for a child: `lib` after what we have preloaded ourselves (a sanitizer runtime
 // must stay first).
@@ -47,4 +59,4 @@ std::string preload_setting(const std::string& lib);
 
 // A check whose program's trace was refused is not judged: it fails, saying why. A trace cut at
 // its bound is judged on what was read, and the reason says so.
-void judge_trace_read(Check& c, const Ran& ran);
+void judge_trace_read(Check& c, const ProgramRun& ran);

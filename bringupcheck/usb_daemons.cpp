@@ -95,7 +95,7 @@ void move_device(const Context& ctx, Device& dev, double t) {
 }
 
 // A daemon run on a controller it does not support must refuse to start, with exit status 255.
-void judge_refusal(Check& c, const Daemon& d, const std::string& version, const Ran& ran,
+void judge_refusal(Check& c, const Daemon& d, const std::string& version, const ProgramRun& ran,
                    const std::vector<std::string>& lines) {
     bool refused = ran.res.exit_code == 255 && lines.size() == 1 && lines[0] == usbmsg::kUnsupported;
     if (refused)
@@ -108,7 +108,7 @@ void judge_refusal(Check& c, const Daemon& d, const std::string& version, const 
 }
 
 // What the daemon printed that it should not have; `busy` counts its refused power-offs.
-std::vector<std::string> output_problems(const Daemon& d, const Ran& ran, const std::vector<std::string>& lines,
+std::vector<std::string> output_problems(const Daemon& d, const ProgramRun& ran, const std::vector<std::string>& lines,
                                          size_t* busy) {
     std::vector<std::string> problems;
     if (!ran.res.stopped || ran.res.killed)
@@ -126,7 +126,7 @@ std::vector<std::string> output_problems(const Daemon& d, const Ran& ran, const 
 }
 
 // The daemon's power changes in its trace, judged against the power policy; its figures.
-void judge_trace(const Daemon& d, const PortState ports[2], const Ran& ran, Json& f,
+void judge_trace(const Daemon& d, const PortState ports[2], const ProgramRun& ran, Json& f,
                  std::vector<std::string>* problems) {
     judge::PolicyOptions o;
     o.save_policy = d.save_policy;
@@ -156,8 +156,14 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
     Device dev;
     dev.attach_times.assign(ctx.attach_ports.size(), 0);
     dev.moving = supported && !ctx.sim.empty() && !ctx.attach_ports.empty() && !ctx.boardsim.empty();
-    Ran ran = run_program(ctx, c, "usb", d.name, d.name, {}, "", ctx.seconds, ctx.seconds + 10,
-                          "running " + std::string(d.name), [&](double t) { move_device(ctx, dev, t); });
+    ProgramToRun daemon;
+    daemon.program = d.name;
+    daemon.sub = "usb";
+    daemon.stop_after = ctx.seconds;
+    daemon.limit = ctx.seconds + 10;
+    daemon.waiting = "running " + std::string(d.name);
+    daemon.tick = [&](double t) { move_device(ctx, dev, t); };
+    ProgramRun ran = run_program(ctx, c, daemon);
     if (dev.attached_now && !dev.detached_done) set_device(ctx, dev, false);
     std::vector<std::string> lines = split_lines(ran.out_text);
     Json& f = c.figures;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "board_folder.h"
+#include "boardfiles/board_folder.h"
 #include "boardsim.h"
 #include "internal.h"
 #include "record.h"
@@ -114,11 +114,11 @@ bool default_after(const std::string& text, const std::string& open, const std::
 
 // The one table of settings is what the profile "default" sets, and what both boards' pages say.
 TEST(Settings, TheTableIsTheDefaultProfileAndThePages) {
-    boardsim::Settings defaults;
+    boardfiles::Settings defaults;
     for (const boardsim::Profile* p : boardsim::core::profiles())
-        if (std::string(p->name) == "default") boardsim::parse_settings(p->settings, &defaults);
+        if (std::string(p->name) == "default") boardfiles::parse_settings(p->settings, &defaults);
     for (const auto& [key, value] : defaults) {
-        const bringup::BoardSetting* row = boardsim::setting_row(key);
+        const bringup::BoardSetting* row = boardfiles::setting_row(key);
         ASSERT_NE(row, nullptr) << key;
         EXPECT_TRUE(same_default(*row, value)) << key << " = " << value << ", the table says " << row->def;
     }

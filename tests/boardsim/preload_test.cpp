@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "boardfiles/board_names.h"
 #include "bringup/audio_stream.h"
 #include "bringup/board_setting_rows.h"
 #include "bringup/otg.h"
 #include "bringup/qvaudio.h"
+#include "bringupcheck/proc.h"
 #include "runprog.h"
 
 namespace {
@@ -46,7 +48,7 @@ RunResult probe(const std::string& board, const std::vector<std::string>& calls)
 // Trace lines without their time and process fields.
 std::vector<std::string> trace(const std::string& board) {
     std::vector<std::string> out;
-    for (const std::string& line : testutil::split_lines(testutil::read_file(board + "/trace.log"))) {
+    for (const std::string& line : testutil::split_lines(testutil::read_file(board + "/" + boardfiles::kTraceFile))) {
         size_t a = line.find('\t');
         size_t b = line.find('\t', a + 1);
         out.push_back(line.substr(b + 1));
@@ -106,8 +108,8 @@ TEST(Sysfs, RedirectedAndTracedInOrder) {
 TEST(Sysfs, DeniedPathsCannotBeOpenedOrAccessed) {
     std::string board = make_board("deny", {"fault.deny=/sys/kernel/a,/sys/kernel/b"});
     // A second line adds to the list rather than replacing it.
-    std::string conf = testutil::read_file(board + "/board.conf");
-    testutil::write_file(board + "/board.conf", conf + "fault.deny = /sys/kernel/c\n");
+    std::string conf = testutil::read_file(board + "/" + boardfiles::kSettingsFile);
+    testutil::write_file(board + "/" + boardfiles::kSettingsFile, conf + "fault.deny = /sys/kernel/c\n");
     mkdir((board + "/sys/kernel").c_str(), 0755);
     for (const char* f : {"a", "b", "c", "d"}) testutil::write_file(board + "/sys/kernel/" + f, "x");
     // Links out of the board folder are denied alike, and so is a FIFO; a link within it is followed.
@@ -145,7 +147,7 @@ TEST(Sysfs, MissingAttributesAreNeverCreated) {
 TEST(Sysfs, NoBoardNoRedirection) {
     testutil::RunOptions o;
     o.argv = {BOARDSIM_PROBE, "access", "/sys/kernel/probe/value", "dopen", "thread"};
-    o.env = {"LD_PRELOAD=" + testutil::build_dir() + "/boardsim/libboardsim.so", "BOARDSIM_DIR="};
+    o.env = {"LD_PRELOAD=" + testutil::build_dir() + "/boardsim/" + boardfiles::kPreloadLibrary, std::string(boardfiles::kBoardEnv) + "="};
     RunResult r = testutil::run(o);
     EXPECT_EQ(r.out, "access -1 2\ndopen -1 2\nthread 0\n");
 }
@@ -274,7 +276,7 @@ TEST(Threads, CreationRefusedOnRequest) {
 
 TEST(Command, CreateWritesTheSettingsInOrder) {
     std::string board = make_board("create", {"--profile", "counter", "audio.rate=768000"});
-    std::string conf = testutil::read_file(board + "/board.conf");
+    std::string conf = testutil::read_file(board + "/" + boardfiles::kSettingsFile);
     size_t rate_default = conf.find("audio.rate = " + std::to_string(bringup::board_default::audio_rate));
     size_t content = conf.find("audio.content = counter");
     size_t rate_given = conf.find("audio.rate = 768000");
@@ -283,8 +285,8 @@ TEST(Command, CreateWritesTheSettingsInOrder) {
     ASSERT_NE(rate_given, std::string::npos) << conf;
     EXPECT_LT(rate_default, content);
     EXPECT_LT(content, rate_given);
-    EXPECT_TRUE(testutil::file_exists(board + "/trace.log"));
-    EXPECT_TRUE(testutil::file_exists(board + "/state"));
+    EXPECT_TRUE(testutil::file_exists(board + "/" + boardfiles::kTraceFile));
+    EXPECT_TRUE(testutil::file_exists(board + "/" + boardfiles::kStateDir));
 
     RunResult bad = run_cli({"create", board, "--profile=nonesuch"});
     EXPECT_EQ(bad.exit_code, 1);
@@ -335,29 +337,47 @@ TEST(Command, CreateWritesTheSettingsInOrder) {
 TEST(Command, AttachDetachTraceAndRun) {
     std::string board = make_board("attach");
     EXPECT_EQ(run_cli({"attach", board, "1"}).exit_code, 0);
-    EXPECT_EQ(testutil::read_file(board + "/state/usb.port1.attached"), "1");
+    EXPECT_EQ(testutil::read_file(board + "/" + boardfiles::kStateDir + "/usb.port1.attached"), "1");
     EXPECT_EQ(run_cli({"detach", board, "1"}).exit_code, 0);
-    EXPECT_EQ(testutil::read_file(board + "/state/usb.port1.attached"), "0");
+    EXPECT_EQ(testutil::read_file(board + "/" + boardfiles::kStateDir + "/usb.port1.attached"), "0");
     EXPECT_EQ(run_cli({"attach", board, "x"}).exit_code, 1);
 
     probe(board, {"access", "/sys/kernel"});
     // A trace.log that is a link is neither followed nor written.
     std::string aside = board + "/../aside";
     testutil::write_file(aside, "");
-    ASSERT_EQ(rename((board + "/trace.log").c_str(), (board + "/trace.kept").c_str()), 0);
-    ASSERT_EQ(symlink(aside.c_str(), (board + "/trace.log").c_str()), 0);
+    ASSERT_EQ(rename((board + "/" + boardfiles::kTraceFile).c_str(), (board + "/trace.kept").c_str()), 0);
+    ASSERT_EQ(symlink(aside.c_str(), (board + "/" + boardfiles::kTraceFile).c_str()), 0);
     probe(board, {"access", "/sys/kernel"});
     EXPECT_EQ(testutil::read_file(aside), "");
-    ASSERT_EQ(rename((board + "/trace.kept").c_str(), (board + "/trace.log").c_str()), 0);
+    ASSERT_EQ(rename((board + "/trace.kept").c_str(), (board + "/" + boardfiles::kTraceFile).c_str()), 0);
     RunResult t = run_cli({"trace", board});
     EXPECT_EQ(t.exit_code, 0);
-    EXPECT_EQ(t.out, testutil::read_file(board + "/trace.log"));
+    EXPECT_EQ(t.out, testutil::read_file(board + "/" + boardfiles::kTraceFile));
     EXPECT_NE(t.out.find("\taccess\t/sys/kernel\t4\t-1\n"), std::string::npos);
 
     RunResult missing = run_cli({"run", board, "--", board + "/no-such-program"});
     EXPECT_EQ(missing.exit_code, 127);
     RunResult noboard = run_cli({"run", board + "/nothing", "--", BOARDSIM_PROBE});
     EXPECT_EQ(noboard.exit_code, 1);
+
+    // The library named with --preload stands in for the one beside the command; the program takes
+    // the command's place, so the trace's lines carry the pid that started it.
+    std::string copy = board + "/../" + boardfiles::kPreloadLibrary + ".copy";
+    testutil::write_file(copy, testutil::read_file(testutil::build_dir() + "/boardsim/" + boardfiles::kPreloadLibrary));
+    ChildPlan plan;
+    plan.argv = {cli(), "run", "--preload", copy, board, "--", BOARDSIM_PROBE, "access", "/sys/kernel/preloaded"};
+    plan.limit_s = 30 * testutil::time_scale();
+    plan.capture = true;
+    ChildResult given = run_child(plan);
+    EXPECT_EQ(given.exit_code, 0) << given.err;
+    std::string lines = testutil::read_file(board + "/" + boardfiles::kTraceFile);
+    EXPECT_NE(lines.find("\t" + std::to_string(given.pid) + "\taccess\t/sys/kernel/preloaded\t"), std::string::npos)
+        << lines;
+
+    RunResult version = run_cli({"--version"});
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, "boardsim " BRINGUP_VERSION "\n");
 }
 
 TEST(Command, CreateOverAnEarlierBoardStartsAfresh) {
@@ -385,16 +405,16 @@ TEST(Command, CreateOverAnEarlierBoardStartsAfresh) {
     // taken for a board's.
     std::string plain = testutil::make_temp_dir("notaboard");
     testutil::write_file(plain + "/keep", "mine");
-    mkdir((plain + "/sys").c_str(), 0755);
+    mkdir((plain + "/" + boardfiles::kSysDir).c_str(), 0755);
     testutil::write_file(plain + "/sys/keep", "mine");
     EXPECT_EQ(run_cli({"create", plain}).exit_code, 0);
     EXPECT_EQ(testutil::read_file(plain + "/sys/keep"), "mine");
     std::string over = testutil::make_temp_dir("oversysfs");
-    ASSERT_EQ(symlink("/sys", (over + "/sys").c_str()), 0);
+    ASSERT_EQ(symlink("/sys", (over + "/" + boardfiles::kSysDir).c_str()), 0);
     RunResult refused = run_cli({"create", over});
     EXPECT_EQ(refused.exit_code, 1);
     EXPECT_EQ(refused.err, "boardsim: refusing to make a board in " + over + ": its sys/ is the system's sysfs\n");
-    EXPECT_FALSE(testutil::file_exists(over + "/board.conf"));
+    EXPECT_FALSE(testutil::file_exists(over + "/" + boardfiles::kSettingsFile));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "board_support.h"
+#include "boardfiles/board_names.h"
 #include "bringup/wifi_power.h"
 #include "record_support.h"
 #include "runprog.h"
@@ -38,7 +39,7 @@ TEST(Record, RecordingOfAKernelServedTreeReplaysTheSameOperations) {
         std::string rec = tree + "/../recording";
         std::string traced = tree + "/../traced";
         ASSERT_EQ(0, mkdir(traced.c_str(), 0755));
-        Texts args = {tree, rec, traced + "/trace.log", std::to_string(seconds), board::command_path(),
+        Texts args = {tree, rec, traced + "/" + boardfiles::kTraceFile, std::to_string(seconds), board::command_path(),
                       testutil::stage_bin(c.argv[0])};
         args.insert(args.end(), c.argv.begin() + 1, c.argv.end());
         testutil::RunResult r = sysns::run(script, args, seconds + 60);
@@ -61,7 +62,7 @@ TEST(TraceOnly, TracesRealDeviceNodes) {
                                "echo \"status $?\"\n";
     std::string dir = testutil::make_temp_dir("traceonly-dev");
     testutil::RunResult r =
-        sysns::run(script, {dir + "/trace.log", board::command_path(), testutil::stage_bin("wlanpower"), "1"}, 60);
+        sysns::run(script, {dir + "/" + boardfiles::kTraceFile, board::command_path(), testutil::stage_bin("wlanpower"), "1"}, 60);
     ASSERT_EQ(0, r.exit_code) << r.out << r.err;
     EXPECT_NE(std::string::npos, r.out.find("status 0")) << r.out;
     Texts t = ops(testutil::read_trace(dir));

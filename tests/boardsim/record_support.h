@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "board_support.h"
+#include "boardfiles/board_names.h"
 #include "runprog.h"
 
 namespace rectest {
@@ -27,7 +28,7 @@ inline Texts ops(const std::vector<testutil::TraceLine>& lines) {
 // The settings a board.conf ends with for a key (its last line), or "" when it has none.
 inline std::string conf_value(const std::string& board, const std::string& key) {
     std::string value;
-    for (const std::string& line : testutil::split_lines(testutil::read_file(board + "/board.conf")))
+    for (const std::string& line : testutil::split_lines(testutil::read_file(board + "/" + boardfiles::kSettingsFile)))
         if (line.rfind(key + " = ", 0) == 0) value = line.substr(key.size() + 3);
     return value;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "board_support.h"
+#include "boardfiles/board_names.h"
 #include "bringup/otg.h"
 #include "bringup/qvaudio.h"
 #include "record_support.h"
@@ -53,7 +54,7 @@ TEST(Record, SaysWhatWasFound) {
     // No device nodes under the folder's dev/.
     EXPECT_EQ("0", conf_value(rec, "audio.present"));
     EXPECT_EQ("0", conf_value(rec, "wifi.present"));
-    std::string conf = testutil::read_file(rec + "/board.conf");
+    std::string conf = testutil::read_file(rec + "/" + boardfiles::kSettingsFile);
     EXPECT_NE(std::string::npos, conf.find("# " OTG_PORT1_DIR ": missing")) << conf;
     EXPECT_NE(std::string::npos, conf.find("# " OTG_GOTGCTL_PATH ": \"" OTG_GOTGCTL_PREFIX "00010000\\n\"")) << conf;
 
@@ -134,9 +135,9 @@ TEST(TraceOnly, TracesRealAttributesWithoutRedirecting) {
     ASSERT_NE("", text);
     std::string dir = testutil::make_temp_dir("traceonly");
     testutil::RunOptions o;
-    o.argv = {board::command_path(), "run", "--trace-only", "--trace=" + dir + "/trace.log", "--", BOARDSIM_PROBE,
+    o.argv = {board::command_path(), "run", "--trace-only", "--trace=" + dir + "/" + boardfiles::kTraceFile, "--", BOARDSIM_PROBE,
               "oread", attr, "oread", "/proc/self/stat", "access", "/sys/devices/system"};
-    o.env = {"BOARDSIM_DIR=" + dir + "/not-used"};
+    o.env = {std::string(boardfiles::kBoardEnv) + "=" + dir + "/not-used"};
     testutil::RunResult r = testutil::run(o);
     ASSERT_EQ(0, r.exit_code) << r.err;
     EXPECT_EQ(0u, r.out.rfind("oread " + std::to_string(text.size()) + " 0 ", 0)) << r.out;

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "boardfiles/board_names.h"
 #include "bringup/otg.h"
 #include "bringup/qvaudio.h"
 #include "bringupcheck/proc.h"
@@ -286,8 +287,8 @@ TEST(BringupCheck, BoardFolderIsReadWithinItself) {
     ASSERT_EQ(unlink((board + OTG_GOTGCTL_PATH).c_str()), 0);
     ASSERT_EQ(mkfifo((board + OTG_GOTGCTL_PATH).c_str(), 0644), 0);
     testutil::write_file(board + OTG_PORT1_DIR "/" OTG_ATTR_BUSCONNECTED, std::string(5000, '1'));
-    ASSERT_EQ(unlink((board + "/trace.log").c_str()), 0);
-    ASSERT_EQ(symlink((dir + "/victim").c_str(), (board + "/trace.log").c_str()), 0);
+    ASSERT_EQ(unlink((board + "/" + boardfiles::kTraceFile).c_str()), 0);
+    ASSERT_EQ(symlink((dir + "/victim").c_str(), (board + "/" + boardfiles::kTraceFile).c_str()), 0);
     std::string out = dir + "/out";
     RunResult r = check({"--sim", board, "--switch", "--only", "usb,wifi", "--seconds", "1", "--boardsim", boardsim(),
                          "--out", out});
@@ -299,18 +300,19 @@ TEST(BringupCheck, BoardFolderIsReadWithinItself) {
     EXPECT_NE(testutil::read_file(out + "/usb/controller.txt").find(OTG_ATTR_BUSCONNECTED " is longer than a page"),
               std::string::npos);
     EXPECT_EQ(find(res, "wifi.on")->reason,
-              "the board's trace was not read: " + board + "/trace.log is a link out of the board folder");
+              "the board's trace was not read: " + board + "/" + boardfiles::kTraceFile +
+                  " is a link out of the board folder");
     for (const char* file : {"/results.json", "/results.xml", "/report.html", "/usb/controller.txt"})
         EXPECT_EQ(testutil::read_file(out + file).find("secret"), std::string::npos) << file;
     EXPECT_EQ(testutil::read_file(dir + "/victim"), "untouched");
 
     // A board.conf that is a FIFO is refused at once.
-    ASSERT_EQ(unlink((board + "/board.conf").c_str()), 0);
-    ASSERT_EQ(mkfifo((board + "/board.conf").c_str(), 0644), 0);
+    ASSERT_EQ(unlink((board + "/" + boardfiles::kSettingsFile).c_str()), 0);
+    ASSERT_EQ(mkfifo((board + "/" + boardfiles::kSettingsFile).c_str(), 0644), 0);
     RunResult fifo = check({"--sim", board, "--boardsim", boardsim(), "--out", out});
     EXPECT_EQ(fifo.exit_code, 2);
-    EXPECT_EQ(testutil::split_lines(fifo.err)[0], "bringup-check: no simulated board in " + board + " (" + board +
-                                                       "/board.conf is not a regular file)");
+    EXPECT_EQ(testutil::split_lines(fifo.err)[0], "bringup-check: no simulated board in " + board + " (" + board + "/" +
+                                                       boardfiles::kSettingsFile + " is not a regular file)");
 }
 
 TEST(BringupCheck, UsageErrors) {
@@ -365,12 +367,30 @@ TEST(BringupCheck, UsageErrors) {
     mkdir((dir + "/empty").c_str(), 0755);
     RunResult nosim = check({"--sim", board, "--out", out}, {"PATH=" + dir + "/empty"});
     EXPECT_EQ(testutil::split_lines(nosim.err)[0],
-              "bringup-check: cannot find libboardsim.so (name it with --preload, or --boardsim; it comes with "
+              "bringup-check: cannot find the boardsim command (name it with --boardsim; it comes with "
               BRINGUP_SIM_PACKAGE ")");
+    // A library to preload, and a boardsim command that cannot take it.
+    std::string conf = board + "/" + boardfiles::kSettingsFile, older = dir + "/older-boardsim";
+    testutil::write_file(older, "#!/bin/sh\nexit 1\n");
+    ASSERT_EQ(chmod(older.c_str(), 0755), 0);
+    RunResult old = check({"--sim", board, "--boardsim", older, "--preload", conf, "--out", out});
+    EXPECT_EQ(testutil::split_lines(old.err)[0], "bringup-check: cannot preload " + conf + " with " + older +
+                                                     " (it has no run --preload)");
+    // A boardsim command without its library beside it.
+    std::string lone = dir + "/empty/boardsim";
+    ASSERT_EQ(symlink("/bin/true", lone.c_str()), 0);
+    RunResult nolib_beside = check({"--sim", board, "--boardsim", lone, "--out", out});
+    EXPECT_EQ(testutil::split_lines(nolib_beside.err)[0],
+              std::string("bringup-check: cannot find ") + boardfiles::kPreloadLibrary +
+                  " (name it with --preload, or --boardsim; it comes with " BRINGUP_SIM_PACKAGE ")");
 
     RunResult help = check({"--help"});
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.compare(0, 20, "usage: bringup-check"), 0);
+    RunResult version = check({"--version"});
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, "bringup-check " BRINGUP_VERSION "\n");
+    EXPECT_EQ(version.err, "");
 
     // --render on a folder without results, or with results that are not ours, writes nothing.
     RunResult none = check({"--render", dir});
@@ -484,7 +504,7 @@ TEST(BringupCheck, SkipsWhatItMayNotDo) {
         EXPECT_NE(c.reason.find(c.subsystem == "gpu" ? "no display in DISPLAY" : "run with --switch"), std::string::npos)
             << c.name << ": " << c.reason;
     }
-    std::string trace = testutil::read_file(board + "/trace.log");
+    std::string trace = testutil::read_file(board + "/" + boardfiles::kTraceFile);
     EXPECT_EQ(trace.find("\twrite\t"), std::string::npos) << trace;
     EXPECT_EQ(trace.find("\tioctl\t"), std::string::npos) << trace;
     // --list names the checks such a run attempts, with their main figures' units; nothing runs.
@@ -574,7 +594,7 @@ TEST(BringupCheck, RealBoardKeepsTraceOnlyTraces) {
                          "printf '1.000000\\t%s\\tioctl\\t/dev/wifi_power\\t0x6d01\\t0\\n' $$ >>\"$4\"\n"
                          "shift 5\nexec \"$@\"\n");
     chmod((dir + "/bin/boardsim").c_str(), 0755);
-    testutil::write_file(dir + "/bin/libboardsim.so", "");
+    testutil::write_file(dir + "/bin/" + boardfiles::kPreloadLibrary, "");
     const char* path = getenv("PATH");
     std::string out = dir + "/out";
     RunResult r = check({"--switch", "--only", "wifi", "--out", out},
@@ -739,7 +759,7 @@ TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
     // device attached for the run is detached again.
     std::string dir = testutil::make_temp_dir("bringupcheck-stop");
     std::string board = make_board(dir, {});
-    std::string attached = board + "/state/usb.port1.attached";
+    std::string attached = board + "/" + boardfiles::kStateDir + "/usb.port1.attached";
     Child run = start_check({"--sim", board, "--switch", "--only", "usb", "--attach", "1", "--seconds", "12",
                              "--boardsim", boardsim(), "--out", dir + "/out"},
                             dir + "/stopped.out");
@@ -756,10 +776,10 @@ TEST(BringupCheck, InterruptedRunLeavesNoDaemonBehind) {
     EXPECT_EQ(res.checks[1].name, "usb.ports");
     EXPECT_TRUE(testutil::file_exists(dir + "/out/report.html"));
     usleep(500000);
-    size_t before = testutil::read_file(board + "/trace.log").size();
+    size_t before = testutil::read_file(board + "/" + boardfiles::kTraceFile).size();
     EXPECT_GT(before, 0u);
     usleep(2500000);  // otgpower looks at its ports every second
-    EXPECT_EQ(testutil::read_file(board + "/trace.log").size(), before);
+    EXPECT_EQ(testutil::read_file(board + "/" + boardfiles::kTraceFile).size(), before);
     EXPECT_EQ(testutil::read_file(attached), "0");
 
     // Killed outright: the daemon on the simulated board, and pcmcapture on this machine's devices

@@ -22,7 +22,7 @@
 #include <mutex>
 #include <thread>
 
-#include "boardsim/board_folder.h"
+#include "boardfiles/board_folder.h"
 
 namespace campaign {
 
@@ -79,7 +79,7 @@ std::string hex(uint64_t v) {
 // Runs one schedule; returns true when every invariant held.
 bool run_one(const Kind& kind, uint64_t seed, const Options& options, Totals* totals) {
     const std::string base = testutil::build_dir() + "/campaign/" + kind.name + "-" + hex(seed);
-    boardsim::remove_tree(base);
+    boardfiles::remove_tree(base);
     mkdir((testutil::build_dir() + "/campaign").c_str(), 0755);
     mkdir(base.c_str(), 0755);
     RunDirs dirs{base + "/board", base + "/work"};
@@ -105,7 +105,7 @@ bool run_one(const Kind& kind, uint64_t seed, const Options& options, Totals* to
             fflush(stdout);
         }
     }
-    if (ok && !options.keep) boardsim::remove_tree(base);
+    if (ok && !options.keep) boardfiles::remove_tree(base);
     return ok;
 }
 

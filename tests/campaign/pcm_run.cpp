@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "boardfiles/board_names.h"
 #include "bringup/qvaudio.h"
 #include "campaign.h"
-#include "stream_walk.h"
 #include "judge/capture.h"
 #include "judge/trace.h"
+#include "stream_walk.h"
 
 namespace campaign {
 
@@ -115,7 +116,7 @@ Outcome run_pcmcapture(Rng& rng, const RunDirs& dirs, double) {
     // The driver's view: reads within the capture buffer, re-syncs and overruns.
     judge::Trace trace;
     std::string trace_error;
-    if (!judge::read_trace(dirs.board + "/trace.log", &trace, &trace_error)) outcome.fail(trace_error);
+    if (!judge::read_trace(dirs.board + "/" + boardfiles::kTraceFile, &trace, &trace_error)) outcome.fail(trace_error);
     // The capture buffer fills from its start after every re-sync; a read that brings it to its
     // end starts it again. Every read must ask for between 1 byte and the room left.
     long long overruns = 0, filled = 0;

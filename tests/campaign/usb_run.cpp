@@ -13,11 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "boardfiles/board_names.h"
 #include "bringup/otg.h"
 #include "campaign.h"
-#include "usbpower/messages.h"
 #include "judge/trace.h"
 #include "judge/usbpolicy.h"
+#include "usbpower/messages.h"
 
 namespace campaign {
 
@@ -374,7 +375,7 @@ Outcome run_usb(Rng& rng, const RunDirs& dirs, double scale) {
     // of the running version and of the daemon's profile.
     judge::Trace trace;
     std::string trace_error;
-    if (!judge::read_trace(dirs.board + "/trace.log", &trace, &trace_error)) outcome.fail(trace_error);
+    if (!judge::read_trace(dirs.board + "/" + boardfiles::kTraceFile, &trace, &trace_error)) outcome.fail(trace_error);
     const bool phy_control = version.substr(0, 5) == OTG_VERSION_PHY_CONTROL;
     for (const judge::TraceRecord& t : trace.records) {
         if (t.op != "write" || t.path.rfind("/sys/", 0) != 0) continue;

@@ -1,4 +1,5 @@
 #include "board_support.h"
+#include "boardfiles/board_names.h"
 
 #include <signal.h>
 
@@ -13,7 +14,7 @@ namespace board {
 
 namespace {
 
-std::string preload_library() { return testutil::build_dir() + "/boardsim/libboardsim.so"; }
+std::string preload_library() { return testutil::build_dir() + "/boardsim/" + boardfiles::kPreloadLibrary; }
 
 void boardsim(const std::vector<std::string>& args) {
     testutil::RunResult r = command(args);
@@ -21,7 +22,7 @@ void boardsim(const std::vector<std::string>& args) {
 }
 
 std::vector<std::string> board_env(const std::string& dir) {
-    return {"BOARDSIM_DIR=" + dir, "LD_PRELOAD=" + preload_library()};
+    return {std::string(boardfiles::kBoardEnv) + "=" + dir, "LD_PRELOAD=" + preload_library()};
 }
 
 std::string program_path(const std::string& program) {

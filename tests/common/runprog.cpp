@@ -9,7 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "boardsim/board_folder.h"
+#include "boardfiles/board_folder.h"
+#include "boardfiles/board_names.h"
 #include "bringupcheck/proc.h"
 #include "judge/trace.h"
 
@@ -22,7 +23,7 @@ std::mutex g_temp_mutex;
 
 void remove_temp_dirs() {
     if (std::getenv("KEEP_TEST_DIRS")) return;
-    for (const std::string& d : g_temp_dirs) boardsim::remove_tree(d);
+    for (const std::string& d : g_temp_dirs) boardfiles::remove_tree(d);
 }
 
 #ifdef BRINGUP_EMULATED
@@ -137,7 +138,7 @@ std::vector<std::string> split_lines(const std::string& text) {
 }
 
 std::vector<TraceLine> read_trace(const std::string& board) {
-    std::string path = board + "/trace.log";
+    std::string path = board + "/" + boardfiles::kTraceFile;
     if (!file_exists(path)) return {};
     return judge::parse_trace(read_file(path)).records;
 }

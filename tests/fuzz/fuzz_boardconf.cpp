@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "boardsim/board_folder.h"
+#include "boardfiles/board_folder.h"
 #include "internal.h"
 #include "usb_model.h"
 
@@ -29,7 +29,7 @@ bool trimmed(const std::string& s) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     std::map<std::string, std::string> settings;
-    boardsim::parse_settings(text, &settings);
+    boardfiles::parse_settings(text, &settings);
 
     std::string again;
     for (const auto& [key, value] : settings) {
@@ -41,16 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (void)boardsim::core::in_call_list(value, call);
         if (boardsim::usb_unescape(value).size() > value.size()) fail("unescaping grew the text");
         // A number `boardsim create` takes for a numeric key is the number the board reads.
-        const bringup::BoardSetting* row = boardsim::setting_row(key);
+        const bringup::BoardSetting* row = boardfiles::setting_row(key);
         bool numeric = row && (row->kind == bringup::SettingKind::Number || row->kind == bringup::SettingKind::Optional ||
                                row->kind == bringup::SettingKind::Hertz);
-        bool taken = numeric && !value.empty() && boardsim::setting_refused(key, value).empty();
-        if (taken && key == "audio.tone_hz" ? boardsim::setting_tone_hz(settings) != std::strtod(value.c_str(), nullptr)
-            : taken && boardsim::setting_number(settings, key) != std::strtoll(value.c_str(), nullptr, 0))
+        bool taken = numeric && !value.empty() && boardfiles::setting_refused(key, value).empty();
+        if (taken && key == "audio.tone_hz" ? boardfiles::setting_tone_hz(settings) != std::strtod(value.c_str(), nullptr)
+            : taken && boardfiles::setting_number(settings, key) != std::strtoll(value.c_str(), nullptr, 0))
             fail("a number taken is read differently");
     }
     std::map<std::string, std::string> reparsed;
-    boardsim::parse_settings(again, &reparsed);
+    boardfiles::parse_settings(again, &reparsed);
     if (reparsed != settings) fail("settings written back read differently");
     return 0;
 }

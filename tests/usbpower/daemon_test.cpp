@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "board_support.h"
+#include "boardfiles/board_names.h"
 #include "bringup/otg.h"
 #include "usbpower/messages.h"
 
@@ -227,7 +228,7 @@ TEST(Cycle, DeviceAttachedWhileRunningIsFoundAndKeptThenDetached) {
     Trace t = board::trace(dir);
     ASSERT_FALSE(phy_times(t, 1, "0").empty());
     double on_at = phy_times(t, 1, "0").back();
-    EXPECT_EQ("1", testutil::read_file(dir + "/state/usb.port1.powered"));
+    EXPECT_EQ("1", testutil::read_file(dir + "/" + boardfiles::kStateDir + "/usb.port1.powered"));
     // While the device stays, the port is queried and left powered.
     size_t queries_since = 0;
     for (double q : query_times(t, 1))

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "board_support.h"
+#include "boardfiles/board_names.h"
 #include "bringup/wifi_power.h"
 #include "wlanpower/messages.h"
 
@@ -66,7 +67,7 @@ TEST(Arguments, DecimalValueOneMeansUpEverythingElseDown) {
         EXPECT_EQ(0, r.exit_code) << "'" << arg << "'";
         EXPECT_EQ("", r.out) << "'" << arg << "'";
         EXPECT_EQ(session({req(WIFI_POWER_UP, 0)}), device_ops(dir)) << "'" << arg << "'";
-        EXPECT_EQ("1", testutil::read_file(dir + "/state/wifi.power"));
+        EXPECT_EQ("1", testutil::read_file(dir + "/" + boardfiles::kStateDir + "/wifi.power"));
     }
     for (const std::string& arg : down) {
         std::string dir = board::make("wlan_down", {});
@@ -74,7 +75,7 @@ TEST(Arguments, DecimalValueOneMeansUpEverythingElseDown) {
         EXPECT_EQ(0, r.exit_code) << "'" << arg << "'";
         EXPECT_EQ("", r.out) << "'" << arg << "'";
         EXPECT_EQ(session({req(WIFI_POWER_DOWN, 0)}), device_ops(dir)) << "'" << arg << "'";
-        EXPECT_EQ("0", testutil::read_file(dir + "/state/wifi.power"));
+        EXPECT_EQ("0", testutil::read_file(dir + "/" + boardfiles::kStateDir + "/wifi.power"));
     }
 }
 
@@ -84,14 +85,14 @@ TEST(Requests, SecondRequestOnlyAfterTheFirstIsRefused) {
     EXPECT_EQ(0, r.exit_code);
     EXPECT_EQ("", r.out);
     EXPECT_EQ(session({req(WIFI_POWER_UP, -1), req(WIFI_POWER_UP_RETRY, 0)}), device_ops(dir));
-    EXPECT_EQ("1", testutil::read_file(dir + "/state/wifi.power"));
+    EXPECT_EQ("1", testutil::read_file(dir + "/" + boardfiles::kStateDir + "/wifi.power"));
 
     dir = board::make("wlan_second", {"--profile", "wifi-second"});
     r = wlanpower(dir, {"0"});
     EXPECT_EQ(0, r.exit_code);
     EXPECT_EQ("", r.out);
     EXPECT_EQ(session({req(WIFI_POWER_DOWN, -1), req(WIFI_POWER_DOWN_RETRY, 0)}), device_ops(dir));
-    EXPECT_EQ("0", testutil::read_file(dir + "/state/wifi.power"));
+    EXPECT_EQ("0", testutil::read_file(dir + "/" + boardfiles::kStateDir + "/wifi.power"));
 }
 
 TEST(Requests, BothRefusedPrintTheDirection) {
@@ -106,7 +107,7 @@ TEST(Requests, BothRefusedPrintTheDirection) {
     EXPECT_EQ(0, r.exit_code);
     EXPECT_EQ(std::string(wifimsg::kPowerDownFailed) + "\n", r.out);
     EXPECT_EQ(session({req(WIFI_POWER_DOWN, -1), req(WIFI_POWER_DOWN_RETRY, -1)}, false), device_ops(dir));
-    EXPECT_FALSE(testutil::file_exists(dir + "/state/wifi.power"));
+    EXPECT_FALSE(testutil::file_exists(dir + "/" + boardfiles::kStateDir + "/wifi.power"));
 
     // Only the up requests refused: down still works at the first request.
     dir = board::make("wlan_refuse_up", {"wifi.refuse=1,3"});

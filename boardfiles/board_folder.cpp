@@ -1,5 +1,5 @@
 // Reading a board folder safely, and its settings. See board_folder.h.
-#include "board_folder.h"
+#include "boardfiles/board_folder.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -11,15 +11,15 @@
 
 #include <iterator>
 
+#include "boardfiles/board_names.h"
+#include "boardfiles/folderfile.h"
 #include "bringup/audio_stream_core.h"
 #include "bringup/board_setting_rows.h"
-#include "bringupcheck/folderfile.h"
 
-namespace boardsim {
+namespace boardfiles {
 
 namespace {
 
-const char kSettingsFile[] = "/board.conf";
 // Keys whose repeated lines add up (comma separated) instead of replacing each other.
 const char* const kListKeys[] = {"fault.deny"};
 // The board's settings, one row each: include/bringup/board_settings.h.
@@ -186,7 +186,7 @@ void parse_settings(const std::string& text, Settings* settings) {
 
 bool read_settings(const std::string& dir, Settings* settings, std::string* problem) {
     std::string text;
-    FileRead r = read_board_file(dir, kSettingsFile, kSettingsMax, &text);
+    FileRead r = read_board_file(dir, std::string("/") + kSettingsFile, kSettingsMax, &text);
     if (!r.ok) {
         *problem = r.problem;
         return r.missing;
@@ -271,4 +271,4 @@ bool remove_tree(const std::string& path) {
     return nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT) == 0 || errno == ENOENT;
 }
 
-}  // namespace boardsim
+}  // namespace boardfiles

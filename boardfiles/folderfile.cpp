@@ -1,5 +1,5 @@
 // Reading a file inside a folder, bounded. See folderfile.h.
-#include "bringupcheck/folderfile.h"
+#include "boardfiles/folderfile.h"
 
 #include <errno.h>
 #include <fcntl.h>

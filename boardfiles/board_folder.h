@@ -11,7 +11,7 @@
 
 #include "bringup/board_setting_rows.h"
 
-namespace boardsim {
+namespace boardfiles {
 
 // A real sysfs attribute holds at most a page.
 constexpr size_t kAttributeMax = 4096;
@@ -81,4 +81,4 @@ std::string setting_refused(const std::string& key, const std::string& value);
 // system and never following links; true when it is gone (or was never there), else errno says why.
 bool remove_tree(const std::string& path);
 
-}  // namespace boardsim
+}  // namespace boardfiles
