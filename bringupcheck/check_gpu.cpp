@@ -75,7 +75,7 @@ bool no_display(Context& ctx, Check& c, const char* demo, const char* display, s
 }
 
 // What is seen of the demo while it runs: its window, and the copy of it taken once.
-struct Seen {
+struct DemoWindow {
     unsigned long window = 0;
     bool shot = false;
     std::vector<uint32_t> pixels;
@@ -93,7 +93,7 @@ struct Frames {
 // Called as the demo runs: finds its new window, then, the run's seconds in, copies it and asks
 // it to close.
 void watch(const Context& ctx, const char* demo, const std::vector<unsigned long>& before, const std::string& lib,
-           const std::string& swaps_path, double t, Seen& seen) {
+           const std::string& swaps_path, double t, DemoWindow& seen) {
     if (!seen.window) {
         for (unsigned long id : windows_titled(demo, nullptr))
             if (std::find(before.begin(), before.end(), id) == before.end()) seen.window = id;
@@ -117,7 +117,7 @@ void watch(const Context& ctx, const char* demo, const std::vector<unsigned long
 }
 
 // Looks at the copy of the window and keeps it as <demo>.png.
-void keep_shot(const Context& ctx, Check& c, const char* demo, Seen& seen) {
+void keep_shot(const Context& ctx, Check& c, const char* demo, DemoWindow& seen) {
     if (!seen.shot) return;
     look_at(seen.pixels, &seen.drawn, &seen.colours);
     std::string png = encode_png(seen.pixels, seen.w, seen.h);
@@ -139,7 +139,7 @@ Frames count_frames(Check& c, const char* demo, const std::string& swaps_path) {
 
 // The figures and the verdict of a demo's run.
 void judge_demo(Check& c, const char* demo, const char* display, const std::string& lib, const ProgramRun& ran,
-                const Seen& seen, const Frames& frames) {
+                const DemoWindow& seen, const Frames& frames) {
     double drawn = seen.drawn, fps = frames.fps;
     size_t colours = seen.colours;
     long long swaps = frames.swaps;
@@ -205,7 +205,7 @@ void check_gpu(Context& ctx) {
             draw.env.push_back(SWAPCOUNT_FILE_ENV "=" + swaps_path);
         }
         unlink(swaps_path.c_str());
-        Seen seen;
+        DemoWindow seen;
         draw.tick = [&](double t) { watch(ctx, demo, before, lib, swaps_path, t, seen); };
         ProgramRun ran = run_program(ctx, c, draw);
         keep_shot(ctx, c, demo, seen);

@@ -54,7 +54,7 @@ bool skipped(Context& ctx, Check& c, const Daemon& d) {
 
 // The device that comes and goes on the simulated board's ports during a daemon's run: attached a
 // third of the way through, detached at two thirds.
-struct Device {
+struct VisitingDevice {
     bool moving = false;
     bool attached_now = false, detached_done = false;
     std::vector<double> attach_times;
@@ -65,7 +65,7 @@ std::vector<std::string> device_command(const Context& ctx, bool on, int port) {
     return {ctx.boardsim, on ? "attach" : "detach", ctx.sim, std::to_string(port)};
 }
 
-void set_device(const Context& ctx, Device& dev, bool on) {
+void set_device(const Context& ctx, VisitingDevice& dev, bool on) {
     // A run stopped while the device is attached detaches it again on its way out.
     std::vector<std::vector<std::string>> detach;
     for (int port : ctx.attach_ports) detach.push_back(device_command(ctx, false, port));
@@ -82,7 +82,7 @@ void set_device(const Context& ctx, Device& dev, bool on) {
     if (!on) restore_on_termination({});
 }
 
-void move_device(const Context& ctx, Device& dev, double t) {
+void move_device(const Context& ctx, VisitingDevice& dev, double t) {
     if (!dev.moving) return;
     if (!dev.attached_now && t >= ctx.seconds / 3) {
         dev.attached_now = true;
@@ -97,13 +97,13 @@ void move_device(const Context& ctx, Device& dev, double t) {
 // A daemon run on a controller it does not support must refuse to start, with exit status 255.
 void judge_refusal(Check& c, const Daemon& d, const std::string& version, const ProgramRun& ran,
                    const std::vector<std::string>& lines) {
-    bool refused = ran.res.exit_code == 255 && lines.size() == 1 && lines[0] == usbmsg::kUnsupported;
+    bool refused = ran.res.exit_code == usbmsg::kUnsupportedStatus && lines.size() == 1 && lines[0] == usbmsg::kUnsupported;
     if (refused)
         verdict(c, Verdict::Skip, "controller version \"" + version.substr(0, 5) + "\" is not one " + d.name +
                                       " runs on: it refused to start, as it should");
     else
         verdict(c, Verdict::Fail, "controller version \"" + version.substr(0, 5) + "\" is not one " + d.name +
-                                      " runs on, yet it did not refuse with exit status 255 (" +
+                                      " runs on, yet it did not refuse with exit status " + std::to_string(usbmsg::kUnsupportedStatus) + " (" +
                                       describe_end(ran.res, ran.plan) + ")");
 }
 
@@ -153,7 +153,7 @@ void check_daemon(Context& ctx, const Daemon& d, const std::string& version, con
     Check c = new_check("usb." + std::string(d.name), "usb", d.name);
     if (retrying_another(ctx, c.name) || skipped(ctx, c, d)) return;
     bool supported = supports(d, version);
-    Device dev;
+    VisitingDevice dev;
     dev.attach_times.assign(ctx.attach_ports.size(), 0);
     dev.moving = supported && !ctx.sim.empty() && !ctx.attach_ports.empty() && !ctx.boardsim.empty();
     ProgramToRun daemon;

@@ -3,8 +3,10 @@
 
 namespace usbmsg {
 
-// The controller's version is missing or not one the daemon's profile drives: it ends with 255.
+// The controller's version is missing or not one the daemon's profile drives: it ends with 255
+// (main returns -1, which its parent sees as 255).
 const char kUnsupported[] = "This dwc_otg version not support. Please check!";
+const int kUnsupportedStatus = 255;
 // A device came between the look at a port and the switch: the port stays powered.
 const char kHasDevices[] = "Has devices on this port,can't power off!";
 // A port's status attributes could not be read, or do not start with their prefix.
