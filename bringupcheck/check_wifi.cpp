@@ -41,11 +41,16 @@ void check_wifi(Context& ctx) {
         Json printed = Json::array();
         for (const std::string& l : lines) printed.push_back(l);
         c.figures["printed"] = printed;
+        // With a trace, "the driver took the request" is what the trace shows, not what is assumed
+        // from a quiet exit: a program that never reached the driver must not pass.
+        size_t accepted = 0;
         if (ran.traced) {
             Json req = Json::array();
             for (const judge::TraceRecord& r : ran.trace.records)
-                if (r.op == "ioctl")
+                if (r.op == "ioctl") {
                     req.push_back(r.detail + (r.result == 0 ? " accepted" : " refused"));
+                    accepted += r.result == 0;
+                }
             c.figures["requests"] = req;
         }
         if (!ran.res.started) verdict(c, Verdict::Fail, ran.res.error);
@@ -56,6 +61,8 @@ void check_wifi(Context& ctx) {
             verdict(c, Verdict::Fail, std::string(known ? "wlanpower printed \"" : "unexpected message \"") + lines[0] + "\"");
         } else if (!ran.err_text.empty())
             verdict(c, Verdict::Fail, "wlanpower wrote to standard error: " + first_line(ran.err_text));
+        else if (ran.traced && accepted == 0)
+            verdict(c, Verdict::Fail, "wlanpower ended quietly, but the board's trace shows no request the driver took");
         else
             verdict(c, Verdict::Pass, std::string("wlanpower ") + step.arg + ": the driver took the request, exit status 0");
         judge_trace_read(c, ran);

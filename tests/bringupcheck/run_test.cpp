@@ -636,6 +636,16 @@ TEST(BringupCheck, MisbehavingProgramsFailTheirChecks) {
     EXPECT_EQ(find(res, "usb.otgpower")->reason, "the trace shows no port looked at or switched");
     for (const char* step : {"wifi.on", "wifi.off"})
         EXPECT_EQ(find(res, step)->reason, "wlanpower ended with exit status 1") << step;
+    // A wlanpower that ends quietly with status 0 but never asks the driver.
+    ASSERT_EQ(run_argv({"/bin/cp", "/bin/true", dir + "/tree/bin/wlanpower"}).exit_code, 0);
+    o.argv = {dir + "/tree/bin/bringup-check", "--sim", board, "--switch", "--only", "wifi", "--boardsim", boardsim(),
+              "--out", dir + "/quiet"};
+    r = testutil::run(o);
+    EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+    res = load(dir + "/quiet");
+    for (const char* step : {"wifi.on", "wifi.off"})
+        EXPECT_EQ(find(res, step)->reason, "wlanpower ended quietly, but the board's trace shows no request the driver took")
+            << step;
 
     // The demos on a GPU driver that draws nothing: frames are swapped, the window stays one colour.
     std::string gpu = dir + "/gpu";
