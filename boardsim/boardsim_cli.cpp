@@ -196,6 +196,14 @@ int exec_preloaded(char** argv, std::string lib) {
     } else {
         lib = absolute(lib);
     }
+    // Without the library the program would run on this machine's own devices and attributes, and
+    // LD_PRELOAD splits its list at colons and blanks: refuse rather than run it unredirected.
+    struct stat st;
+    if (stat(lib.c_str(), &st) != 0 || access(lib.c_str(), R_OK) != 0)
+        return error("cannot preload " + lib + ": " + strerror(errno));
+    if (!S_ISREG(st.st_mode)) return error("cannot preload " + lib + ": not a file");
+    if (lib.find_first_of(": \t\n") != std::string::npos)
+        return error("cannot preload " + lib + ": LD_PRELOAD cannot name a path with a colon or a blank");
     // A preloaded sanitizer runtime must stay first.
     const char* old = getenv("LD_PRELOAD");
     std::string preload = old && *old ? std::string(old) + ":" + lib : lib;
@@ -227,6 +235,9 @@ int run(int argc, char** argv) {
     std::string* values[16] = {&trace_only, &file, &lib};
     int first = read_options(argc, argv, options, values, true);
     if (first < 0) return usage();
+    for (int i = 1; i < first; ++i)  // --preload "" names no library
+        if ((strcmp(argv[i], "--preload") == 0 && i + 1 < first && !*argv[i + 1]) || strcmp(argv[i], "--preload=") == 0)
+            return usage();
     // getopt takes the "--" that ends the options: give it back to the word checks below.
     if (strcmp(argv[first - 1], "--") == 0) --first;
     argc -= first;

@@ -375,6 +375,17 @@ TEST(Command, AttachDetachTraceAndRun) {
     EXPECT_NE(lines.find("\t" + std::to_string(given.pid) + "\taccess\t/sys/kernel/preloaded\t"), std::string::npos)
         << lines;
 
+    // A library that is not there, not a file or not one LD_PRELOAD can name leaves the program
+    // unrun: it would otherwise run on this machine's own devices.
+    for (const std::string& bad : {board + "/nothing.so", board, board + "/a:b.so"}) {
+        if (bad.find(':') != std::string::npos) testutil::write_file(bad, "");
+        RunResult refused = run_cli({"run", "--preload", bad, board, "--", BOARDSIM_PROBE, "access", "/sys/kernel/unrun"});
+        EXPECT_EQ(refused.exit_code, 1) << bad;
+        EXPECT_EQ(refused.err.rfind("boardsim: cannot preload " + bad + ": ", 0), 0u) << refused.err;
+    }
+    EXPECT_EQ(testutil::read_file(board + "/" + boardfiles::kTraceFile).find("/sys/kernel/unrun"), std::string::npos);
+    EXPECT_EQ(run_cli({"run", "--preload", "", board, "--", BOARDSIM_PROBE}).exit_code, 2);
+
     RunResult version = run_cli({"--version"});
     EXPECT_EQ(version.exit_code, 0);
     EXPECT_EQ(version.out, "boardsim " BRINGUP_VERSION "\n");
