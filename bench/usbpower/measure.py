@@ -19,7 +19,6 @@ build, prefix, out, seconds = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.a
 ROUNDS = int(os.environ.get("ROUNDS", "6"))
 CYCLES = int(os.environ.get("CYCLES", "8"))
 sim = os.path.join(build, "boardsim", "boardsim")
-preload = os.path.join(build, "boardsim", "libboardsim.so")
 # The drivers' paths and attribute names, from the protocol headers through `boardsim protocol`.
 P = {k: v.strip("'") for k, v in (line.split("=", 1) for line in subprocess.run(
     [sim, "protocol"], check=True, capture_output=True, text=True).stdout.splitlines())}
@@ -61,8 +60,8 @@ def make_board(name, args):
 
 
 def start_on_board(board, argv):
-    env = dict(os.environ, BOARDSIM_DIR=board, LD_PRELOAD=preload)
-    return subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL)
+    """The program on the board, as every program is run on one: boardsim run, which becomes it."""
+    return subprocess.Popen([sim, "run", board, "--"] + argv, stdout=subprocess.DEVNULL)
 
 
 def cpu_ns(pid):
@@ -187,10 +186,10 @@ def main():
     board = make_board("startup", [])
     startup = sorted(script_cpu(board, 0) for _ in range(5))[2]
     rounds = [one_round(n, startup) for n in range(ROUNDS)]
-    command = ("BOARDSIM_DIR=<board> LD_PRELOAD=%s <program>: CPU time from /proc/<pid>/schedstat at the same point of "
+    command = ("%s run <board> -- <program>: CPU time from /proc/<pid>/schedstat at the same point of "
                "%d successive idle cycles (port 0 just switched on), / %d; the script: sh -c '<the cycle, %d times>' "
-               "under the same preload, wait4 user+system time less that of the script with no cycle, / %d; "
-               "all four at once, %d rounds" % (preload, CYCLES + 1, CYCLES, CYCLES, CYCLES, ROUNDS))
+               "on the same board, wait4 user+system time less that of the script with no cycle, / %d; "
+               "all four at once, %d rounds" % (sim, CYCLES + 1, CYCLES, CYCLES, CYCLES, ROUNDS))
     print("CPU per idle cycle on the simulated board, %d rounds of %d cycles; the daemons and the script "
           "(the same cycle as a shell script) run at the same time, each on a board of its own:" % (ROUNDS, CYCLES))
     script = [r["script"] for r in rounds if "script" in r]
