@@ -106,13 +106,14 @@ int make_board(std::string dir, const std::string& conf);
 // Reads a subcommand's options (argv[0] is the subcommand): each long option's value into the
 // matching slot, "--name VALUE" and "--name=VALUE" alike. `in_order` stops at the first word that
 // is not an option (what follows "--" is another program's). Returns the index of the first word
-// left, or -1 on an unknown option or a missing value.
+// left, or -1 on an unknown option or a missing or empty value.
 int read_options(int argc, char** argv, const struct option* options, std::string* values[], bool in_order) {
     optind = 0;  // getopt starts afresh
     opterr = 0;
     int c;
     while ((c = getopt_long(argc, argv, in_order ? "+" : "", options, nullptr)) != -1) {
         if (c < 0 || c >= 16 || !values[c]) return -1;
+        if (optarg && !*optarg) return -1;  // an empty value names nothing (no library, profile or root)
         *values[c] = optarg ? optarg : "1";
     }
     return optind;
@@ -235,9 +236,6 @@ int run(int argc, char** argv) {
     std::string* values[16] = {&trace_only, &file, &lib};
     int first = read_options(argc, argv, options, values, true);
     if (first < 0) return usage();
-    for (int i = 1; i < first; ++i)  // --preload "" names no library
-        if ((strcmp(argv[i], "--preload") == 0 && i + 1 < first && !*argv[i + 1]) || strcmp(argv[i], "--preload=") == 0)
-            return usage();
     // getopt takes the "--" that ends the options: give it back to the word checks below.
     if (strcmp(argv[first - 1], "--") == 0) --first;
     argc -= first;
